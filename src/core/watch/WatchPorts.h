@@ -1,0 +1,95 @@
+#pragma once
+// The small interfaces through which the watch logic meets the world.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/watch/WatchTypes.h"
+
+namespace corvane {
+
+struct Settings;
+
+// The local server's management functions. Every call addresses the local
+// computer. An enumeration fills `records` only when it returns 0.
+class IServerApi {
+public:
+    virtual ~IServerApi() = default;
+    virtual std::uint32_t EnumSessions(std::vector<SessionRecord>& records) = 0;
+    virtual std::uint32_t EnumFiles(std::vector<FileRecord>& records) = 0;
+    // `uncClientName` is "\\" + computer name. The status is not reported.
+    virtual void SessionDel(const std::string& uncClientName, const std::string& userName) = 0;
+    virtual void MessageBufferSend(const std::string& computerName, const std::string& message) = 0;
+};
+
+// Host name resolution (Windows Sockets 1.1 on Windows).
+class IResolver {
+public:
+    virtual ~IResolver() = default;
+    // First IPv4 address of the name, or nullopt when it does not resolve.
+    virtual std::optional<std::array<std::uint8_t, 4>> Resolve(const std::string& name) = 0;
+    // The computer's own host name, or nullopt when it cannot be had.
+    virtual std::optional<std::string> LocalHostName() = 0;
+};
+
+// The list-view row operations of the main window.
+class IWatchViews {
+public:
+    virtual ~IWatchViews() = default;
+    virtual void AddSessionRow(const TSessionInfo& info) = 0;
+    virtual void UpdateSessionRow(const TSessionInfo& info) = 0;
+    virtual void RemoveSessionRow(const TSessionInfo* info) = 0;  // null: clear the list
+    virtual void AddResourceRow(const TFileInfo& info) = 0;
+    virtual void RemoveResourceRow(const TFileInfo* info) = 0;    // null: clear the list
+};
+
+class IEventLog {
+public:
+    virtual ~IEventLog() = default;
+    virtual void WriteLogFile(const std::string& text) = 0;
+};
+
+// Announcements through the tray icon and the sound device.
+class INotifier {
+public:
+    virtual ~INotifier() = default;
+    virtual void SetTipHelp(const std::string& tip) = 0;
+    virtual void ShowBalloonHelp(const std::string& title, const std::string& text,
+                                 int timeoutMs, TBalloonIconType icon) = 0;
+    virtual void PlayWave(const std::string& fileName) = 0;
+    // Hooks the main window's animation handler and sets the blink interval.
+    virtual void StartIconAnimation(int intervalMs) = 0;
+};
+
+// The main window as the watch thread sees it.
+class IWatchOwner {
+public:
+    virtual ~IWatchOwner() = default;
+    // Read from the watch thread; implementations are thread-safe.
+    virtual bool IgnoreAutoRefresh() const = 0;
+    virtual bool IgnoreSharedResource() const = 0;
+    virtual bool RefreshRequested() const = 0;
+    virtual void ClearRefreshRequested() = 0;
+    // Main thread only (inside the scans).
+    virtual const Settings& CurrentSettings() const = 0;
+    virtual bool IsWatchedAddress(const std::string& address) const = 0;
+};
+
+// Runs a call on the main thread and blocks until it has run; an exception
+// thrown by the call is rethrown in the caller.
+class IMainThreadRunner {
+public:
+    virtual ~IMainThreadRunner() = default;
+    virtual void RunOnMainThread(const std::function<void()>& call) = 0;
+};
+
+class ISleeper {
+public:
+    virtual ~ISleeper() = default;
+    virtual void Sleep(unsigned milliseconds) = 0;
+};
+
+}  // namespace corvane

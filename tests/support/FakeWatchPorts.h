@@ -1,0 +1,124 @@
+#pragma once
+// Recording fakes of the watch ports for the scan tests.
+#include <atomic>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/settings/Settings.h"
+#include "core/watch/HostAddress.h"
+#include "core/watch/WatchPorts.h"
+
+namespace corvane::test {
+
+struct FakeServer : IServerApi {
+    std::vector<SessionRecord> sessions;
+    std::vector<FileRecord> files;
+    std::uint32_t sessionStatus = 0;
+    std::uint32_t fileStatus = 0;
+    int sessionEnums = 0;
+    int fileEnums = 0;
+    std::vector<std::pair<std::string, std::string>> deleted;  // (client name argument, user)
+
+    std::uint32_t EnumSessions(std::vector<SessionRecord>& out) override {
+        ++sessionEnums;
+        if (sessionStatus == 0) out = sessions;
+        return sessionStatus;
+    }
+    std::uint32_t EnumFiles(std::vector<FileRecord>& out) override {
+        ++fileEnums;
+        if (fileStatus == 0) out = files;
+        return fileStatus;
+    }
+    void SessionDel(const std::string& client, const std::string& user) override { deleted.emplace_back(client, user); }
+    void MessageBufferSend(const std::string&, const std::string&) override {}
+};
+
+struct FakeResolver : IResolver {
+    std::map<std::string, std::array<std::uint8_t, 4>> hosts;
+    std::optional<std::string> localName = "SERVER";
+    int lookups = 0;
+    std::optional<std::array<std::uint8_t, 4>> Resolve(const std::string& name) override {
+        ++lookups;
+        auto it = hosts.find(name);
+        if (it == hosts.end()) return std::nullopt;
+        return it->second;
+    }
+    std::optional<std::string> LocalHostName() override { return localName; }
+};
+
+struct FakeViews : IWatchViews {
+    std::vector<std::string> calls;  // "add PC01/Taro", "update ...", "remove ...", "clear sessions", ...
+    void AddSessionRow(const TSessionInfo& i) override { calls.push_back("add " + i.ComputerName + "/" + i.UserName); }
+    void UpdateSessionRow(const TSessionInfo& i) override {
+        calls.push_back("update " + i.ComputerName + "/" + i.UserName);
+    }
+    void RemoveSessionRow(const TSessionInfo* i) override {
+        calls.push_back(i ? "remove " + i->ComputerName + "/" + i->UserName : "clear sessions");
+    }
+    void AddResourceRow(const TFileInfo& i) override { calls.push_back("add " + i.UserName + ":" + i.PathName); }
+    void RemoveResourceRow(const TFileInfo* i) override {
+        calls.push_back(i ? "remove " + i->UserName + ":" + i->PathName : "clear resources");
+    }
+};
+
+struct FakeLog : IEventLog {
+    std::vector<std::string> lines;
+    bool fail = false;
+    void WriteLogFile(const std::string& text) override {
+        if (fail) throw std::runtime_error("log cannot be written");
+        lines.push_back(text);
+    }
+};
+
+struct Balloon {
+    std::string title, text;
+    int timeout;
+    TBalloonIconType icon;
+};
+
+struct FakeNotifier : INotifier {
+    std::vector<std::string> tips;
+    std::vector<Balloon> balloons;
+    std::vector<std::string> sounds;
+    std::vector<int> animations;
+    void SetTipHelp(const std::string& tip) override { tips.push_back(tip); }
+    void ShowBalloonHelp(const std::string& title, const std::string& text, int timeout,
+                         TBalloonIconType icon) override {
+        balloons.push_back({title, text, timeout, icon});
+    }
+    void PlayWave(const std::string& file) override { sounds.push_back(file); }
+    void StartIconAnimation(int interval) override { animations.push_back(interval); }
+};
+
+struct FakeOwner : IWatchOwner {
+    Settings settings;
+    SharedFlag refreshRequested;
+    std::string localAddress = "192.168.0.1";
+    bool IgnoreAutoRefresh() const override { return settings.IgnoreAutoRefresh; }
+    bool IgnoreSharedResource() const override { return settings.IgnoreSharedResource; }
+    bool RefreshRequested() const override { return refreshRequested; }
+    void ClearRefreshRequested() override { refreshRequested = false; }
+    const Settings& CurrentSettings() const override { return settings; }
+    bool IsWatchedAddress(const std::string& address) const override {
+        return corvane::IsWatchedAddress(address, localAddress, settings.IgnoreLocalConnection);
+    }
+};
+
+// Runs the call at once on the calling thread.
+struct DirectRunner : IMainThreadRunner {
+    std::atomic<int> calls{0};
+    void RunOnMainThread(const std::function<void()>& call) override {
+        ++calls;
+        call();
+    }
+};
+
+struct CountingSleeper : ISleeper {
+    unsigned long sleeps = 0;
+    void Sleep(unsigned) override { ++sleeps; }
+};
+
+}  // namespace corvane::test

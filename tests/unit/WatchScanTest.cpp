@@ -1,0 +1,305 @@
+// The session and resource scans, driven through fakes of every port.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/watch/WatchThread.h"
+#include "support/FakeWatchPorts.h"
+
+namespace corvane::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class ScanTest : public ::testing::Test {
+protected:
+    ScanTest() {
+        owner.settings.PopupNotifyWindow = true;
+        owner.settings.PopupNotifyWindowByTray = true;
+        owner.settings.NotifyConnectSessionBySound = true;
+        owner.settings.SoundFileNameConnectSession = "connect.wav";
+        owner.settings.IgnoreLocalConnection = true;
+        owner.settings.IgnoreAutoRefresh = false;
+        resolver.hosts["PC01"] = {10, 0, 0, 1};
+        resolver.hosts["PC02"] = {10, 0, 0, 2};
+        resolver.hosts["PC03"] = {10, 0, 0, 3};
+        resolver.hosts["SERVER"] = {192, 168, 0, 1};
+        resolver.hosts["localhost"] = {127, 0, 0, 1};
+    }
+
+    static SessionRecord S(std::string pc, std::string user, std::uint32_t opens = 1, std::uint32_t time = 10,
+                           std::uint32_t idle = 5) {
+        return {std::move(pc), std::move(user), opens, time, idle};
+    }
+    // One pass: both scans as the watch thread hands them over.
+    void Pass() { thread.Pass(); }
+
+    FakeOwner owner;
+    FakeServer server;
+    FakeResolver resolver;
+    FakeViews views;
+    FakeLog log;
+    FakeNotifier notifier;
+    DirectRunner runner;
+    CountingSleeper sleeper;
+    text::SimpleCollation collation;
+    TWatchThread thread{WatchContext{owner, server, resolver, views, log, notifier, runner, sleeper, collation}};
+};
+
+TEST_F(ScanTest, FirstPassLogsEverySessionAndNotifiesOnce) {
+    server.sessions = {S("PC01", "Taro"), S("PC02", "Hanako"), S("PC03", "Jiro")};
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.1,Taro", "接続検出,PC02,10.0.0.2,Hanako",
+                                       "接続検出,PC03,10.0.0.3,Jiro"));
+    const std::string lines = "PC01 (Taro)\r\nPC02 (Hanako)\r\nPC03 (Jiro)";
+    ASSERT_EQ(notifier.balloons.size(), 1u);
+    EXPECT_EQ(notifier.balloons[0].title, "共有リソースへの接続を検出しました。");
+    EXPECT_EQ(notifier.balloons[0].text, lines);
+    EXPECT_EQ(notifier.balloons[0].timeout, 1000);
+    EXPECT_EQ(notifier.balloons[0].icon, TBalloonIconType::bitInfo);
+    EXPECT_THAT(notifier.tips, ElementsAre("Corvane\r\n" + lines));
+    EXPECT_THAT(notifier.sounds, ElementsAre("connect.wav"));
+    EXPECT_THAT(notifier.animations, ElementsAre(500));
+
+    // The same sessions again: nothing new, nothing announced, tip kept.
+    log.lines.clear();
+    Pass();
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(notifier.balloons.size(), 1u);
+    EXPECT_EQ(notifier.tips.size(), 1u);
+}
+
+TEST_F(ScanTest, IdentityIsComputerAndUserIgnoringCase) {
+    // Listed twice in one enumeration, and once more in other letter case.
+    server.sessions = {S("PC01", "Taro", 1), S("PC01", "Taro", 2), S("pc01", "TARO", 3), S("PC01", "Hanako")};
+    Pass();
+    ASSERT_EQ(thread.Sessions().size(), 2u);
+    EXPECT_EQ(thread.Sessions()[0].OpenCount, 3u);  // numbers of the record listed last
+    EXPECT_EQ(thread.Sessions()[0].UserName, "Taro");
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.1,Taro", "接続検出,PC01,10.0.0.1,Hanako"));
+    EXPECT_THAT(views.calls,
+                ElementsAre("add PC01/Taro", "update PC01/Taro", "update PC01/Taro", "add PC01/Hanako"));
+}
+
+TEST_F(ScanTest, EmptyUserNameStopsTheWalk) {
+    server.sessions = {S("PC01", "Taro"), S("PC02", "Hanako"), S("PC03", "Jiro")};
+    Pass();
+    log.lines.clear();
+    server.sessions = {S("PC01", "Taro"), S("PC02", "Hanako"), S("PC09", ""), S("PC03", "Jiro"),
+                       S("PC04", "New")};
+    Pass();
+    // PC03 after the empty name is not marked, so it vanishes; PC04 is never seen.
+    EXPECT_THAT(log.lines, ElementsAre("切断検出,PC03,10.0.0.3,Jiro"));
+    ASSERT_EQ(thread.Sessions().size(), 2u);
+}
+
+TEST_F(ScanTest, VanishedSessionsAreLoggedAndRemovedLastFirst) {
+    server.sessions = {S("PC01", "Taro"), S("PC02", "Hanako"), S("PC03", "Jiro")};
+    Pass();
+    log.lines.clear();
+    views.calls.clear();
+    server.sessions = {S("PC02", "Hanako")};
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("切断検出,PC03,10.0.0.3,Jiro", "切断検出,PC01,10.0.0.1,Taro"));
+    EXPECT_THAT(views.calls, ElementsAre("update PC02/Hanako", "remove PC03/Jiro", "remove PC01/Taro"));
+    EXPECT_TRUE(notifier.balloons.size() == 1u);  // vanishing announces nothing
+}
+
+TEST_F(ScanTest, LimitsEndSessionsStrictlyOverAndOnlyOnce) {
+    owner.settings.DisconnectConnTime = 100;
+    owner.settings.DisconnectIdleTime = 50;
+    server.sessions = {S("PC01", "AtLimit", 1, 100, 50), S("PC02", "OverConn", 1, 101, 0),
+                       S("PC03", "OverIdle", 1, 0, 51), S("PC01", "OverBoth", 1, 500, 500)};
+    Pass();
+    EXPECT_THAT(server.deleted, ElementsAre(std::pair<std::string, std::string>("\\\\PC01", "OverBoth"),
+                                            std::pair<std::string, std::string>("\\\\PC02", "OverConn"),
+                                            std::pair<std::string, std::string>("\\\\PC03", "OverIdle")));
+    ASSERT_EQ(thread.Sessions().size(), 1u);
+    EXPECT_EQ(thread.Sessions()[0].UserName, "AtLimit");
+    EXPECT_EQ(log.lines[4], "接続時間による自動切断,PC01,10.0.0.1,OverBoth");
+    EXPECT_EQ(log.lines[5], "接続時間による自動切断,PC02,10.0.0.2,OverConn");
+    EXPECT_EQ(log.lines[6], "アイドル時間による自動切断,PC03,10.0.0.3,OverIdle");
+    EXPECT_EQ(log.lines.size(), 7u);
+}
+
+TEST_F(ScanTest, ZeroAndNegativeLimitsNeverEndASession) {
+    for (int limit : {0, -1, -100}) {
+        owner.settings.DisconnectConnTime = limit;
+        owner.settings.DisconnectIdleTime = limit;
+        server.sessions = {S("PC01", "Taro", 1, 4000000000u, 4000000000u)};
+        Pass();
+        EXPECT_TRUE(server.deleted.empty()) << limit;
+        EXPECT_EQ(thread.Sessions().size(), 1u) << limit;
+    }
+}
+
+TEST_F(ScanTest, LocalSessionsAreIgnoredOnlyWhenAskedTo) {
+    server.sessions = {S("SERVER", "Me"), S("localhost", "Loop"), S("PC01", "Taro")};
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.1,Taro"));
+    EXPECT_EQ(notifier.balloons.at(0).text, "PC01 (Taro)");
+
+    owner.settings.IgnoreLocalConnection = false;
+    log.lines.clear();
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,SERVER,192.168.0.1,Me", "接続検出,localhost,127.0.0.1,Loop"));
+}
+
+TEST_F(ScanTest, UnresolvableNamesCountAsLocalWhenOwnNameDoesNotResolve) {
+    resolver.localName = "NOWHERE";
+    owner.localAddress = LookupLocalAddress(resolver);
+    ASSERT_EQ(owner.localAddress, "(N/A)");
+    server.sessions = {S("GHOST", "Boo"), S("PC01", "Taro")};
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.1,Taro"));
+
+    owner.settings.IgnoreLocalConnection = false;
+    log.lines.clear();
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,GHOST,(N/A),Boo"));
+}
+
+TEST_F(ScanTest, FailedEnumerationKeepsEverythingAndLogsNothing) {
+    server.sessions = {S("PC01", "Taro")};
+    server.files = {{1, 1, 0, "C:\\share\\a.txt", "Taro"}};
+    Pass();
+    log.lines.clear();
+    views.calls.clear();
+    server.sessionStatus = 53;
+    server.fileStatus = 234;  // more data counts as a failure too
+    server.sessions.clear();
+    server.files.clear();
+    Pass();
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(views.calls.empty());
+    EXPECT_EQ(thread.Sessions().size(), 1u);
+    EXPECT_EQ(thread.Resources().size(), 1u);
+}
+
+TEST_F(ScanTest, ManualRefreshModeChangesViewsOnlyAfterARequest) {
+    owner.settings.IgnoreAutoRefresh = true;
+    server.sessions = {S("PC01", "Taro")};
+    server.files = {{1, 1, 0, "C:\\share\\a.txt", "Taro"}};
+    Pass();
+    EXPECT_TRUE(views.calls.empty());
+    EXPECT_EQ(log.lines.size(), 2u);  // tracking and logging go on
+
+    owner.refreshRequested = true;
+    Pass();
+    EXPECT_THAT(views.calls, ElementsAre("clear sessions", "update PC01/Taro", "clear resources",
+                                         "add Taro:C:\\share\\a.txt"));
+    EXPECT_FALSE(owner.refreshRequested);
+
+    views.calls.clear();
+    server.sessions.clear();
+    Pass();
+    EXPECT_TRUE(views.calls.empty());
+}
+
+TEST_F(ScanTest, AutomaticRefreshModeFollowsEveryPassAndClearsRequests) {
+    server.sessions = {S("PC01", "Taro")};
+    Pass();
+    owner.refreshRequested = true;
+    views.calls.clear();
+    Pass();
+    EXPECT_THAT(views.calls, ElementsAre("update PC01/Taro"));  // no clearing
+    EXPECT_FALSE(owner.refreshRequested);
+}
+
+TEST_F(ScanTest, FailingScanEndsOnlyThatPass) {
+    server.sessions = {S("PC01", "Taro")};
+    log.fail = true;
+    Pass();  // the log error is raised inside the session scan
+    EXPECT_EQ(server.fileEnums, 0);
+    log.fail = false;
+    server.sessions.push_back(S("PC02", "Hanako"));
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC02,10.0.0.2,Hanako"));
+    EXPECT_EQ(server.fileEnums, 1);
+}
+
+TEST_F(ScanTest, ResourceScanTracksPathAndUser) {
+    owner.settings.NotifyResourceAccess = true;
+    owner.settings.NotifyResourceAccessBySound = true;
+    owner.settings.NotifyResourceAccessByTray = true;
+    owner.settings.SoundFileName = "access.wav";
+    server.files = {{1, 1, 0, "C:\\share\\a,b.txt", "Taro"},
+                    {2, 1, 0, "C:\\share\\a,b.txt", "Hanako"},
+                    {3, 3, 2, "c:\\SHARE\\A,B.TXT", "taro"},
+                    {4, 1, 0, "C:\\share\\x.doc", "Jiro"}};
+    Pass();
+    ASSERT_EQ(thread.Resources().size(), 3u);
+    EXPECT_EQ(thread.Resources()[0].FileId, 3u);
+    EXPECT_EQ(thread.Resources()[0].LockCount, 2u);
+    EXPECT_THAT(log.lines, ElementsAre("アクセス検出,Taro,C:\\share\\a,b.txt", "アクセス検出,Hanako,C:\\share\\a,b.txt",
+                                       "アクセス検出,Jiro,C:\\share\\x.doc"));
+    ASSERT_EQ(notifier.balloons.size(), 1u);
+    EXPECT_EQ(notifier.balloons[0].title, "共有リソースへのアクセスを検出しました。");
+    EXPECT_EQ(notifier.balloons[0].text,
+              "Taro (C:\\share\\a,b.txt)\r\nHanako (C:\\share\\a,b.txt)\r\nJiro (C:\\share\\x.doc)");
+    EXPECT_THAT(notifier.sounds, ElementsAre("access.wav"));
+    EXPECT_THAT(notifier.animations, ElementsAre(500));
+    EXPECT_TRUE(notifier.tips.empty());  // the resource scan leaves the tip alone
+
+    // Closing writes no log line; the row goes.
+    log.lines.clear();
+    views.calls.clear();
+    server.files.erase(server.files.begin() + 1);
+    Pass();
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_THAT(views.calls, ElementsAre("remove Hanako:C:\\share\\a,b.txt"));
+}
+
+TEST_F(ScanTest, FourNewAccessesGiveOneBalloonOfFourLines) {
+    owner.settings.NotifyResourceAccess = true;
+    for (std::uint32_t i = 0; i < 4; ++i) server.files.push_back({i, 1, 0, "D:\\f" + std::to_string(i), "U"});
+    Pass();
+    ASSERT_EQ(notifier.balloons.size(), 1u);
+    EXPECT_EQ(notifier.balloons[0].text, "U (D:\\f0)\r\nU (D:\\f1)\r\nU (D:\\f2)\r\nU (D:\\f3)");
+}
+
+TEST_F(ScanTest, RefreshRebuildsExactlyTheResourcesStillOpen) {
+    owner.settings.IgnoreAutoRefresh = true;
+    server.files = {{1, 1, 0, "A", "U"}, {2, 1, 0, "B", "U"}};
+    Pass();
+    owner.refreshRequested = true;
+    Pass();
+    server.files = {{2, 1, 0, "B", "U"}, {3, 1, 0, "C", "U"}};
+    Pass();  // not shown: B stays, A gone, C tracked unseen
+    views.calls.clear();
+    owner.refreshRequested = true;
+    Pass();
+    EXPECT_THAT(views.calls, ElementsAre("clear sessions", "clear resources", "add U:B", "add U:C"));
+}
+
+TEST_F(ScanTest, IgnoreSharedResourceSkipsTheResourceScan) {
+    owner.settings.IgnoreSharedResource = true;
+    Pass();
+    EXPECT_EQ(server.fileEnums, 0);
+    EXPECT_EQ(server.sessionEnums, 1);
+    EXPECT_EQ(runner.calls, 1);
+}
+
+TEST(WatchThreadLoop, RunsPassesUntilTerminated) {
+    FakeOwner owner;
+    FakeServer server;
+    FakeResolver resolver;
+    FakeViews views;
+    FakeLog log;
+    FakeNotifier notifier;
+    DirectRunner runner;
+    CountingSleeper sleeper;
+    text::SimpleCollation collation;
+    TWatchThread thread{WatchContext{owner, server, resolver, views, log, notifier, runner, sleeper, collation}};
+    EXPECT_TRUE(thread.Finished());
+    thread.Start();
+    while (runner.calls < 6) std::this_thread::yield();
+    thread.Terminate();
+    while (!thread.Finished()) std::this_thread::yield();
+    thread.WaitFor();
+    EXPECT_GE(server.fileEnums, 2);
+}
+
+}  // namespace
+}  // namespace corvane::test
