@@ -1,0 +1,494 @@
+#include "win/app/CorvaneForm.h"
+
+#include <commctrl.h>
+#include <mmsystem.h>
+#include <windowsx.h>
+
+#include "../../../res/resource.h"
+#include "core/watch/HostAddress.h"
+#include "win/app/SettingsAdapters.h"
+
+namespace corvane::win {
+namespace {
+
+constexpr wchar_t kClassName[] = L"TCorvaneForm";
+constexpr wchar_t kCaption[] = L"Corvane";
+constexpr int kDesignedLeft = 386, kDesignedTop = 368, kDesignedWidth = 518, kDesignedHeight = 280;
+constexpr int kStatusBarHeight = 19;
+constexpr int kImageSize = 16;
+constexpr UINT kTabControlId = 10, kSessionsId = 11, kResourceId = 12, kStatusBarId = 13;
+
+std::string ProgramDirectory() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    path.erase(path.find_last_of(L"\\/") + 1);
+    return Narrow(path);
+}
+
+}  // namespace
+
+bool CheckPlatform(bool& nt) {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;  // 148 bytes
+#if defined(_MSC_VER)
+#pragma warning(suppress : 4996)
+#endif
+    if (!GetVersionExA(&info)) return false;
+    switch (info.dwPlatformId) {
+        case VER_PLATFORM_WIN32_WINDOWS:
+            nt = false;
+            return true;
+        case VER_PLATFORM_WIN32_NT:
+            nt = true;
+            return true;
+        default:
+            return false;
+    }
+}
+
+TCorvaneForm::TCorvaneForm() = default;
+
+TCorvaneForm::~TCorvaneForm() {
+    if (Handle()) DestroyWindow(Handle());
+}
+
+bool TCorvaneForm::Create() {
+    RegisterWindowClass(kClassName,
+                        static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON),
+                                                      IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED)),
+                        static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON),
+                                                      IMAGE_ICON, 16, 16, LR_SHARED)));
+    HDC screen = GetDC(nullptr);
+    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    CreateWindowObject(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, Scale(kDesignedLeft),
+                       Scale(kDesignedTop), Scale(kDesignedWidth), Scale(kDesignedHeight), nullptr, nullptr);
+    if (!Handle()) return false;
+    bool nt = false;
+    if (!CheckPlatform(nt)) return false;
+    FormCreate();
+    return true;
+}
+
+void TCorvaneForm::Show(int showCommand) {
+    // A placement restored from the settings decides how the window shows.
+    if (pendingShow_ == SW_SHOWMINIMIZED || pendingShow_ == SW_SHOWMAXIMIZED)
+        showCommand = static_cast<int>(pendingShow_);
+    ShowWindow(Handle(), showCommand);
+    UpdateWindow(Handle());
+}
+
+int TCorvaneForm::Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
+
+void TCorvaneForm::FormCreate() {
+    // The form's designed parts, which exist whatever happens below.
+    CreateImageLists();
+    CreateControls();
+    CreateActions();
+    CreateMenus();
+    runner_ = std::make_unique<MainThreadRunner>();
+
+    // 1-5: locks (members), sockets, own address, initial values, paths.
+    StartWinsock();
+    localAddress_ = LookupLocalAddress(resolver_);
+    settings_ = Settings{};
+    programDirectory_ = ProgramDirectory();
+    settingsPath_ = programDirectory_ + kSettingsFileName;
+    logPath_ = programDirectory_ + kLogFileName;
+
+    profile_ = CreateProfileStore(settingsPath_);
+    settingsStore_ = std::make_unique<SettingsStore>(*profile_, *this, settings_);
+    logFiles_ = CreateLogFileSystem();
+    clock_ = CreateLocalClock();
+    shell_ = CreateShellOpener();
+    eventLog_ = std::make_unique<EventLog>(*logFiles_, *clock_, logPath_, [this] { return settings_.MaxLogSize; });
+
+    // 6-7: the platform and the server functions. Without them the window
+    // stays up with nothing watched and no settings loaded.
+    bool nt = false;
+    CheckPlatform(nt);
+    if (nt) {
+        netApi_ = NetApi::Bind();
+        if (!netApi_) return;
+    }
+
+    // 8-12.
+    appIdleInstalled_ = true;
+    settingsStore_->LoadSettings();
+    LoadListIcons(imageListSessions_.get());
+    TabControlChange();
+    if (netApi_) {
+        watchThread_ = std::make_unique<TWatchThread>(WatchContext{*this, *netApi_, resolver_, *rows_, *this, *this,
+                                                                   *runner_, sleeper_, text::PlatformCollation()});
+        watchThread_->Start();
+    }
+}
+
+void TCorvaneForm::CreateImageLists() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    imageList_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 7, 0));
+    if (HBITMAP strip = static_cast<HBITMAP>(
+            LoadImageW(instance, MAKEINTRESOURCEW(IDB_COMMANDS), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
+        ImageList_Add(imageList_.get(), strip, nullptr);
+        DeleteObject(strip);
+    }
+    imageListSessions_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 3, 0));
+    if (HBITMAP designed = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(IDB_SESSIONS_DESIGNED),
+                                                           IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
+        ImageList_Add(imageListSessions_.get(), designed, nullptr);
+        DeleteObject(designed);
+    }
+    imageListIcon_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 2, 0));
+    for (const wchar_t* name : {L"ICON1", L"ICON2"}) {
+        UniqueIcon frame(static_cast<HICON>(LoadImageW(instance, name, IMAGE_ICON, kImageSize, kImageSize, 0)));
+        if (frame) ImageList_AddIcon(imageListIcon_.get(), frame.get());
+    }
+}
+
+void TCorvaneForm::CreateControls() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    font_.reset(CreateFontW(-Scale(12), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS UI Gothic"));
+
+    statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
+                                 Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kStatusBarId)), instance,
+                                 nullptr);
+    SendMessageW(statusBar_, SB_SETMINHEIGHT, Scale(kStatusBarHeight), 0);
+    SendMessageW(statusBar_, SB_SIMPLE, TRUE, 0);
+
+    tabControl_ = CreateWindowExW(0, WC_TABCONTROLW, L"",
+                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_HOTTRACK | TCS_MULTILINE, 0, 0, 0, 0,
+                                  Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kTabControlId)), instance,
+                                  nullptr);
+    SendMessageW(tabControl_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    TabCtrl_SetImageList(tabControl_, imageListSessions_.get());
+    const wchar_t* tabs[] = {L"セッション", L"共有リソース"};
+    for (int i = 0; i < 2; ++i) {
+        TCITEMW item{};
+        item.mask = TCIF_TEXT | TCIF_IMAGE;
+        item.pszText = const_cast<wchar_t*>(tabs[i]);
+        item.iImage = i;
+        SendMessageW(tabControl_, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    }
+
+    const RECT none{0, 0, 0, 0};
+    lvSessions_ = CreateSessionListView(Handle(), kSessionsId, none, imageListSessions_.get());
+    lvResource_ = CreateResourceListView(Handle(), kResourceId, none, imageListSessions_.get());
+    for (HWND list : {lvSessions_, lvResource_}) {
+        SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+        SetWindowPos(list, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+    ShowWindow(lvResource_, SW_HIDE);
+    sessionRows_ = std::make_unique<ListViewReportList>(lvSessions_);
+    resourceRows_ = std::make_unique<ListViewReportList>(lvResource_);
+    rows_ = std::make_unique<views::ListRows>(
+        *sessionRows_, *resourceRows_, listLock_,
+        [this](const std::string& name) { return LookupHostAddress(resolver_, name); }, text::PlatformCollation());
+    LayoutControls();
+}
+
+void TCorvaneForm::LayoutControls() {
+    if (!statusBar_ || !tabControl_) return;
+    SendMessageW(statusBar_, WM_SIZE, 0, 0);
+    RECT client{}, status{};
+    GetClientRect(Handle(), &client);
+    GetWindowRect(statusBar_, &status);
+    const int statusHeight = status.bottom - status.top;
+    RECT tab{0, 0, client.right, client.bottom - statusHeight};
+    MoveWindow(tabControl_, tab.left, tab.top, tab.right - tab.left, tab.bottom - tab.top, TRUE);
+    RECT page = tab;
+    TabCtrl_AdjustRect(tabControl_, FALSE, &page);
+    for (HWND list : {lvSessions_, lvResource_})
+        MoveWindow(list, page.left, page.top, page.right - page.left, page.bottom - page.top, TRUE);
+}
+
+void TCorvaneForm::CreateActions() {
+    actions_.Add({kActionAbout, L"バージョン情報", 0, 0, nullptr, [this](Action& a) { ActionDisplayDialogUpdate(a); }});
+    actions_.Add({kActionExit, L"終了(&X)", 1, 0, [this] { ActionExitExecute(); }, nullptr});
+    actions_.Add({kActionSessionDisconnect, L"強制切断(&D)", 3, VK_DELETE, nullptr,
+                  [this](Action& a) { ActionSessionDisconnectUpdate(a); }});
+    actions_.Add({kActionSetEnvironment, L"環境設定(&E)", 2, 0, nullptr,
+                  [this](Action& a) { ActionDisplayDialogUpdate(a); }});
+    actions_.Add({kActionOpenLogFile, L"ログファイルを開く(&L)", 4, 0, [this] { ActionOpenLogFileExecute(); }, nullptr});
+    actions_.Add({kActionSendMessage, L"メッセージ送信(&M)...", 5, 0, nullptr,
+                  [this](Action& a) { ActionSendMessageUpdate(a); }});
+    actions_.Add({kActionRefresh, L"最新の情報に更新(&R)", 6, VK_F5, [this] { ActionRefreshExecute(); }, nullptr});
+    accel_ = actions_.CreateAccelerators();
+}
+
+void TCorvaneForm::CreateMenus() {
+    // Menu pictures come from the command image list.
+    auto picture = [this](int index) -> HBITMAP {
+        UniqueIcon icon(ImageList_GetIcon(imageList_.get(), index, ILD_NORMAL));
+        if (!icon) return nullptr;
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = kImageSize;
+        bi.bmiHeader.biHeight = -kImageSize;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        HDC dc = CreateCompatibleDC(nullptr);
+        HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap) {
+            HGDIOBJ old = SelectObject(dc, bitmap);
+            DrawIconEx(dc, 0, 0, icon.get(), kImageSize, kImageSize, 0, nullptr, DI_NORMAL);
+            SelectObject(dc, old);
+            menuBitmaps_.emplace_back(bitmap);
+        }
+        DeleteDC(dc);
+        return bitmap;
+    };
+    auto add = [&](HMENU menu, UINT id) {
+        const Action* action = actions_.Find(id);
+        const std::wstring text = actions_.MenuText(*action);
+        MENUITEMINFOW item{};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_ID | MIIM_STRING | MIIM_BITMAP;
+        item.wID = id;
+        item.dwTypeData = const_cast<wchar_t*>(text.c_str());
+        item.hbmpItem = picture(action->ImageIndex);
+        InsertMenuItemW(menu, GetMenuItemCount(menu), TRUE, &item);
+    };
+    mainMenu_ = CreateMenu();
+    auto submenu = [&](const wchar_t* caption, std::initializer_list<UINT> ids) {
+        HMENU popup = CreatePopupMenu();
+        for (UINT id : ids) {
+            if (id == 0)
+                AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+            else
+                add(popup, id);
+        }
+        AppendMenuW(mainMenu_, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), caption);
+    };
+    submenu(L"ファイル(&F)", {kActionOpenLogFile, 0, kActionExit});
+    submenu(L"セッション(&S)", {kActionSessionDisconnect, kActionSendMessage});
+    submenu(L"ツール(&T)", {kActionSetEnvironment});
+    submenu(L"表示(&H)", {kActionRefresh});
+    submenu(L"ヘルプ(&H)", {kActionAbout});
+    SetMenu(Handle(), mainMenu_);
+
+    trayMenu_.reset(CreatePopupMenu());
+    for (UINT id : {kActionOpenLogFile, kActionSetEnvironment, kActionAbout, kActionExit}) add(trayMenu_.get(), id);
+    sessionMenu_.reset(CreatePopupMenu());
+    for (UINT id : {kActionSessionDisconnect, kActionSendMessage}) add(sessionMenu_.get(), id);
+}
+
+void TCorvaneForm::UpdateActions() { actions_.UpdateAll({mainMenu_, trayMenu_.get(), sessionMenu_.get()}); }
+
+void TCorvaneForm::ActionDisplayDialogUpdate(Action& action) { action.Enabled = !dialogOpen_; }
+
+void TCorvaneForm::ActionSessionDisconnectUpdate(Action& action) {
+    action.Enabled = IsWindowVisible(lvSessions_) && ListView_GetSelectedCount(lvSessions_) > 0;
+}
+
+void TCorvaneForm::ActionSendMessageUpdate(Action& action) { ActionSessionDisconnectUpdate(action); }
+
+void TCorvaneForm::Idle() {
+    UpdateActions();
+    if (appIdleInstalled_) AppIdle();
+}
+
+void TCorvaneForm::AppIdle() {
+    Sleep(1);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool TCorvaneForm::IsWatchedAddress(const std::string& address) const {
+    return corvane::IsWatchedAddress(address, localAddress_, settings_.IgnoreLocalConnection);
+}
+
+// Settings window port.
+WindowPlacementRecord TCorvaneForm::GetPlacement() {
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof wp;
+    GetWindowPlacement(Handle(), &wp);
+    WindowPlacementRecord r;
+    r.length = wp.length;
+    r.flags = wp.flags;
+    r.showCmd = wp.showCmd;
+    r.minX = wp.ptMinPosition.x;
+    r.minY = wp.ptMinPosition.y;
+    r.maxX = wp.ptMaxPosition.x;
+    r.maxY = wp.ptMaxPosition.y;
+    r.normalLeft = wp.rcNormalPosition.left;
+    r.normalTop = wp.rcNormalPosition.top;
+    r.normalRight = wp.rcNormalPosition.right;
+    r.normalBottom = wp.rcNormalPosition.bottom;
+    return r;
+}
+
+void TCorvaneForm::SetPlacement(const WindowPlacementRecord& r) {
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof wp;
+    wp.flags = r.flags;
+    wp.showCmd = r.showCmd;
+    wp.ptMinPosition = {r.minX, r.minY};
+    wp.ptMaxPosition = {r.maxX, r.maxY};
+    wp.rcNormalPosition = {r.normalLeft, r.normalTop, r.normalRight, r.normalBottom};
+    // The window is not shown yet: keep it hidden until the message loop shows it.
+    const UINT show = wp.showCmd;
+    wp.showCmd = SW_HIDE;
+    SetWindowPlacement(Handle(), &wp);
+    pendingShow_ = show;
+}
+
+bool TCorvaneForm::IsProgramMinimized() { return IsIconic(Handle()) != FALSE; }
+
+int TCorvaneForm::ColumnCount(ListKind list) {
+    return Header_GetItemCount(ListView_GetHeader(ListOf(list)));
+}
+
+int TCorvaneForm::GetColumnWidth(ListKind list, int column) { return ListView_GetColumnWidth(ListOf(list), column); }
+
+void TCorvaneForm::SetColumnWidth(ListKind list, int column, int width) {
+    ListView_SetColumnWidth(ListOf(list), column, width);
+}
+
+int TCorvaneForm::GetTabIndex() { return TabCtrl_GetCurSel(tabControl_); }
+
+void TCorvaneForm::SetTabIndex(int index) { TabCtrl_SetCurSel(tabControl_, index); }
+
+void TCorvaneForm::WriteLogFile(const std::string& text) { eventLog_->WriteLogFile(text); }
+
+// The tray icon arrives with its own component; until then announcements
+// go nowhere but the sound device.
+void TCorvaneForm::SetTipHelp(const std::string&) {}
+void TCorvaneForm::ShowBalloonHelp(const std::string&, const std::string&, int, TBalloonIconType) {}
+void TCorvaneForm::StartIconAnimation(int) {}
+
+void TCorvaneForm::PlayWave(const std::string& fileName) {
+    PlaySoundW(Wide(fileName).c_str(), nullptr, SND_ASYNC | SND_FILENAME | SND_NODEFAULT);
+}
+
+void TCorvaneForm::ActionExitExecute() {
+    exitRequested_ = true;
+    PostMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+void TCorvaneForm::ActionRefreshExecute() { refreshRequested_ = true; }
+
+void TCorvaneForm::ActionOpenLogFileExecute() { OpenLogFile(*shell_, *this, logPath_); }
+
+void TCorvaneForm::TabControlChange() {
+    const int tab = TabCtrl_GetCurSel(tabControl_);
+    ShowWindow(lvSessions_, tab == 0 ? SW_SHOW : SW_HIDE);
+    ShowWindow(lvResource_, tab == 1 ? SW_SHOW : SW_HIDE);
+    ClearListSelection(lvSessions_);
+    ClearListSelection(lvResource_);
+}
+
+void TCorvaneForm::lvSessionsColumnClick(int column) {
+    settings_.Sort = column;
+    rows_->SortSessionRows(column);
+}
+
+void TCorvaneForm::lvResourceColumnClick(int column) {
+    settings_.SortResource = column;
+    rows_->SortResourceRows(column);
+}
+
+bool TCorvaneForm::FormCloseQuery() {
+    if (settingsStore_ && settingsStore_->Loaded()) settingsStore_->SaveSettings();
+    if (settings_.CloseIsMinimize && !sessionEnding_ && !exitRequested_) {
+        ShowWindow(Handle(), SW_MINIMIZE);
+        return false;
+    }
+    if (sessionEnding_) return true;
+    if (settings_.ExitMessage) {
+        const int answer = MessageBoxW(Handle(), L"Corvaneを終了してもいいですか?", L"Corvane",
+                                       MB_YESNO | MB_ICONQUESTION);
+        if (answer != IDYES) {
+            exitRequested_ = false;
+            return false;
+        }
+    }
+    return true;
+}
+
+void TCorvaneForm::FormDestroy() {
+    try {
+        if (settingsStore_ && settingsStore_->Loaded()) settingsStore_->SaveSettings();
+    } catch (const std::exception& e) {
+        // Tear-down goes on so that the watch thread still stops.
+        ShowErrorBox(Handle(), e.what());
+    }
+    appIdleInstalled_ = false;
+    if (watchThread_) {
+        watchThread_->Terminate();
+        MainThreadRunner::WaitServing([this] { return watchThread_->Finished(); });
+        watchThread_->WaitFor();
+        watchThread_.reset();
+    }
+    netApi_.reset();
+}
+
+LRESULT TCorvaneForm::OnNotify(const NMHDR& header) {
+    if (header.hwndFrom == tabControl_ && header.code == TCN_SELCHANGE) {
+        TabControlChange();
+    } else if (header.code == LVN_COLUMNCLICK) {
+        const auto& info = reinterpret_cast<const NMLISTVIEW&>(header);
+        if (header.hwndFrom == lvSessions_) lvSessionsColumnClick(info.iSubItem);
+        if (header.hwndFrom == lvResource_) lvResourceColumnClick(info.iSubItem);
+    }
+    return 0;
+}
+
+LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_SIZE:
+            LayoutControls();
+            return 0;
+        case WM_NOTIFY:
+            return OnNotify(*reinterpret_cast<const NMHDR*>(lp));
+        case WM_COMMAND:
+            if (actions_.Dispatch(LOWORD(wp))) return 0;
+            break;
+        case WM_INITMENUPOPUP:
+            UpdateActions();
+            return 0;
+        case WM_CONTEXTMENU:
+            if (reinterpret_cast<HWND>(wp) == lvSessions_) {
+                UpdateActions();
+                POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+                if (pt.x == -1 && pt.y == -1) {
+                    pt = {0, 0};
+                    ClientToScreen(lvSessions_, &pt);
+                }
+                TrackPopupMenu(sessionMenu_.get(), TPM_RIGHTBUTTON, pt.x, pt.y, 0, Handle(), nullptr);
+                return 0;
+            }
+            break;
+        case WM_QUERYENDSESSION:
+            sessionEnding_ = true;
+            return TRUE;
+        case WM_CLOSE:
+            if (FormCloseQuery()) DestroyWindow(Handle());
+            return 0;
+        case WM_DESTROY:
+            FormDestroy();
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return Window::HandleMessage(msg, wp, lp);
+}
+
+}  // namespace corvane::win

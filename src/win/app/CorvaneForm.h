@@ -1,0 +1,178 @@
+#pragma once
+// The main window: the two lists of sessions and open resources, the menus
+// and commands, the settings and the event log, and the watch thread.
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/settings/EventLog.h"
+#include "core/settings/Settings.h"
+#include "core/settings/SettingsStore.h"
+#include "core/settings/SettingsWindow.h"
+#include "core/views/ListRows.h"
+#include "core/watch/WatchThread.h"
+#include "win/app/ListViewReportList.h"
+#include "win/ui/ActionList.h"
+#include "win/ui/MainThreadRunner.h"
+#include "win/ui/UniqueResource.h"
+#include "win/ui/Window.h"
+#include "win/watch/NetApi.h"
+#include "win/watch/WinsockResolver.h"
+
+namespace corvane::win {
+
+// Command identifiers of the actions.
+enum ActionId : UINT {
+    kActionAbout = 100,
+    kActionExit,
+    kActionSessionDisconnect,
+    kActionSetEnvironment,
+    kActionOpenLogFile,
+    kActionSendMessage,
+    kActionRefresh,
+};
+
+class TCorvaneForm final : public Window,
+                           public IWatchOwner,
+                           public ISettingsWindow,
+                           public IEventLog,
+                           public INotifier {
+public:
+    TCorvaneForm();
+    ~TCorvaneForm() override;
+
+    // Creates the window and runs the creation sequence. False when the
+    // program is to end at once (unsupported platform).
+    bool Create();
+    void Show(int showCommand);
+
+    // Message loop support.
+    HACCEL Accelerators() const noexcept { return accel_.get(); }
+    void Idle();
+
+    // IWatchOwner
+    bool IgnoreAutoRefresh() const override { return settings_.IgnoreAutoRefresh; }
+    bool IgnoreSharedResource() const override { return settings_.IgnoreSharedResource; }
+    bool RefreshRequested() const override { return refreshRequested_; }
+    void ClearRefreshRequested() override { refreshRequested_ = false; }
+    const Settings& CurrentSettings() const override { return settings_; }
+    bool IsWatchedAddress(const std::string& address) const override;
+
+    // ISettingsWindow
+    WindowPlacementRecord GetPlacement() override;
+    void SetPlacement(const WindowPlacementRecord& placement) override;
+    bool IsProgramMinimized() override;
+    int ColumnCount(ListKind list) override;
+    int GetColumnWidth(ListKind list, int column) override;
+    void SetColumnWidth(ListKind list, int column, int width) override;
+    int GetTabIndex() override;
+    void SetTabIndex(int index) override;
+
+    // IEventLog
+    void WriteLogFile(const std::string& text) override;
+
+    // INotifier: the tray icon's tip, balloon, sound and blinking.
+    void SetTipHelp(const std::string& tip) override;
+    void ShowBalloonHelp(const std::string& title, const std::string& text, int timeoutMs,
+                         TBalloonIconType icon) override;
+    void PlayWave(const std::string& fileName) override;
+    void StartIconAnimation(int intervalMs) override;
+
+    // State the tests look at.
+    const std::string& LocalAddress() const noexcept { return localAddress_; }
+    const std::string& SettingsFilePath() const noexcept { return settingsPath_; }
+    const std::string& LogFilePath() const noexcept { return logPath_; }
+    bool ServerApiBound() const noexcept { return netApi_ != nullptr; }
+    bool WatchThreadRunning() const noexcept { return watchThread_ != nullptr; }
+    HWND SessionList() const noexcept { return lvSessions_; }
+    HWND ResourceList() const noexcept { return lvResource_; }
+    HWND TabControl() const noexcept { return tabControl_; }
+    Settings& SettingsRecord() noexcept { return settings_; }
+
+    // Commands.
+    void ActionExitExecute();
+    void ActionRefreshExecute();
+    void ActionOpenLogFileExecute();
+    void TabControlChange();
+    void lvSessionsColumnClick(int column);
+    void lvResourceColumnClick(int column);
+
+protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+private:
+    void FormCreate();
+    bool FormCloseQuery();
+    void FormDestroy();
+    void AppIdle();
+    void CreateControls();
+    void CreateImageLists();
+    void CreateActions();
+    void CreateMenus();
+    void LayoutControls();
+    void UpdateActions();
+    void ActionDisplayDialogUpdate(Action& action);
+    void ActionSessionDisconnectUpdate(Action& action);
+    void ActionSendMessageUpdate(Action& action);
+    HWND ListOf(ListKind list) const { return list == ListKind::Sessions ? lvSessions_ : lvResource_; }
+    int Scale(int pixels) const;
+    LRESULT OnNotify(const NMHDR& header);
+
+    // Paths, fixed at creation.
+    std::string programDirectory_;
+    std::string settingsPath_;
+    std::string logPath_;
+
+    // Main window state.
+    Settings settings_;
+    SharedFlag refreshRequested_;
+    bool dialogOpen_ = false;
+    bool exitRequested_ = false;
+    bool sessionEnding_ = false;
+    bool appIdleInstalled_ = false;
+    int animationFrame_ = 0;
+    UINT pendingShow_ = 0;  // show command of a restored placement
+    std::string localAddress_;
+    std::recursive_mutex listLock_;
+
+    // Controls and images.
+    HWND tabControl_ = nullptr;
+    HWND lvSessions_ = nullptr;
+    HWND lvResource_ = nullptr;
+    HWND statusBar_ = nullptr;
+    UniqueFont font_;
+    UniqueImageList imageList_;
+    UniqueImageList imageListSessions_;
+    UniqueImageList imageListIcon_;
+    HMENU mainMenu_ = nullptr;  // owned by the window once attached
+    UniqueMenu trayMenu_;
+    UniqueMenu sessionMenu_;
+    std::vector<UniqueResource<NullHandleTraits<HBITMAP, &DeleteObject>>> menuBitmaps_;
+    ActionList actions_;
+    UniqueAccel accel_;
+    int dpi_ = 96;
+
+    // Adapters and the watcher.
+    WinsockResolver resolver_;
+    std::unique_ptr<MainThreadRunner> runner_;
+    RealSleeper sleeper_;
+    std::unique_ptr<NetApi> netApi_;
+    std::unique_ptr<ListViewReportList> sessionRows_;
+    std::unique_ptr<ListViewReportList> resourceRows_;
+    std::unique_ptr<views::ListRows> rows_;
+    std::unique_ptr<IProfileStore> profile_;
+    std::unique_ptr<SettingsStore> settingsStore_;
+    std::unique_ptr<ILogFileSystem> logFiles_;
+    std::unique_ptr<IClock> clock_;
+    std::unique_ptr<IShellOpener> shell_;
+    std::unique_ptr<EventLog> eventLog_;
+    std::unique_ptr<TWatchThread> watchThread_;
+};
+
+// Version check of the creation sequence: false on an unsupported platform;
+// `nt` tells whether the server functions can be bound.
+bool CheckPlatform(bool& nt);
+
+}  // namespace corvane::win

@@ -1,0 +1,42 @@
+#pragma once
+// The server-management functions of NETAPI32, bound at run time.
+#include <windows.h>
+
+#include <memory>
+
+#include "core/watch/WatchPorts.h"
+#include "win/ui/UniqueResource.h"
+
+namespace corvane::win {
+
+class NetApi final : public IServerApi {
+public:
+    // Loads the library and looks up all five functions; null when the
+    // library is missing or lacks any of them.
+    static std::unique_ptr<NetApi> Bind(const wchar_t* libraryName = L"NETAPI32.DLL");
+
+    std::uint32_t EnumSessions(std::vector<SessionRecord>& records) override;
+    std::uint32_t EnumFiles(std::vector<FileRecord>& records) override;
+    void SessionDel(const std::string& uncClientName, const std::string& userName) override;
+    void MessageBufferSend(const std::string& computerName, const std::string& message) override;
+
+private:
+    using SessionEnumFn = DWORD(WINAPI*)(LPWSTR, LPWSTR, LPWSTR, DWORD, LPBYTE*, DWORD, LPDWORD, LPDWORD,
+                                         LPDWORD);
+    using FileEnumFn = DWORD(WINAPI*)(LPWSTR, LPWSTR, LPWSTR, DWORD, LPBYTE*, DWORD, LPDWORD, LPDWORD,
+                                      PDWORD_PTR);
+    using BufferFreeFn = DWORD(WINAPI*)(LPVOID);
+    using SessionDelFn = DWORD(WINAPI*)(LPWSTR, LPWSTR, LPWSTR);
+    using MessageBufferSendFn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, LPBYTE, DWORD);
+
+    NetApi() = default;
+
+    UniqueModule module_;
+    SessionEnumFn sessionEnum_ = nullptr;
+    FileEnumFn fileEnum_ = nullptr;
+    BufferFreeFn bufferFree_ = nullptr;
+    SessionDelFn sessionDel_ = nullptr;
+    MessageBufferSendFn messageBufferSend_ = nullptr;
+};
+
+}  // namespace corvane::win
