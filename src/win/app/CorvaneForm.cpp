@@ -6,7 +6,8 @@
 
 #include "../../../res/resource.h"
 #include "core/watch/HostAddress.h"
-#include "win/app/SettingsAdapters.h"
+#include "win/settings/LogFileSystemWin.h"
+#include "win/settings/ProfileStoreWin.h"
 
 namespace corvane::win {
 namespace {
@@ -103,11 +104,11 @@ void TCorvaneForm::FormCreate() {
     settingsPath_ = programDirectory_ + kSettingsFileName;
     logPath_ = programDirectory_ + kLogFileName;
 
-    profile_ = CreateProfileStore(settingsPath_);
+    profile_ = std::make_unique<ProfileStoreWin>(settingsPath_);
     settingsStore_ = std::make_unique<SettingsStore>(*profile_, *this, settings_);
-    logFiles_ = CreateLogFileSystem();
-    clock_ = CreateLocalClock();
-    shell_ = CreateShellOpener();
+    logFiles_ = std::make_unique<LogFileSystemWin>();
+    clock_ = std::make_unique<LocalClockWin>();
+    shell_ = std::make_unique<ShellOpenerWin>();
     eventLog_ = std::make_unique<EventLog>(*logFiles_, *clock_, logPath_, [this] { return settings_.MaxLogSize; });
 
     // 6-7: the platform and the server functions. Without them the window
