@@ -71,11 +71,7 @@ bool TCorvaneForm::Create() {
     ReleaseDC(nullptr, screen);
     CreateWindowObject(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, Scale(kDesignedLeft),
                        Scale(kDesignedTop), Scale(kDesignedWidth), Scale(kDesignedHeight), nullptr, nullptr);
-    if (!Handle()) return false;
-    bool nt = false;
-    if (!CheckPlatform(nt)) return false;
-    FormCreate();
-    return true;
+    return Handle() && FormCreate();
 }
 
 void TCorvaneForm::Show(int showCommand) {
@@ -88,7 +84,7 @@ void TCorvaneForm::Show(int showCommand) {
 
 int TCorvaneForm::Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
 
-void TCorvaneForm::FormCreate() {
+bool TCorvaneForm::FormCreate() {
     // The form's designed parts, which exist whatever happens below.
     CreateImageLists();
     CreateControls();
@@ -114,10 +110,10 @@ void TCorvaneForm::FormCreate() {
     // 6-7: the platform and the server functions. Without them the window
     // stays up with nothing watched and no settings loaded.
     bool nt = false;
-    CheckPlatform(nt);
+    if (!CheckPlatform(nt)) return false;
     if (nt) {
         netApi_ = NetApi::Bind();
-        if (!netApi_) return;
+        if (!netApi_) return true;
     }
 
     // 8-12.
@@ -130,6 +126,7 @@ void TCorvaneForm::FormCreate() {
                                                                    *runner_, sleeper_, text::PlatformCollation()});
         watchThread_->Start();
     }
+    return true;
 }
 
 void TCorvaneForm::CreateImageLists() {

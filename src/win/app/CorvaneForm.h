@@ -103,7 +103,7 @@ protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
 private:
-    void FormCreate();
+    bool FormCreate();  // false: unsupported platform
     bool FormCloseQuery();
     void FormDestroy();
     void AppIdle();

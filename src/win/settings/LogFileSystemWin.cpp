@@ -1,0 +1,123 @@
+#include "win/settings/LogFileSystemWin.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+
+#include "core/text/Text.h"
+
+namespace corvane::win {
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+    const auto u16 = text::Utf8ToUtf16(utf8);
+    return std::wstring(u16.begin(), u16.end());
+}
+
+std::uint32_t LastError() {
+    const DWORD code = GetLastError();
+    return code != 0 ? code : ERROR_GEN_FAILURE;  // a failure never reads as success
+}
+
+class LogFileWin : public ILogFile {
+public:
+    explicit LogFileWin(HANDLE handle) noexcept : handle_(handle) {}
+    LogFileWin(const LogFileWin&) = delete;
+    LogFileWin& operator=(const LogFileWin&) = delete;
+    ~LogFileWin() override {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+
+    std::uint32_t Size(std::uint64_t& size) override {
+        LARGE_INTEGER value{};
+        if (!GetFileSizeEx(handle_, &value)) return LastError();
+        size = static_cast<std::uint64_t>(value.QuadPart);
+        return 0;
+    }
+    std::uint32_t Write(const void* data, std::size_t size) override {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        while (size > 0) {
+            const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+            DWORD written = 0;
+            if (!WriteFile(handle_, bytes, chunk, &written, nullptr)) return LastError();
+            if (written == 0) return ERROR_WRITE_FAULT;
+            bytes += written;
+            size -= written;
+        }
+        return 0;
+    }
+    std::uint32_t SeekToEnd() {
+        return SetFilePointerEx(handle_, LARGE_INTEGER{}, nullptr, FILE_END) ? 0 : LastError();
+    }
+    std::uint32_t Flush() override { return FlushFileBuffers(handle_) ? 0 : LastError(); }
+    std::uint32_t Close() override {
+        const HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(handle) ? 0 : LastError();
+    }
+
+private:
+    HANDLE handle_;
+};
+
+std::uint32_t Open(const std::string& path, DWORD access, DWORD disposition,
+                   std::unique_ptr<LogFileWin>& file) {
+    // Others may read and write the log while it is open, but not delete it.
+    const HANDLE handle = CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    file = std::make_unique<LogFileWin>(handle);
+    return 0;
+}
+
+}  // namespace
+
+bool LogFileSystemWin::Exists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::uint32_t LogFileSystemWin::OpenForRead(const std::string& path, std::unique_ptr<ILogFile>& file) {
+    std::unique_ptr<LogFileWin> opened;
+    if (const auto code = Open(path, GENERIC_READ, OPEN_EXISTING, opened)) return code;
+    file = std::move(opened);
+    return 0;
+}
+
+std::uint32_t LogFileSystemWin::Create(const std::string& path, std::unique_ptr<ILogFile>& file) {
+    std::unique_ptr<LogFileWin> opened;
+    if (const auto code = Open(path, GENERIC_WRITE, CREATE_ALWAYS, opened)) return code;
+    file = std::move(opened);
+    return 0;
+}
+
+std::uint32_t LogFileSystemWin::OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) {
+    std::unique_ptr<LogFileWin> opened;
+    if (const auto code = Open(path, GENERIC_WRITE, OPEN_ALWAYS, opened)) return code;
+    if (const auto code = opened->SeekToEnd()) return code;  // closed by its destructor
+    file = std::move(opened);
+    return 0;
+}
+
+std::uint32_t LogFileSystemWin::Delete(const std::string& path) {
+    return DeleteFileW(Wide(path).c_str()) ? 0 : LastError();
+}
+
+std::uint32_t LogFileSystemWin::Move(const std::string& from, const std::string& to) {
+    return MoveFileW(Wide(from).c_str(), Wide(to).c_str()) ? 0 : LastError();
+}
+
+LocalTime LocalClockWin::Now() {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+int ShellOpenerWin::Open(const std::string& path) {
+    const HINSTANCE result =
+        ShellExecuteW(nullptr, L"open", Wide(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return static_cast<int>(reinterpret_cast<INT_PTR>(result));
+}
+
+}  // namespace corvane::win

@@ -1,0 +1,30 @@
+#pragma once
+// The event log's file operations, clock and shell on Win32.
+#include "core/settings/EventLog.h"
+
+namespace corvane::win {
+
+// Files opened with CreateFileW; every error is GetLastError's code.
+class LogFileSystemWin : public ILogFileSystem {
+public:
+    bool Exists(const std::string& path) override;
+    std::uint32_t OpenForRead(const std::string& path, std::unique_ptr<ILogFile>& file) override;
+    std::uint32_t Create(const std::string& path, std::unique_ptr<ILogFile>& file) override;
+    std::uint32_t OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) override;
+    std::uint32_t Delete(const std::string& path) override;
+    std::uint32_t Move(const std::string& from, const std::string& to) override;
+};
+
+// The local wall-clock time (GetLocalTime).
+class LocalClockWin : public IClock {
+public:
+    LocalTime Now() override;
+};
+
+// ShellExecuteW with the verb "open", no owner, parameters or folder, SW_SHOWNORMAL.
+class ShellOpenerWin : public IShellOpener {
+public:
+    int Open(const std::string& path) override;
+};
+
+}  // namespace corvane::win

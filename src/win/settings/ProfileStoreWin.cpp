@@ -1,0 +1,52 @@
+#include "win/settings/ProfileStoreWin.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+#include "core/text/Text.h"
+
+namespace corvane::win {
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+    const auto u16 = text::Utf8ToUtf16(utf8);
+    return std::wstring(u16.begin(), u16.end());
+}
+
+}  // namespace
+
+std::string ProfileStoreWin::ReadString(const std::string& section, const std::string& key) {
+    wchar_t buffer[kMaxProfileStringLength + 1] = {};
+    const DWORD length = GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), L"", buffer,
+                                                  static_cast<DWORD>(std::size(buffer)), Wide(path_).c_str());
+    return text::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), length));
+}
+
+bool ProfileStoreWin::WriteString(const std::string& section, const std::string& key,
+                                  const std::string& value) {
+    return WritePrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), Wide(value).c_str(),
+                                      Wide(path_).c_str()) != FALSE;
+}
+
+bool ProfileStoreWin::ReadStruct(const std::string& section, const std::string& key, void* buffer,
+                                 std::size_t size) {
+    // The function may fill part of the buffer before it finds the value bad.
+    std::vector<unsigned char> scratch(size);
+    if (!GetPrivateProfileStructW(Wide(section).c_str(), Wide(key).c_str(), scratch.data(),
+                                  static_cast<UINT>(size), Wide(path_).c_str())) {
+        return false;
+    }
+    std::memcpy(buffer, scratch.data(), size);
+    return true;
+}
+
+bool ProfileStoreWin::WriteStruct(const std::string& section, const std::string& key, const void* data,
+                                  std::size_t size) {
+    return WritePrivateProfileStructW(Wide(section).c_str(), Wide(key).c_str(), const_cast<void*>(data),
+                                      static_cast<UINT>(size), Wide(path_).c_str()) != FALSE;
+}
+
+}  // namespace corvane::win

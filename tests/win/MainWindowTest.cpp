@@ -1,0 +1,190 @@
+// The main window driven in-process, watching the simulated server.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "core/text/Text.h"
+#include "support/SimServerControl.h"
+#include "win/app/CorvaneForm.h"
+
+namespace corvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path ProgramFolder() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path();
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Serves messages and hand-overs until `done` holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    win::MainThreadRunner::WaitServing([&] { return done() || std::chrono::steady_clock::now() > end; });
+    return done();
+}
+
+std::wstring WindowText(HWND hwnd) {
+    wchar_t text[256] = {};
+    GetWindowTextW(hwnd, text, 256);
+    return text;
+}
+
+std::wstring ColumnCaption(HWND list, int column) {
+    wchar_t text[128] = {};
+    LVCOLUMNW col{};
+    col.mask = LVCF_TEXT;
+    col.pszText = text;
+    col.cchTextMax = 128;
+    ListView_GetColumn(list, column, &col);
+    return text;
+}
+
+std::wstring MenuText(HMENU menu, int position) {
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, static_cast<UINT>(position), text, 128, MF_BYPOSITION);
+    return text;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        control.Reset();
+        for (const char* name : {"Corvane.ini", "CorvaneLog.txt", "CorvaneLog.txt.bak"})
+            fs::remove(ProgramFolder() / name);
+    }
+    void TearDown() override {
+        if (form && form->Handle()) DestroyWindow(form->Handle());
+        form.reset();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+    }
+    void Start() {
+        form = std::make_unique<win::TCorvaneForm>();
+        ASSERT_TRUE(form->Create());
+        form->Show(SW_SHOWNORMAL);
+    }
+    int SessionEnums() const { return static_cast<int>(control.Counters().SessionEnums()); }
+
+    SimServerControl control{ProgramFolder()};
+    std::unique_ptr<win::TCorvaneForm> form;
+};
+
+TEST_F(MainWindowTest, ShowsItsDesignedLayout) {
+    Start();
+    EXPECT_EQ(WindowText(form->Handle()), L"Corvane");
+    ASSERT_EQ(TabCtrl_GetItemCount(form->TabControl()), 2);
+    const wchar_t* sessionColumns[] = {L"コンピュータ名", L"IPアドレス", L"ユーザ名", L"オープン数", L"接続時間",
+                                       L"アイドル時間"};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(ColumnCaption(form->SessionList(), i), sessionColumns[i]);
+        EXPECT_EQ(ListView_GetColumnWidth(form->SessionList(), i), 80);
+    }
+    EXPECT_EQ(ColumnCaption(form->ResourceList(), 0), L"ユーザ名");
+    EXPECT_EQ(ColumnCaption(form->ResourceList(), 1), L"共有リソース名");
+    EXPECT_EQ(ListView_GetColumnWidth(form->ResourceList(), 1), 100);  // stored default, not the designed 300
+    EXPECT_TRUE(IsWindowVisible(form->SessionList()));
+    EXPECT_FALSE(IsWindowVisible(form->ResourceList()));
+
+    HMENU menu = GetMenu(form->Handle());
+    ASSERT_EQ(GetMenuItemCount(menu), 5);
+    const wchar_t* menus[] = {L"ファイル(&F)", L"セッション(&S)", L"ツール(&T)", L"表示(&H)", L"ヘルプ(&H)"};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(MenuText(menu, i), menus[i]);
+    HMENU file = GetSubMenu(menu, 0);
+    ASSERT_EQ(GetMenuItemCount(file), 3);
+    EXPECT_EQ(MenuText(file, 0), L"ログファイルを開く(&L)");
+    EXPECT_EQ(GetMenuItemID(file, 1), 0u);  // separator
+    EXPECT_EQ(MenuText(file, 2), L"終了(&X)");
+    EXPECT_EQ(MenuText(GetSubMenu(menu, 1), 0), L"強制切断(&D)\tDel");
+    EXPECT_EQ(MenuText(GetSubMenu(menu, 1), 1), L"メッセージ送信(&M)...");
+    EXPECT_EQ(MenuText(GetSubMenu(menu, 2), 0), L"環境設定(&E)");
+    EXPECT_EQ(MenuText(GetSubMenu(menu, 3), 0), L"最新の情報に更新(&R)\tF5");
+    EXPECT_EQ(MenuText(GetSubMenu(menu, 4), 0), L"バージョン情報");
+}
+
+TEST_F(MainWindowTest, WatchesTheServerAndLogsNewSessions) {
+    control.SetSessions({{std::string("PC01"), std::string("太郎"), 1, 10, 0}});
+    Start();
+    EXPECT_TRUE(form->ServerApiBound());
+    EXPECT_TRUE(form->WatchThreadRunning());
+    const fs::path log = ProgramFolder() / "CorvaneLog.txt";
+    ASSERT_TRUE(PumpUntil([&] { return ReadFile(log).find(',') != std::string::npos; }));
+    const std::string line = ReadFile(log);
+    // Stamp, comma, event text in code page 932, CR LF.
+    EXPECT_EQ(line.substr(19), text::Utf8ToCp932(",接続検出,PC01,(N/A),太郎") + "\r\n");
+    const int before = SessionEnums();
+    ASSERT_TRUE(PumpUntil([&] { return SessionEnums() > before + 3; }));
+}
+
+TEST_F(MainWindowTest, ListsStayEmptyUntilRefreshInTheDefaultMode) {
+    control.SetSessions({{std::string("PC01"), std::string("Taro"), 2, 3661, 59}});
+    control.SetFiles({{1, 1, 0, std::string("C:\\share\\a.txt"), std::string("Taro")}});
+    Start();
+    ASSERT_TRUE(PumpUntil([&] { return SessionEnums() > 3; }));
+    EXPECT_EQ(ListView_GetItemCount(form->SessionList()), 0);
+    form->ActionRefreshExecute();
+    ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(form->SessionList()) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return !form->RefreshRequested(); }));
+    wchar_t cell[64] = {};
+    ListView_GetItemText(form->SessionList(), 0, 4, cell, 64);
+    EXPECT_STREQ(cell, L"01:01:01");
+    EXPECT_EQ(ListView_GetItemCount(form->ResourceList()), 1);
+}
+
+TEST_F(MainWindowTest, TabSwitchShowsTheOtherListAndClearsSelections) {
+    control.SetSessions({{std::string("PC01"), std::string("Taro"), 1, 1, 1}});
+    Start();
+    form->ActionRefreshExecute();
+    ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(form->SessionList()) == 1; }));
+    ListView_SetItemState(form->SessionList(), 0, LVIS_SELECTED, LVIS_SELECTED);
+    TabCtrl_SetCurSel(form->TabControl(), 1);
+    form->TabControlChange();
+    EXPECT_FALSE(IsWindowVisible(form->SessionList()));
+    EXPECT_TRUE(IsWindowVisible(form->ResourceList()));
+    EXPECT_EQ(ListView_GetSelectedCount(form->SessionList()), 0u);
+}
+
+TEST_F(MainWindowTest, CloseBoxMinimisesWhenAskedAndExitCommandEnds) {
+    WritePrivateProfileStringW(L"Environment", L"CloseIsMinimize", L"1",
+                               (ProgramFolder() / "Corvane.ini").wstring().c_str());
+    WritePrivateProfileStringW(L"Environment", L"IsSecond", L"1", (ProgramFolder() / "Corvane.ini").wstring().c_str());
+    Start();
+    SendMessageW(form->Handle(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(form->Handle()));
+    EXPECT_TRUE(IsIconic(form->Handle()));
+    // Every close request saved every key.
+    EXPECT_NE(ReadFile(ProgramFolder() / "Corvane.ini").find("MaxLogSize=1048576"), std::string::npos);
+
+    HWND hwnd = form->Handle();
+    form->ActionExitExecute();
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(hwnd); }));
+    EXPECT_FALSE(form->WatchThreadRunning());
+}
+
+TEST_F(MainWindowTest, EndOfSessionLetsTheCloseThrough) {
+    WritePrivateProfileStringW(L"Environment", L"CloseIsMinimize", L"1",
+                               (ProgramFolder() / "Corvane.ini").wstring().c_str());
+    Start();
+    EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    HWND hwnd = form->Handle();
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(hwnd));
+}
+
+}  // namespace
+}  // namespace corvane::test
