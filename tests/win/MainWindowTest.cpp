@@ -146,6 +146,37 @@ TEST_F(MainWindowTest, ListsStayEmptyUntilRefreshInTheDefaultMode) {
     EXPECT_EQ(ListView_GetItemCount(form->ResourceList()), 1);
 }
 
+TEST_F(MainWindowTest, HeaderClickSortsAscendingAndRemembersTheColumn) {
+    control.SetSessions({{std::string("PC02"), std::string("B"), 10, 1, 1},
+                         {std::string("PC01"), std::string("A"), 9, 1, 1}});
+    Start();
+    form->ActionRefreshExecute();
+    ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(form->SessionList()) == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return !form->RefreshRequested(); }));
+    auto click = [&](int column) {
+        NMLISTVIEW info{};
+        info.hdr.hwndFrom = form->SessionList();
+        info.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(form->SessionList()));
+        info.hdr.code = LVN_COLUMNCLICK;
+        info.iItem = -1;
+        info.iSubItem = column;
+        SendMessageW(form->Handle(), WM_NOTIFY, info.hdr.idFrom, reinterpret_cast<LPARAM>(&info));
+    };
+    auto caption = [&](int row) {
+        wchar_t text[32] = {};
+        ListView_GetItemText(form->SessionList(), row, 0, text, 32);
+        return std::wstring(text);
+    };
+    click(3);  // open count: 9 before 10
+    EXPECT_EQ(caption(0), L"PC01");
+    EXPECT_EQ(form->SettingsRecord().Sort, 3);
+    click(2);  // user name
+    click(2);  // again: the same ascending order
+    EXPECT_EQ(caption(0), L"PC01");
+    EXPECT_EQ(caption(1), L"PC02");
+    EXPECT_EQ(form->SettingsRecord().Sort, 2);
+}
+
 TEST_F(MainWindowTest, TabSwitchShowsTheOtherListAndClearsSelections) {
     control.SetSessions({{std::string("PC01"), std::string("Taro"), 1, 1, 1}});
     Start();

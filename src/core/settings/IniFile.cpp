@@ -1,5 +1,6 @@
 #include "core/settings/IniFile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>

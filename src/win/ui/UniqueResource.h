@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace corvane::win {

@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/FakeClock.h"
+#include "support/FakeLogFs.h"
+#include "core/settings/EventLog.h"
+
+namespace corvane::test {
+namespace {
+
+const std::string kLog = "C:\\Corvane\\CorvaneLog.txt";
+const std::string kBak = "C:\\Corvane\\CorvaneLog.txt.bak";
+const std::string kStamp = "2006/05/01 09:05:07,";
+
+class EventLogTest : public ::testing::Test {
+protected:
+    FakeLogFs fs;
+    FakeClock clock;
+    std::int32_t maxLogSize = 1048576;
+    EventLog log{fs, clock, kLog, [this] { return maxLogSize; }};
+};
+
+TEST_F(EventLogTest, FirstLineCreatesTheLogInCodePage932) {
+    log.WriteLogFile("接続検出,PC01,192.168.0.5,user");
+    ASSERT_EQ(fs.files.count(kLog), 1u);
+    EXPECT_EQ(fs.files[kLog], kStamp + "\x90\xda\x91\xb1\x8c\x9f\x8f\x6f,PC01,192.168.0.5,user\r\n");
+    EXPECT_EQ(fs.files.count(kBak), 0u);
+    EXPECT_EQ(fs.openHandles, 0);
+    EXPECT_EQ(log.BackupPath(), kBak);
+}
+
+TEST_F(EventLogTest, StampIsZeroPaddedAndTextIsWrittenUnchanged) {
+    clock.now = {2024, 12, 31, 23, 0, 9};
+    log.WriteLogFile("アクセス検出,user,C:\\a,b\r\nc");
+    clock.now = {2025, 1, 1, 0, 0, 0};
+    log.WriteLogFile("");
+    EXPECT_EQ(fs.files[kLog],
+              "2024/12/31 23:00:09,\x83\x41\x83\x4e\x83\x5a\x83\x58\x8c\x9f\x8f\x6f,user,C:\\a,b\r\nc\r\n"
+              "2025/01/01 00:00:00,\r\n");
+}
+
+TEST_F(EventLogTest, SizeIsRoundedUpToWholeBlocksBeforeTheLine) {
+    const std::string text(40, 'x');  // 60-byte line with its stamp and comma
+    fs.files[kLog] = std::string(1048447, 'a');
+    log.WriteLogFile(text);
+    EXPECT_EQ(fs.files[kLog].size(), 1048447u + 62u);
+    EXPECT_EQ(fs.files.count(kBak), 0u);
+
+    fs.files[kLog] = std::string(1048448, 'a');
+    log.WriteLogFile(text);
+    EXPECT_EQ(fs.files[kLog], kStamp + text + "\r\n");
+    EXPECT_EQ(fs.files[kBak], std::string(1048448, 'a'));
+}
+
+TEST_F(EventLogTest, LimitIsReadOnEveryWrite) {
+    fs.files[kLog] = std::string(200, 'a');  // counts as 256 bytes
+    maxLogSize = 256 + 30;
+    log.WriteLogFile("0123456789");  // L = 30: E equals the limit and fits
+    EXPECT_EQ(fs.files.count(kBak), 0u);
+    EXPECT_EQ(fs.files[kLog].size(), 232u);
+    maxLogSize = 256 + 29;  // still 256 counted, now one byte too many
+    log.WriteLogFile("0123456789");
+    EXPECT_EQ(fs.files[kBak].size(), 232u);
+    EXPECT_EQ(fs.files[kLog], kStamp + "0123456789\r\n");
+}
+
+TEST_F(EventLogTest, TinyOrNegativeLimitKeepsNewestLineAndTheOneBefore) {
+    for (const std::int32_t limit : {0, -1, -2147483647 - 1}) {
+        SCOPED_TRACE(limit);
+        fs.files.clear();
+        maxLogSize = limit;
+        log.WriteLogFile("one");
+        EXPECT_EQ(fs.files[kLog], kStamp + "one\r\n");
+        EXPECT_EQ(fs.files[kBak], "");  // the empty log just created
+        log.WriteLogFile("two");
+        log.WriteLogFile("three");
+        EXPECT_EQ(fs.files[kLog], kStamp + "three\r\n");
+        EXPECT_EQ(fs.files[kBak], kStamp + "two\r\n");
+        EXPECT_EQ(fs.files.size(), 2u);
+    }
+}
+
+TEST_F(EventLogTest, HeldBackupLosesNoLine) {
+    maxLogSize = 0;
+    fs.files[kBak] = "old backup\r\n";
+    fs.heldByOthers[kBak] = true;
+    log.WriteLogFile("one");
+    log.WriteLogFile("two");
+    EXPECT_EQ(fs.files[kLog], kStamp + "one\r\n" + kStamp + "two\r\n");
+    EXPECT_EQ(fs.files[kBak], "old backup\r\n");
+
+    fs.heldByOthers[kBak] = false;  // released: the next write rotates again
+    log.WriteLogFile("three");
+    EXPECT_EQ(fs.files[kBak], kStamp + "one\r\n" + kStamp + "two\r\n");
+    EXPECT_EQ(fs.files[kLog], kStamp + "three\r\n");
+}
+
+TEST_F(EventLogTest, HeldLogIsNotReplaced) {
+    maxLogSize = 0;
+    fs.files[kLog] = "earlier\r\n";
+    fs.heldByOthers[kLog] = true;
+    log.WriteLogFile("one");
+    EXPECT_EQ(fs.files[kLog], "earlier\r\n" + kStamp + "one\r\n");
+    EXPECT_EQ(fs.files.count(kBak), 0u);
+}
+
+TEST_F(EventLogTest, DeletedLogIsCreatedAgain) {
+    log.WriteLogFile("one");
+    fs.files.erase(kLog);
+    log.WriteLogFile("two");
+    EXPECT_EQ(fs.files[kLog], kStamp + "two\r\n");
+}
+
+TEST_F(EventLogTest, FailedStepRaisesItsCodeClosesTheFileAndReleasesTheLock) {
+    fs.files[kLog] = "x\r\n";
+    for (const char* step : {"open", "size", "close", "append", "write", "flush"}) {
+        SCOPED_TRACE(step);
+        fs.failures = {{step, 5}};
+        try {
+            log.WriteLogFile("line");
+            FAIL() << "no error";
+        } catch (const LogIoError& e) {
+            EXPECT_EQ(e.Code(), 5);
+        }
+        EXPECT_EQ(fs.openHandles, 0);
+        bool taken = false;
+        std::thread other([&] {
+            taken = log.Lock().try_lock();
+            if (taken) log.Lock().unlock();
+        });
+        other.join();
+        EXPECT_TRUE(taken);
+    }
+    fs.failures.clear();
+    fs.files.erase(kLog);
+    fs.failures = {{"create", 3}};
+    try {
+        log.WriteLogFile("line");
+        FAIL() << "no error";
+    } catch (const LogIoError& e) {
+        EXPECT_EQ(e.Code(), 3);
+    }
+    fs.failures.clear();
+    log.WriteLogFile("line");
+    EXPECT_EQ(fs.files[kLog], kStamp + "line\r\n");
+}
+
+TEST_F(EventLogTest, FailedRecreationAfterRotationIsRaised) {
+    fs.files[kLog] = "x\r\n";
+    maxLogSize = 0;
+    fs.failures = {{"create", 82}};
+    try {
+        log.WriteLogFile("line");
+        FAIL() << "no error";
+    } catch (const LogIoError& e) {
+        EXPECT_EQ(e.Code(), 82);
+    }
+    EXPECT_EQ(fs.files[kBak], "x\r\n");
+    EXPECT_EQ(fs.openHandles, 0);
+}
+
+TEST_F(EventLogTest, LockIsReentrant) {
+    std::lock_guard<std::recursive_mutex> held(log.Lock());
+    log.WriteLogFile("inside");
+    EXPECT_EQ(fs.files[kLog], kStamp + "inside\r\n");
+}
+
+struct BalloonRecord {
+    std::string title, text;
+    int timeout = 0;
+    TBalloonIconType icon = TBalloonIconType::bitNone;
+};
+
+struct RecordingNotifier : INotifier {
+    std::vector<BalloonRecord> balloons;
+    void SetTipHelp(const std::string&) override {}
+    void ShowBalloonHelp(const std::string& title, const std::string& text, int timeout,
+                         TBalloonIconType icon) override {
+        balloons.push_back({title, text, timeout, icon});
+    }
+    void PlayWave(const std::string&) override {}
+    void StartIconAnimation(int) override {}
+};
+
+struct FakeShell : IShellOpener {
+    int result = 0;
+    std::vector<std::string> opened;
+    int Open(const std::string& path) override {
+        opened.push_back(path);
+        return result;
+    }
+};
+
+TEST(OpenLogFileTest, ShellFailureShowsAnErrorBalloon) {
+    FakeShell shell;
+    RecordingNotifier notifier;
+    shell.result = 2;
+    OpenLogFile(shell, notifier, kLog);
+    ASSERT_EQ(notifier.balloons.size(), 1u);
+    EXPECT_EQ(notifier.balloons[0].title, "LogFile Error Message");
+    EXPECT_EQ(notifier.balloons[0].text,
+              "以下のパスオープンに失敗しました(2)\r\n\r\nC:\\Corvane\\CorvaneLog.txt");
+    EXPECT_EQ(notifier.balloons[0].timeout, 1000);
+    EXPECT_EQ(notifier.balloons[0].icon, TBalloonIconType::bitError);
+
+    shell.result = 32;
+    OpenLogFile(shell, notifier, kLog);
+    EXPECT_EQ(notifier.balloons.size(), 2u);
+    shell.result = 33;
+    OpenLogFile(shell, notifier, kLog);
+    EXPECT_EQ(notifier.balloons.size(), 2u);
+    EXPECT_EQ(shell.opened, std::vector<std::string>(3, kLog));
+}
+
+}  // namespace
+}  // namespace corvane::test

@@ -1,0 +1,152 @@
+// The event log over the real file functions.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/settings/EventLog.h"
+#include "core/settings/Settings.h"
+#include "support/FakeClock.h"
+#include "win/settings/LogFileSystemWin.h"
+
+namespace corvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Utf8(const fs::path& path) {
+    const auto u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
+class LogFileSystemWinTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH + 1];
+        ASSERT_NE(GetTempPathW(MAX_PATH + 1, temp), 0u);
+        dir_ = fs::path(temp) / (L"corvane-log-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                 std::to_wstring(GetTickCount64()));
+        fs::create_directories(dir_);
+        logPath_ = dir_ / L"CorvaneLog.txt";
+        backupPath_ = dir_ / L"CorvaneLog.txt.bak";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    static std::string Bytes(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+
+    win::LogFileSystemWin files;
+    FakeClock clock;
+    std::int32_t maxLogSize = kDefaultMaxLogSize;
+    fs::path dir_, logPath_, backupPath_;
+    const std::string stamp_ = "2006/05/01 09:05:07,";
+};
+
+TEST_F(LogFileSystemWinTest, WritesCodePage932AndRotates) {
+    EventLog log(files, clock, Utf8(logPath_), [this] { return maxLogSize; });
+    log.WriteLogFile("接続検出,PC01,10.0.0.2,user");
+    log.WriteLogFile("a,b\r\nc");
+    EXPECT_EQ(Bytes(logPath_), stamp_ + "\x90\xda\x91\xb1\x8c\x9f\x8f\x6f,PC01,10.0.0.2,user\r\n" + stamp_ +
+                                   "a,b\r\nc\r\n");
+    EXPECT_FALSE(fs::exists(backupPath_));
+
+    maxLogSize = 0;
+    log.WriteLogFile("two");
+    log.WriteLogFile("three");
+    EXPECT_EQ(Bytes(logPath_), stamp_ + "three\r\n");
+    EXPECT_EQ(Bytes(backupPath_), stamp_ + "two\r\n");
+}
+
+TEST_F(LogFileSystemWinTest, BackupHeldOpenLosesNoLine) {
+    { std::ofstream(backupPath_, std::ios::binary) << "old\r\n"; }
+    // Held by another program that does not allow deletion.
+    const HANDLE held = CreateFileW(backupPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    maxLogSize = 0;
+    EventLog log(files, clock, Utf8(logPath_), [this] { return maxLogSize; });
+    log.WriteLogFile("one");
+    log.WriteLogFile("two");
+    CloseHandle(held);
+    EXPECT_EQ(Bytes(logPath_), stamp_ + "one\r\n" + stamp_ + "two\r\n");
+    EXPECT_EQ(Bytes(backupPath_), "old\r\n");
+
+    log.WriteLogFile("three");  // released: rotates as usual
+    EXPECT_EQ(Bytes(backupPath_), stamp_ + "one\r\n" + stamp_ + "two\r\n");
+    EXPECT_EQ(Bytes(logPath_), stamp_ + "three\r\n");
+}
+
+TEST_F(LogFileSystemWinTest, ErrorCarriesTheSystemCode) {
+    EventLog log(files, clock, Utf8(dir_ / L"missing" / L"CorvaneLog.txt"), [] { return kDefaultMaxLogSize; });
+    try {
+        log.WriteLogFile("line");
+        FAIL() << "no error";
+    } catch (const LogIoError& e) {
+        EXPECT_EQ(e.Code(), static_cast<int>(ERROR_PATH_NOT_FOUND));
+    }
+    EXPECT_TRUE(log.Lock().try_lock());
+    log.Lock().unlock();
+}
+
+TEST_F(LogFileSystemWinTest, LogHeldExclusivelyRaisesSharingViolation) {
+    EventLog log(files, clock, Utf8(logPath_), [] { return kDefaultMaxLogSize; });
+    log.WriteLogFile("one");
+    const HANDLE held = CreateFileW(logPath_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    try {
+        log.WriteLogFile("two");
+        ADD_FAILURE() << "no error";
+    } catch (const LogIoError& e) {
+        EXPECT_EQ(e.Code(), static_cast<int>(ERROR_SHARING_VIOLATION));
+    }
+    CloseHandle(held);
+    log.WriteLogFile("three");
+    EXPECT_EQ(Bytes(logPath_), stamp_ + "one\r\n" + stamp_ + "three\r\n");
+}
+
+TEST_F(LogFileSystemWinTest, LocalClockGivesAPlausibleStamp) {
+    win::LocalClockWin local;
+    SYSTEMTIME before{};
+    GetLocalTime(&before);
+    const auto now = local.Now();
+    EXPECT_EQ(now.year, before.wYear);
+    EXPECT_GE(now.month, 1);
+    EXPECT_LE(now.month, 12);
+    EXPECT_EQ(FormatTimeStamp(now).size(), 19u);
+}
+
+}  // namespace
+}  // namespace corvane::test
+
+namespace corvane::test {
+namespace {
+
+struct BalloonNotifier : INotifier {
+    std::vector<std::string> texts;
+    void SetTipHelp(const std::string&) override {}
+    void ShowBalloonHelp(const std::string& title, const std::string& text, int, TBalloonIconType) override {
+        texts.push_back(title + "|" + text);
+    }
+    void PlayWave(const std::string&) override {}
+    void StartIconAnimation(int) override {}
+};
+
+TEST_F(LogFileSystemWinTest, OpeningALogThatDoesNotExistShowsTheShellError) {
+    win::ShellOpenerWin shell;
+    BalloonNotifier notifier;
+    const std::string path = Utf8(logPath_);
+    OpenLogFile(shell, notifier, path);
+    ASSERT_EQ(notifier.texts.size(), 1u);
+    EXPECT_EQ(notifier.texts[0], "LogFile Error Message|以下のパスオープンに失敗しました(2)\r\n\r\n" + path);
+}
+
+}  // namespace
+}  // namespace corvane::test
