@@ -112,17 +112,6 @@ TEST_F(LogFileSystemWinTest, LogHeldExclusivelyRaisesSharingViolation) {
     EXPECT_EQ(Bytes(logPath_), stamp_ + "one\r\n" + stamp_ + "three\r\n");
 }
 
-TEST_F(LogFileSystemWinTest, LocalClockGivesAPlausibleStamp) {
-    win::LocalClockWin local;
-    SYSTEMTIME before{};
-    GetLocalTime(&before);
-    const auto now = local.Now();
-    EXPECT_EQ(now.year, before.wYear);
-    EXPECT_GE(now.month, 1);
-    EXPECT_LE(now.month, 12);
-    EXPECT_EQ(FormatTimeStamp(now).size(), 19u);
-}
-
 }  // namespace
 }  // namespace corvane::test
 

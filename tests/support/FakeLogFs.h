@@ -1,0 +1,102 @@
+#pragma once
+// An in-memory file system for the event log tests: files, handles held by
+// "other programs", and injected failures of single steps.
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/settings/EventLog.h"
+
+namespace corvane::test {
+
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+
+class FakeLogFs : public ILogFileSystem {
+public:
+    std::map<std::string, std::string> files;
+    // Paths another program holds open without letting them be deleted or moved.
+    std::map<std::string, bool> heldByOthers;
+    // Step name ("open", "create", "append", "size", "write", "flush", "close")
+    // to the error code it fails with, every time.
+    std::map<std::string, std::uint32_t> failures;
+    int openHandles = 0;
+
+    bool Exists(const std::string& path) override { return files.count(path) != 0; }
+
+    std::uint32_t OpenForRead(const std::string& path, std::unique_ptr<ILogFile>& file) override {
+        if (auto code = Failure("open")) return code;
+        if (!Exists(path)) return kErrorFileNotFound;
+        file = std::make_unique<File>(*this, path);
+        return 0;
+    }
+    std::uint32_t Create(const std::string& path, std::unique_ptr<ILogFile>& file) override {
+        if (auto code = Failure("create")) return code;
+        if (Held(path)) return kErrorSharingViolation;
+        files[path].clear();
+        file = std::make_unique<File>(*this, path);
+        return 0;
+    }
+    std::uint32_t OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) override {
+        if (auto code = Failure("append")) return code;
+        files[path];
+        file = std::make_unique<File>(*this, path);
+        return 0;
+    }
+    std::uint32_t Delete(const std::string& path) override {
+        if (!Exists(path)) return kErrorFileNotFound;
+        if (Held(path)) return kErrorSharingViolation;
+        files.erase(path);
+        return 0;
+    }
+    std::uint32_t Move(const std::string& from, const std::string& to) override {
+        if (!Exists(from)) return kErrorFileNotFound;
+        if (Exists(to)) return kErrorAlreadyExists;
+        if (Held(from)) return kErrorSharingViolation;
+        files[to] = std::move(files[from]);
+        files.erase(from);
+        return 0;
+    }
+
+private:
+    class File : public ILogFile {
+    public:
+        File(FakeLogFs& fs, std::string path) : fs_(fs), path_(std::move(path)) { ++fs_.openHandles; }
+        ~File() override {
+            if (open_) --fs_.openHandles;
+        }
+        std::uint32_t Size(std::uint64_t& size) override {
+            if (auto code = fs_.Failure("size")) return code;
+            size = fs_.files[path_].size();
+            return 0;
+        }
+        std::uint32_t Write(const void* data, std::size_t size) override {
+            if (auto code = fs_.Failure("write")) return code;
+            fs_.files[path_].append(static_cast<const char*>(data), size);
+            return 0;
+        }
+        std::uint32_t Flush() override { return fs_.Failure("flush"); }
+        std::uint32_t Close() override {
+            if (open_) --fs_.openHandles;
+            open_ = false;
+            return fs_.Failure("close");
+        }
+
+    private:
+        FakeLogFs& fs_;
+        std::string path_;
+        bool open_ = true;
+    };
+
+    std::uint32_t Failure(const std::string& step) const {
+        const auto it = failures.find(step);
+        return it == failures.end() ? 0 : it->second;
+    }
+    bool Held(const std::string& path) const {
+        const auto it = heldByOthers.find(path);
+        return it != heldByOthers.end() && it->second;
+    }
+};
+
+}  // namespace corvane::test
