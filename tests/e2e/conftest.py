@@ -1,0 +1,323 @@
+"""End-to-end harness: corvane.exe and the simulated server DLL under Wine,
+on an X display (the caller's DISPLAY, or an Xvfb started here).
+
+Fixtures:
+  bindir          the build's bin folder (--bindir)
+  x_display       the X display in use
+  wine_prefix     the suite's own Wine prefix, <bindir>/../e2e-wineprefix,
+                  booted once and reused; every test ends with wineserver -k
+  sandbox         a fresh folder holding corvane.exe and netapi32.dll, with
+                  a SimServer controlling that DLL (the program keeps its INI
+                  and log beside itself, so each test gets its own)
+  sandbox_missing_export   the same with the DLL that lacks NetMessageBufferSend
+  wine            a WineSession: starts programs, finds windows, sends keys,
+                  closes windows, takes screenshots; kills what is left and
+                  stops the prefix's wineserver at the end of the test
+Every wait is bounded.
+"""
+
+from __future__ import annotations
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+from pathlib import Path
+from typing import Optional
+
+import pytest
+
+from simserver import SimServer
+
+PROGRAM = "corvane.exe"
+SERVER_DLL = "netapi32.dll"
+WINDOW_TOOL = "corvane_wintool.exe"
+
+BOOT_TIMEOUT = 300       # first wineboot of a new prefix
+WINDOW_TIMEOUT = 60      # a program's first window (Wine starts slowly on a cold prefix)
+TOOL_TIMEOUT = 60
+
+
+def pytest_addoption(parser):
+    parser.addoption("--bindir", action="store", default=os.environ.get("CORVANE_BINDIR"),
+                     help="build folder holding corvane.exe and netapi32.dll (<build>/bin)")
+
+
+# ---------------------------------------------------------------------------
+# Session-wide: paths, display, prefix
+
+
+@pytest.fixture(scope="session")
+def bindir(pytestconfig) -> Path:
+    value = pytestconfig.getoption("--bindir")
+    if not value:
+        raise pytest.UsageError("--bindir is required (the build's bin folder)")
+    path = Path(value).resolve()
+    if not (path / SERVER_DLL).is_file():
+        raise pytest.UsageError(f"{path / SERVER_DLL} not found: build the simserver target first")
+    return path
+
+
+@pytest.fixture(scope="session")
+def build_dir(bindir) -> Path:
+    return bindir.parent
+
+
+@pytest.fixture(scope="session")
+def screens_dir(build_dir) -> Path:
+    path = build_dir / "e2e-screens"
+    path.mkdir(parents=True, exist_ok=True)
+    return path
+
+
+@pytest.fixture(scope="session")
+def x_display():
+    existing = os.environ.get("DISPLAY")
+    if existing:
+        yield existing
+        return
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        start_new_session=True)
+    os.close(write_fd)
+    try:
+        number = _read_display_number(read_fd, timeout=30)
+    finally:
+        os.close(read_fd)
+    if number is None:
+        xvfb.kill()
+        xvfb.wait(timeout=10)
+        raise RuntimeError("Xvfb did not report a display within 30 s")
+    try:
+        yield f":{number}"
+    finally:
+        xvfb.terminate()
+        try:
+            xvfb.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            xvfb.kill()
+            xvfb.wait(timeout=10)
+
+
+def _read_display_number(fd: int, timeout: float) -> Optional[str]:
+    import select
+    deadline = time.monotonic() + timeout
+    data = b""
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
+        if not ready:
+            break
+        chunk = os.read(fd, 64)
+        if not chunk:
+            break
+        data += chunk
+        if b"\n" in data:
+            return data.split(b"\n")[0].decode().strip()
+    return None
+
+
+def _base_env(prefix: Path, display: str) -> dict:
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": str(prefix),
+        "WINEARCH": "win64",
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;netapi32=n,b",
+        "LC_ALL": "ja_JP.UTF-8",
+        "DISPLAY": display,
+    })
+    return env
+
+
+def _stop_wineserver(env: dict) -> None:
+    try:
+        subprocess.run(["wineserver", "-k"], env=env, timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except subprocess.TimeoutExpired:
+        pass
+    try:
+        subprocess.run(["wineserver", "-w"], env=env, timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+@pytest.fixture(scope="session")
+def wine_prefix(build_dir, x_display) -> Path:
+    prefix = build_dir / "e2e-wineprefix"
+    marker = prefix / ".corvane-e2e-ready"
+    if not marker.exists():
+        shutil.rmtree(prefix, ignore_errors=True)
+        prefix.mkdir(parents=True)
+        env = _base_env(prefix, x_display)
+        try:
+            subprocess.run(["wineboot", "-i"], env=env, timeout=BOOT_TIMEOUT,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        finally:
+            _stop_wineserver(env)
+        marker.write_text("booted\n")
+    return prefix
+
+
+# ---------------------------------------------------------------------------
+# Per test: program folder and Wine session
+
+
+class Sandbox:
+    """A program folder: corvane.exe + netapi32.dll, INI and log beside them."""
+
+    def __init__(self, folder: Path):
+        self.folder = folder
+        self.exe = folder / PROGRAM
+        self.sim = SimServer(folder)
+        self.ini = folder / "Corvane.ini"
+        self.log = folder / "CorvaneLog.txt"
+
+
+def _make_sandbox(request, build_dir: Path, bindir: Path, dll_dir: Path) -> Sandbox:
+    program = bindir / PROGRAM
+    if not program.is_file():
+        pytest.fail(f"{program} has not been built")
+    dll = dll_dir / SERVER_DLL
+    assert dll.is_file(), f"{dll} has not been built"
+    # Kept under the build folder until the next run of the same test, for
+    # a look at the INI, the log and the simulated server's files.
+    folder = build_dir / "e2e-runs" / _safe_name(request.node.name)
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    shutil.copy2(program, folder / PROGRAM)
+    shutil.copy2(dll, folder / SERVER_DLL)
+    box = Sandbox(folder)
+    box.sim.reset()
+    return box
+
+
+@pytest.fixture
+def sandbox(request, build_dir, bindir) -> Sandbox:
+    return _make_sandbox(request, build_dir, bindir, bindir)
+
+
+@pytest.fixture
+def sandbox_missing_export(request, build_dir, bindir) -> Sandbox:
+    return _make_sandbox(request, build_dir, bindir, bindir / "missing-export")
+
+
+def _safe_name(name: str) -> str:
+    return re.sub(r"[^A-Za-z0-9_.-]+", "_", name)
+
+
+class WineProcess:
+    def __init__(self, popen: subprocess.Popen, name: str):
+        self.popen = popen
+        self.name = name
+
+    def running(self) -> bool:
+        return self.popen.poll() is None
+
+    def wait(self, timeout: float) -> int:
+        """Exit code; raises subprocess.TimeoutExpired after `timeout` seconds."""
+        return self.popen.wait(timeout=timeout)
+
+
+class WineSession:
+    def __init__(self, prefix: Path, display: str, bindir: Path, screens: Path, test_name: str):
+        self.env = _base_env(prefix, display)
+        self.bindir = bindir
+        self.screens = screens
+        self.test_name = _safe_name(test_name)
+        self.processes: list[WineProcess] = []
+
+    # -- programs -----------------------------------------------------------
+    def start(self, exe: Path, name: Optional[str] = None) -> WineProcess:
+        """Starts `exe` with its own folder as the working folder. Output goes
+        to <exe folder>/<name>.out."""
+        name = name or exe.stem
+        out = open(exe.parent / f"{name}.out", "wb")
+        try:
+            popen = subprocess.Popen(["wine", str(exe)], cwd=exe.parent, env=self.env,
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                     start_new_session=True)
+        finally:
+            out.close()
+        process = WineProcess(popen, name)
+        self.processes.append(process)
+        return process
+
+    def tool(self, *args: str, timeout: float = TOOL_TIMEOUT) -> subprocess.CompletedProcess:
+        """Runs corvane_wintool.exe inside the prefix."""
+        return subprocess.run(["wine", str(self.bindir / WINDOW_TOOL), *args], env=self.env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+
+    # -- windows ------------------------------------------------------------
+    def _xdotool(self, *args: str, timeout: float = 15) -> subprocess.CompletedProcess:
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
+                              timeout=timeout)
+
+    def find_windows(self, title: str) -> list[str]:
+        """X ids of the mapped windows whose title is exactly `title`."""
+        result = self._xdotool("search", "--onlyvisible", "--name", f"^{re.escape(title)}$")
+        return result.stdout.split()
+
+    def wait_window(self, title: str, timeout: float = WINDOW_TIMEOUT,
+                    process: Optional[WineProcess] = None) -> str:
+        deadline = time.monotonic() + timeout
+        while True:
+            windows = self.find_windows(title)
+            if windows:
+                return windows[0]
+            if process is not None and not process.running():
+                raise AssertionError(f"{process.name} ended (exit code {process.popen.returncode}) "
+                                     f"before a window titled {title!r} appeared")
+            if time.monotonic() >= deadline:
+                self.screenshot("timeout")
+                raise AssertionError(f"no window titled {title!r} within {timeout}s")
+            time.sleep(0.25)
+
+    def send_keys(self, title: str, *keys: str) -> None:
+        """Focuses the window titled `title` and types xdotool key names
+        (e.g. "F5", "alt+F4", "Delete")."""
+        window = self.wait_window(title, timeout=15)
+        self._xdotool("windowfocus", "--sync", window)
+        self._xdotool("key", "--clearmodifiers", *keys)
+
+    def close_window(self, title: str) -> None:
+        """What a click on the window's close box does (WM_SYSCOMMAND SC_CLOSE)."""
+        result = self.tool("close", title)
+        assert result.returncode == 0, \
+            f"no visible window titled {title!r} to close: {result.stdout!r} {result.stderr!r}"
+
+    def screenshot(self, label: str = "") -> Path:
+        name = self.test_name + (f"-{_safe_name(label)}" if label else "") + ".png"
+        path = self.screens / name
+        subprocess.run(["import", "-window", "root", str(path)], env=self.env, timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return path
+
+    # -- cleanup ------------------------------------------------------------
+    def cleanup(self) -> None:
+        for process in self.processes:
+            if process.running():
+                try:
+                    os.killpg(process.popen.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+        _stop_wineserver(self.env)
+        for process in self.processes:
+            try:
+                process.popen.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.popen.kill()
+
+
+@pytest.fixture
+def wine(request, wine_prefix, x_display, bindir, screens_dir):
+    session = WineSession(wine_prefix, x_display, bindir, screens_dir, request.node.name)
+    _stop_wineserver(session.env)  # nothing left over from an earlier test
+    try:
+        yield session
+    finally:
+        session.cleanup()
