@@ -10,18 +10,7 @@ namespace {
 using namespace corvane;
 using namespace corvane::test;
 
-struct Fixture {
-    FakeOwner owner;
-    FakeServer server;
-    FakeResolver resolver;
-    FakeViews views;
-    FakeLog log;
-    FakeNotifier notifier;
-    DirectRunner runner;
-    CountingSleeper sleeper;
-    text::SimpleCollation collation;
-    TWatchThread thread{WatchContext{owner, server, resolver, views, log, notifier, runner, sleeper, collation}};
-
+struct Fixture : WatchFixture {
     explicit Fixture(int count) {
         owner.settings.IgnoreAutoRefresh = true;  // the default: views untouched between refreshes
         for (int i = 0; i < count; ++i) {

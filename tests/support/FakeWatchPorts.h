@@ -10,6 +10,7 @@
 #include "core/settings/Settings.h"
 #include "core/watch/HostAddress.h"
 #include "core/watch/WatchPorts.h"
+#include "core/watch/WatchThread.h"
 
 namespace corvane::test {
 
@@ -119,6 +120,20 @@ struct DirectRunner : IMainThreadRunner {
 struct CountingSleeper : ISleeper {
     unsigned long sleeps = 0;
     void Sleep(unsigned) override { ++sleeps; }
+};
+
+// Every fake wired to one watch thread that is driven pass by pass.
+struct WatchFixture {
+    FakeOwner owner;
+    FakeServer server;
+    FakeResolver resolver;
+    FakeViews views;
+    FakeLog log;
+    FakeNotifier notifier;
+    DirectRunner runner;
+    CountingSleeper sleeper;
+    text::SimpleCollation collation;
+    TWatchThread thread{WatchContext{owner, server, resolver, views, log, notifier, runner, sleeper, collation}};
 };
 
 }  // namespace corvane::test

@@ -12,7 +12,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-class ScanTest : public ::testing::Test {
+class ScanTest : public ::testing::Test, protected WatchFixture {
 protected:
     ScanTest() {
         owner.settings.PopupNotifyWindow = true;
@@ -34,17 +34,6 @@ protected:
     }
     // One pass: both scans as the watch thread hands them over.
     void Pass() { thread.Pass(); }
-
-    FakeOwner owner;
-    FakeServer server;
-    FakeResolver resolver;
-    FakeViews views;
-    FakeLog log;
-    FakeNotifier notifier;
-    DirectRunner runner;
-    CountingSleeper sleeper;
-    text::SimpleCollation collation;
-    TWatchThread thread{WatchContext{owner, server, resolver, views, log, notifier, runner, sleeper, collation}};
 };
 
 TEST_F(ScanTest, FirstPassLogsEverySessionAndNotifiesOnce) {
@@ -282,23 +271,14 @@ TEST_F(ScanTest, IgnoreSharedResourceSkipsTheResourceScan) {
 }
 
 TEST(WatchThreadLoop, RunsPassesUntilTerminated) {
-    FakeOwner owner;
-    FakeServer server;
-    FakeResolver resolver;
-    FakeViews views;
-    FakeLog log;
-    FakeNotifier notifier;
-    DirectRunner runner;
-    CountingSleeper sleeper;
-    text::SimpleCollation collation;
-    TWatchThread thread{WatchContext{owner, server, resolver, views, log, notifier, runner, sleeper, collation}};
-    EXPECT_TRUE(thread.Finished());
-    thread.Start();
-    while (runner.calls < 6) std::this_thread::yield();
-    thread.Terminate();
-    while (!thread.Finished()) std::this_thread::yield();
-    thread.WaitFor();
-    EXPECT_GE(server.fileEnums, 2);
+    WatchFixture f;
+    EXPECT_TRUE(f.thread.Finished());
+    f.thread.Start();
+    while (f.runner.calls < 6) std::this_thread::yield();
+    f.thread.Terminate();
+    while (!f.thread.Finished()) std::this_thread::yield();
+    f.thread.WaitFor();
+    EXPECT_GE(f.server.fileEnums, 2);
 }
 
 }  // namespace

@@ -118,7 +118,13 @@ bool TCorvaneForm::FormCreate() {
 
     // 8-12.
     appIdleInstalled_ = true;
-    settingsStore_->LoadSettings();
+    try {
+        settingsStore_->LoadSettings();
+    } catch (const SettingsWriteError& e) {
+        // A folder that refuses writes: watch all the same, with what was
+        // read. The settings are then never written back (nothing to lose).
+        ShowErrorBox(Handle(), e.what());
+    }
     LoadListIcons(imageListSessions_.get());
     TabControlChange();
     if (netApi_) {

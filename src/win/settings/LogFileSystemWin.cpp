@@ -6,14 +6,10 @@
 #include <cstdint>
 
 #include "core/text/Text.h"
+#include "win/ui/UniqueResource.h"
 
 namespace corvane::win {
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const auto u16 = text::Utf8ToUtf16(utf8);
-    return std::wstring(u16.begin(), u16.end());
-}
 
 std::uint32_t LastError() {
     const DWORD code = GetLastError();
@@ -23,15 +19,10 @@ std::uint32_t LastError() {
 class LogFileWin : public ILogFile {
 public:
     explicit LogFileWin(HANDLE handle) noexcept : handle_(handle) {}
-    LogFileWin(const LogFileWin&) = delete;
-    LogFileWin& operator=(const LogFileWin&) = delete;
-    ~LogFileWin() override {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
 
     std::uint32_t Size(std::uint64_t& size) override {
         LARGE_INTEGER value{};
-        if (!GetFileSizeEx(handle_, &value)) return LastError();
+        if (!GetFileSizeEx(handle_.get(), &value)) return LastError();
         size = static_cast<std::uint64_t>(value.QuadPart);
         return 0;
     }
@@ -40,7 +31,7 @@ public:
         while (size > 0) {
             const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
             DWORD written = 0;
-            if (!WriteFile(handle_, bytes, chunk, &written, nullptr)) return LastError();
+            if (!WriteFile(handle_.get(), bytes, chunk, &written, nullptr)) return LastError();
             if (written == 0) return ERROR_WRITE_FAULT;
             bytes += written;
             size -= written;
@@ -48,17 +39,16 @@ public:
         return 0;
     }
     std::uint32_t SeekToEnd() {
-        return SetFilePointerEx(handle_, LARGE_INTEGER{}, nullptr, FILE_END) ? 0 : LastError();
+        return SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_END) ? 0 : LastError();
     }
-    std::uint32_t Flush() override { return FlushFileBuffers(handle_) ? 0 : LastError(); }
+    std::uint32_t Flush() override { return FlushFileBuffers(handle_.get()) ? 0 : LastError(); }
     std::uint32_t Close() override {
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return CloseHandle(handle) ? 0 : LastError();
+        // Closing is a checked step of its own, so it is not left to the owner.
+        return CloseHandle(handle_.release()) ? 0 : LastError();
     }
 
 private:
-    HANDLE handle_;
+    UniqueFile handle_;
 };
 
 std::uint32_t Open(const std::string& path, DWORD access, DWORD disposition,

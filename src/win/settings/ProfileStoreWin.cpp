@@ -7,16 +7,9 @@
 #include <vector>
 
 #include "core/text/Text.h"
+#include "win/ui/UniqueResource.h"
 
 namespace corvane::win {
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const auto u16 = text::Utf8ToUtf16(utf8);
-    return std::wstring(u16.begin(), u16.end());
-}
-
-}  // namespace
 
 std::string ProfileStoreWin::ReadString(const std::string& section, const std::string& key) {
     wchar_t buffer[kMaxProfileStringLength + 1] = {};
