@@ -10,9 +10,11 @@ Fixtures:
                   a SimServer controlling that DLL (the program keeps its INI
                   and log beside itself, so each test gets its own)
   sandbox_missing_export   the same with the DLL that lacks NetMessageBufferSend
-  wine            a WineSession: starts programs, finds windows, sends keys,
-                  closes windows, takes screenshots; kills what is left and
-                  stops the prefix's wineserver at the end of the test
+  wine            a WineSession: starts programs, finds windows, sends keys
+                  and clicks, closes windows, reads list views, tabs, column
+                  widths, placements and dialog boxes through corvane_wintool,
+                  takes screenshots; kills what is left and stops the
+                  prefix's wineserver at the end of the test
 Every wait is bounded.
 """
 
@@ -289,6 +291,91 @@ class WineSession:
         result = self.tool("close", title)
         assert result.returncode == 0, \
             f"no visible window titled {title!r} to close: {result.stdout!r} {result.stderr!r}"
+
+    def click(self, x: int, y: int) -> None:
+        """A real left click at screen position (x, y)."""
+        result = self._xdotool("mousemove", "--sync", str(x), str(y), "click", "1")
+        assert result.returncode == 0, f"xdotool click failed: {result.stderr!r}"
+
+    def window_geometry(self, window: str) -> tuple[int, int, int, int]:
+        """X position and size of the X window `window`: (x, y, width, height)."""
+        result = self._xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=", 1) for line in result.stdout.split() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    # -- the program's controls, read through corvane_wintool ---------------
+    def _tool_lines(self, *args: str) -> Optional[list[str]]:
+        """The tool's output lines (UTF-8, cells tab-separated), or None when
+        no window matched."""
+        result = self.tool(*args)
+        if result.returncode == 2:
+            raise AssertionError(f"corvane_wintool {' '.join(args)}: usage error {result.stderr!r}")
+        if result.returncode != 0:
+            return None
+        text = result.stdout.decode("utf-8")
+        return [line[:-1] if line.endswith("\r") else line for line in text.split("\n")][:-1]
+
+    def _tool_required(self, *args: str) -> list[str]:
+        lines = self._tool_lines(*args)
+        assert lines is not None, f"corvane_wintool {' '.join(args)}: no such window or control"
+        return lines
+
+    def list_rows(self, title: str, control_id: int) -> list[list[str]]:
+        """Every row of a report list view: [caption, sub item 0, ...]."""
+        return [line.split("\t") for line in self._tool_required("listview", title, str(control_id))]
+
+    def column_widths(self, title: str, control_id: int) -> list[int]:
+        lines = self._tool_required("columns", title, str(control_id))
+        return [int(width) for width in lines[0].split("\t")] if lines and lines[0] else []
+
+    def control_visible(self, title: str, control_id: int) -> bool:
+        return self._tool_required("visible", title, str(control_id)) == ["1"]
+
+    def selected_tab(self, title: str, control_id: int = 10) -> int:
+        return int(self._tool_required("tab", title, str(control_id))[0])
+
+    def tab_rect(self, title: str, index: int, control_id: int = 10) -> tuple[int, int, int, int]:
+        """Screen rectangle (left, top, right, bottom) of one tab."""
+        left, top, right, bottom = map(int, self._tool_required("tabrect", title, str(index),
+                                                                str(control_id))[0].split())
+        return left, top, right, bottom
+
+    def click_tab(self, title: str, index: int, control_id: int = 10) -> None:
+        """A real mouse click in the middle of a tab."""
+        left, top, right, bottom = self.tab_rect(title, index, control_id)
+        self.click((left + right) // 2, (top + bottom) // 2)
+
+    def placement(self, title: str) -> tuple[tuple[int, ...], tuple[int, int, int, int]]:
+        """The window's placement (flags, showCmd, minX, minY, maxX, maxY,
+        normal left, top, right, bottom) and its window rectangle."""
+        lines = self._tool_required("placement", title)
+        return tuple(map(int, lines[0].split())), tuple(map(int, lines[1].split()))
+
+    def dialogs(self, title: str) -> list[list[str]]:
+        """The child texts of every visible dialog box titled `title`."""
+        lines = self._tool_lines("dialogs", title)
+        return [] if lines is None else [line.split("\t") for line in lines]
+
+    def dismiss_dialogs(self, title: str) -> None:
+        """Presses OK in every dialog box titled `title`."""
+        self._tool_required("dismiss", title)
+
+    def post_command(self, title: str, command_id: int) -> None:
+        """Posts WM_COMMAND `command_id` to the window titled `title`."""
+        self._tool_required("command", title, str(command_id))
+
+    @staticmethod
+    def wait_until(probe, timeout: float, what: str, interval: float = 0.25):
+        """Calls `probe` until it returns something true and returns that;
+        raises AssertionError with the last value after `timeout` seconds."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = probe()
+            if value:
+                return value
+            if time.monotonic() >= deadline:
+                raise AssertionError(f"timed out after {timeout}s waiting for {what}; last: {value!r}")
+            time.sleep(interval)
 
     def screenshot(self, label: str = "") -> Path:
         name = self.test_name + (f"-{_safe_name(label)}" if label else "") + ".png"
