@@ -3,6 +3,8 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <numeric>
 #include <string>
@@ -171,11 +173,57 @@ void ClearListSelection(HWND listView) {
     ListView_SetItemState(listView, -1, 0, LVIS_SELECTED);
 }
 
+namespace {
+
+using UniqueBitmap = UniqueResource<NullHandleTraits<HBITMAP, &DeleteObject>>;
+
+// A 32-bit icon whose alpha channel is all zero means "use the mask"; some
+// icon libraries are stored that way, and a 32-bit image list would then
+// draw nothing. Returns a copy with the mask turned into alpha, or null when
+// the icon needs no such help.
+UniqueIcon AlphaFromMask(HICON icon) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) return UniqueIcon();
+    const UniqueBitmap color(info.hbmColor), mask(info.hbmMask);
+    BITMAP bm{};
+    if (!color || !GetObjectW(color.get(), sizeof bm, &bm) || bm.bmBitsPixel != 32) return UniqueIcon();
+    const int width = bm.bmWidth, height = bm.bmHeight;
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height), masks(pixels.size());
+    HDC dc = GetDC(nullptr);
+    const bool read = GetDIBits(dc, color.get(), 0, height, pixels.data(), &bi, DIB_RGB_COLORS) == height &&
+                      GetDIBits(dc, mask.get(), 0, height, masks.data(), &bi, DIB_RGB_COLORS) == height;
+    UniqueIcon result;
+    bool hasAlpha = false;
+    for (std::uint32_t p : pixels) hasAlpha = hasAlpha || (p >> 24) != 0;
+    if (read && !hasAlpha) {
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = (pixels[i] & 0x00FFFFFFu) | ((masks[i] & 0x00FFFFFFu) ? 0u : 0xFF000000u);
+        void* bits = nullptr;
+        const UniqueBitmap withAlpha(CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (withAlpha && bits) {
+            std::memcpy(bits, pixels.data(), pixels.size() * sizeof pixels[0]);
+            ICONINFO made{TRUE, 0, 0, mask.get(), withAlpha.get()};
+            result.reset(CreateIconIndirect(&made));
+        }
+    }
+    ReleaseDC(nullptr, dc);
+    return result;
+}
+
+}  // namespace
+
 bool InsertShellIcon(HIMAGELIST images, const std::wstring& fileName, int iconNumber, int position) {
     HICON small = nullptr;
     if (ExtractIconExW(fileName.c_str(), iconNumber, nullptr, &small, 1) == 0 || small == nullptr) return false;
     const UniqueIcon icon(small);  // the image list keeps its own copy
-    return InsertIconAt(images, icon.get(), position);
+    const UniqueIcon repaired = AlphaFromMask(icon.get());
+    return InsertIconAt(images, repaired ? repaired.get() : icon.get(), position);
 }
 
 void LoadListIcons(HIMAGELIST images) {
