@@ -40,9 +40,7 @@ int PaintedPixels(HIMAGELIST images, int index) {
 
 TEST(ListIcons, SystemIconsComeFirstAndAreVisible) {
     win::UniqueImageList images(ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 0));
-    win::UniqueIcon designed(static_cast<HICON>(LoadImageW(nullptr, IDI_WARNING, IMAGE_ICON, 16, 16, LR_SHARED)));
-    ImageList_ReplaceIcon(images.get(), -1, LoadIconW(nullptr, IDI_WARNING));
-    designed.release();  // shared: never destroyed
+    ImageList_ReplaceIcon(images.get(), -1, LoadIconW(nullptr, IDI_WARNING));  // the designed image
     win::LoadListIcons(images.get());
     ASSERT_EQ(ImageList_GetImageCount(images.get()), 3);
     EXPECT_GT(PaintedPixels(images.get(), 0), 20);
