@@ -8,6 +8,7 @@
 #include "core/views/ListRows.h"
 #include "core/views/TimeStr.h"
 #include "support/FakeReportList.h"
+#include "support/WatchRecords.h"
 
 namespace corvane::views {
 namespace {
@@ -15,24 +16,10 @@ namespace {
 using corvane::testing::AsciiCollation;
 using corvane::testing::FakeReportList;
 using Strings = std::vector<std::string>;
+using corvane::testing::Resource;
+using corvane::testing::Session;
 
-TSessionInfo Session(std::string computer, std::string user, std::uint32_t open = 1,
-                     std::uint32_t connected = 10, std::uint32_t idle = 5) {
-    TSessionInfo info;
-    info.ComputerName = std::move(computer);
-    info.UserName = std::move(user);
-    info.OpenCount = open;
-    info.ConnectedSeconds = connected;
-    info.IdleSeconds = idle;
-    return info;
-}
 
-TFileInfo Resource(std::string user, std::string path) {
-    TFileInfo info;
-    info.UserName = std::move(user);
-    info.PathName = std::move(path);
-    return info;
-}
 
 class ListRowsTest : public ::testing::Test {
 protected:

@@ -13,11 +13,14 @@
 #include "core/views/ListRows.h"
 #include "win/app/ListViewReportList.h"
 #include "win/ui/UniqueResource.h"
+#include "support/WatchRecords.h"
 
 namespace corvane::win {
 namespace {
 
 using Strings = std::vector<std::string>;
+using corvane::testing::Resource;
+using corvane::testing::Session;
 
 constexpr RECT kBounds{0, 0, 600, 300};
 
@@ -36,16 +39,6 @@ int RawImage(HWND list, int row) {
     return item.iImage;
 }
 
-TSessionInfo Session(std::string computer, std::string user, std::uint32_t open = 1,
-                     std::uint32_t connected = 0, std::uint32_t idle = 0) {
-    TSessionInfo info;
-    info.ComputerName = std::move(computer);
-    info.UserName = std::move(user);
-    info.OpenCount = open;
-    info.ConnectedSeconds = connected;
-    info.IdleSeconds = idle;
-    return info;
-}
 
 class ListViewTest : public ::testing::Test {
 protected:

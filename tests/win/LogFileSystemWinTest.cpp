@@ -10,42 +10,26 @@
 #include "core/settings/EventLog.h"
 #include "core/settings/Settings.h"
 #include "support/FakeClock.h"
+#include "support/TestFiles.h"
 #include "win/settings/LogFileSystemWin.h"
 
 namespace corvane::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string Utf8(const fs::path& path) {
-    const auto u8 = path.u8string();
-    return std::string(u8.begin(), u8.end());
-}
-
 class LogFileSystemWinTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        wchar_t temp[MAX_PATH + 1];
-        ASSERT_NE(GetTempPathW(MAX_PATH + 1, temp), 0u);
-        dir_ = fs::path(temp) / (L"corvane-log-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                 std::to_wstring(GetTickCount64()));
-        fs::create_directories(dir_);
         logPath_ = dir_ / L"CorvaneLog.txt";
         backupPath_ = dir_ / L"CorvaneLog.txt.bak";
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    static std::string Bytes(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
+    static std::string Bytes(const fs::path& path) { return ReadBytes(path); }
 
     win::LogFileSystemWin files;
     FakeClock clock;
     std::int32_t maxLogSize = kDefaultMaxLogSize;
-    fs::path dir_, logPath_, backupPath_;
+    TempFolder folder_{"corvane-log-"};
+    const fs::path dir_ = folder_.Path();
+    fs::path logPath_, backupPath_;
     const std::string stamp_ = "2006/05/01 09:05:07,";
 };
 

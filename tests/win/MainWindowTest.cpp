@@ -6,29 +6,19 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "core/text/Text.h"
 #include "support/SimServerControl.h"
+#include "support/TestFiles.h"
 #include "win/app/CorvaneForm.h"
 
 namespace corvane::test {
 namespace {
 
-namespace fs = std::filesystem;
-
 fs::path ProgramFolder() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return fs::path(path).parent_path();
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 // Serves messages and hand-overs until `done` holds or the time is up.
@@ -123,8 +113,8 @@ TEST_F(MainWindowTest, WatchesTheServerAndLogsNewSessions) {
     EXPECT_TRUE(form->ServerApiBound());
     EXPECT_TRUE(form->WatchThreadRunning());
     const fs::path log = ProgramFolder() / "CorvaneLog.txt";
-    ASSERT_TRUE(PumpUntil([&] { return ReadFile(log).find(',') != std::string::npos; }));
-    const std::string line = ReadFile(log);
+    ASSERT_TRUE(PumpUntil([&] { return ReadBytes(log).find(',') != std::string::npos; }));
+    const std::string line = ReadBytes(log);
     // Stamp, comma, event text in code page 932, CR LF.
     EXPECT_EQ(line.substr(19), text::Utf8ToCp932(",接続検出,PC01,(N/A),太郎") + "\r\n");
     const int before = SessionEnums();
@@ -199,7 +189,7 @@ TEST_F(MainWindowTest, CloseBoxMinimisesWhenAskedAndExitCommandEnds) {
     ASSERT_TRUE(IsWindow(form->Handle()));
     EXPECT_TRUE(IsIconic(form->Handle()));
     // Every close request saved every key.
-    EXPECT_NE(ReadFile(ProgramFolder() / "Corvane.ini").find("MaxLogSize=1048576"), std::string::npos);
+    EXPECT_NE(ReadBytes(ProgramFolder() / "Corvane.ini").find("MaxLogSize=1048576"), std::string::npos);
 
     HWND hwnd = form->Handle();
     form->ActionExitExecute();

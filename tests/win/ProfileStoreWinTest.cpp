@@ -15,39 +15,16 @@
 #include "core/settings/SettingsStore.h"
 #include "core/text/Text.h"
 #include "support/FakeProfileStore.h"
+#include "support/TestFiles.h"
 #include "win/settings/ProfileStoreWin.h"
 
 namespace corvane::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string Utf8(const fs::path& path) {
-    const auto u8 = path.u8string();
-    return std::string(u8.begin(), u8.end());
-}
-
 class ProfileStoreWinTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        wchar_t temp[MAX_PATH + 1];
-        ASSERT_NE(GetTempPathW(MAX_PATH + 1, temp), 0u);
-        dir_ = fs::path(temp) / (L"corvane-profile-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                 std::to_wstring(GetTickCount64()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    std::string Bytes(const fs::path& path) const {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-    void Put(const fs::path& path, const std::string& bytes) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
+    std::string Bytes(const fs::path& path) const { return ReadBytes(path); }
+    void Put(const fs::path& path, const std::string& bytes) { WriteBytes(path, bytes); }
     // Runs the same calls on both stores, each over its own file.
     void OnBoth(const std::string& initial, const std::function<void(IProfileStore&)>& calls) {
         if (!initial.empty()) {
@@ -62,7 +39,8 @@ protected:
     std::string Portable() const { return Bytes(dir_ / "portable.ini"); }
     std::string System() const { return Bytes(dir_ / "system.ini"); }
 
-    fs::path dir_;
+    TempFolder folder_{"corvane-profile-"};
+    const fs::path dir_ = folder_.Path();
 };
 
 TEST_F(ProfileStoreWinTest, SystemFileIsCodePage932) {
