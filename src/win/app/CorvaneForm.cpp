@@ -308,10 +308,14 @@ void TCorvaneForm::AppIdle() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             break;
         }
-        if (accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        Dispatch(msg);
     }
+}
+
+void TCorvaneForm::Dispatch(MSG& msg) {
+    if (Handle() && accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg)) return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
 }
 
 bool TCorvaneForm::IsWatchedAddress(const std::string& address) const {

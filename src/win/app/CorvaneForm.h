@@ -48,8 +48,9 @@ public:
     bool Create();
     void Show(int showCommand);
 
-    // Message loop support.
-    HACCEL Accelerators() const noexcept { return accel_.get(); }
+    // Message loop support: a message with the window's shortcuts applied,
+    // and the work done whenever the queue has run empty.
+    void Dispatch(MSG& msg);
     void Idle();
 
     // IWatchOwner

@@ -11,19 +11,11 @@ constexpr wchar_t kMutexName[] = L"Corvane-Mutex";
 
 int RunMessageLoop(corvane::win::TCorvaneForm& form) {
     MSG msg;
-    for (;;) {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) return static_cast<int>(msg.wParam);
-            if (form.Handle() && form.Accelerators() &&
-                TranslateAcceleratorW(form.Handle(), form.Accelerators(), &msg))
-                continue;
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (form.Handle()) form.Idle();
-        // Idle work done: wait for the next message.
-        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) WaitMessage();
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        form.Dispatch(msg);
+        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) form.Idle();
     }
+    return 0;
 }
 
 }  // namespace
