@@ -2,8 +2,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <exception>
+
 #include "win/app/CorvaneForm.h"
 #include "win/ui/UniqueResource.h"
+#include "win/ui/Window.h"
 
 namespace {
 
@@ -29,9 +32,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
 
-    corvane::win::TCorvaneForm form;
-    if (!form.Create()) return 0;
-    form.Show(showCommand);
-    RunMessageLoop(form);
+    try {
+        corvane::win::TCorvaneForm form;
+        if (!form.Create()) return 0;
+        form.Show(showCommand);
+        RunMessageLoop(form);
+    } catch (const std::exception& e) {
+        // Only start-up and tear-down run outside the window procedures.
+        corvane::win::ShowErrorBox(nullptr, e.what());
+        return 1;
+    }
     return 0;
 }
