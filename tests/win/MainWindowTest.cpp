@@ -197,6 +197,18 @@ TEST_F(MainWindowTest, CloseBoxMinimisesWhenAskedAndExitCommandEnds) {
     EXPECT_FALSE(form->WatchThreadRunning());
 }
 
+TEST_F(MainWindowTest, StoredTabThatNamesNoTabKeepsTheSessionList) {
+    for (const wchar_t* stored : {L"-1", L"2"}) {
+        WritePrivateProfileStringW(L"Environment", L"TabIndex", stored,
+                                   (ProgramFolder() / "Corvane.ini").wstring().c_str());
+        Start();
+        EXPECT_EQ(TabCtrl_GetCurSel(form->TabControl()), 0);
+        EXPECT_TRUE(IsWindowVisible(form->SessionList()));
+        DestroyWindow(form->Handle());
+        form.reset();
+    }
+}
+
 TEST_F(MainWindowTest, EndOfSessionLetsTheCloseThrough) {
     WritePrivateProfileStringW(L"Environment", L"CloseIsMinimize", L"1",
                                (ProgramFolder() / "Corvane.ini").wstring().c_str());

@@ -371,7 +371,11 @@ void TCorvaneForm::SetColumnWidth(ListKind list, int column, int width) {
 
 int TCorvaneForm::GetTabIndex() { return TabCtrl_GetCurSel(tabControl_); }
 
-void TCorvaneForm::SetTabIndex(int index) { TabCtrl_SetCurSel(tabControl_, index); }
+void TCorvaneForm::SetTabIndex(int index) {
+    // A stored index that names no tab keeps the first one: a tab control
+    // without a selection would show neither list.
+    if (index >= 0 && index < TabCtrl_GetItemCount(tabControl_)) TabCtrl_SetCurSel(tabControl_, index);
+}
 
 void TCorvaneForm::WriteLogFile(const std::string& text) { eventLog_->WriteLogFile(text); }
 
