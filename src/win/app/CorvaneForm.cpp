@@ -232,12 +232,7 @@ void TCorvaneForm::CreateMenus() {
     auto picture = [this](int index) -> HBITMAP {
         UniqueIcon icon(ImageList_GetIcon(imageList_.get(), index, ILD_NORMAL));
         if (!icon) return nullptr;
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = kImageSize;
-        bi.bmiHeader.biHeight = -kImageSize;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
+        BITMAPINFO bi = TopDownDib32(kImageSize, kImageSize);
         void* bits = nullptr;
         HDC dc = CreateCompatibleDC(nullptr);
         HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);

@@ -150,7 +150,7 @@ private:
     HMENU mainMenu_ = nullptr;  // owned by the window once attached
     UniqueMenu trayMenu_;
     UniqueMenu sessionMenu_;
-    std::vector<UniqueResource<NullHandleTraits<HBITMAP, &DeleteObject>>> menuBitmaps_;
+    std::vector<UniqueBitmap> menuBitmaps_;
     ActionList actions_;
     UniqueAccel accel_;
     int dpi_ = 96;

@@ -175,8 +175,6 @@ void ClearListSelection(HWND listView) {
 
 namespace {
 
-using UniqueBitmap = UniqueResource<NullHandleTraits<HBITMAP, &DeleteObject>>;
-
 // A 32-bit icon whose alpha channel is all zero means "use the mask"; some
 // icon libraries are stored that way, and a 32-bit image list would then
 // draw nothing. Returns a copy with the mask turned into alpha, or null when
@@ -188,12 +186,7 @@ UniqueIcon AlphaFromMask(HICON icon) {
     BITMAP bm{};
     if (!color || !GetObjectW(color.get(), sizeof bm, &bm) || bm.bmBitsPixel != 32) return UniqueIcon();
     const int width = bm.bmWidth, height = bm.bmHeight;
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = width;
-    bi.bmiHeader.biHeight = -height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
+    BITMAPINFO bi = TopDownDib32(width, height);
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height), masks(pixels.size());
     HDC dc = GetDC(nullptr);
     const bool read = GetDIBits(dc, color.get(), 0, height, pixels.data(), &bi, DIB_RGB_COLORS) == height &&

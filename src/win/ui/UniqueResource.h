@@ -61,6 +61,18 @@ using UniqueModule = UniqueResource<NullHandleTraits<HMODULE, &FreeLibrary>>;
 using UniqueFont = UniqueResource<NullHandleTraits<HFONT, &DeleteObject>>;
 using UniqueImageList = UniqueResource<NullHandleTraits<HIMAGELIST, &ImageList_Destroy>>;
 using UniqueAccel = UniqueResource<NullHandleTraits<HACCEL, &DestroyAcceleratorTable>>;
+using UniqueBitmap = UniqueResource<NullHandleTraits<HBITMAP, &DeleteObject>>;
+
+// Header of a top-down 32-bit DIB (blue, green, red, alpha bytes).
+inline BITMAPINFO TopDownDib32(int width, int height) {
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    return bi;
+}
 
 // UTF-8 <-> UTF-16 for the W functions.
 std::wstring Wide(std::string_view utf8);
