@@ -5,21 +5,13 @@ import subprocess
 import time
 
 import simserver as sim
-
-TITLE = "Corvane"
-EXIT_TIMEOUT = 10     # the close box must end the program within this
+from corvane_app import TITLE, close_and_wait, start
 
 
-def start_and_wait_for_scans(wine, sandbox):
-    program = wine.start(sandbox.exe)
-    wine.wait_window(TITLE, process=program)
-    sandbox.sim.wait_for(lambda c: c[sim.SESSION_ENUMS] > 0 and c[sim.FILE_ENUMS] > 0, timeout=30,
-                         what="the first session and file enumerations")
-    return program
 
 
 def test_second_instance_ends_at_once_and_leaves_the_first_running(wine, sandbox):
-    first = start_and_wait_for_scans(wine, sandbox)
+    first = start(wine, sandbox)
 
     second = wine.start(sandbox.exe, name="second")
     try:
@@ -49,7 +41,7 @@ def test_main_window_appears(wine, sandbox):
 def test_scans_keep_enumerating_with_the_documented_arguments(wine, sandbox):
     sandbox.sim.set_sessions([sim.Session("PC01", "alice", 1, 10, 5)])
     sandbox.sim.set_files([sim.OpenFile(1, "C:\\share\\a.txt", "alice")])
-    start_and_wait_for_scans(wine, sandbox)
+    start(wine, sandbox)
     first = sandbox.sim.counters()
     later = sandbox.sim.wait_for(
         lambda c: c[sim.SESSION_ENUMS] >= first[sim.SESSION_ENUMS] + 5
@@ -69,16 +61,10 @@ def test_close_box_ends_the_program_while_scans_run(wine, sandbox):
     sandbox.sim.set_sessions([sim.Session("PC01", "alice")])
     sandbox.sim.set_buffer_on_failure(True)
     sandbox.sim.set_status(sessions=sim.ERROR_MORE_DATA, files=sim.ERROR_ACCESS_DENIED)
-    program = start_and_wait_for_scans(wine, sandbox)
+    program = start(wine, sandbox)
     wine.screenshot("before-close")
 
-    wine.close_window(TITLE)
-    try:
-        code = program.wait(timeout=EXIT_TIMEOUT)
-    except subprocess.TimeoutExpired:
-        wine.screenshot("still-running")
-        raise AssertionError(f"still running {EXIT_TIMEOUT} s after the close box") from None
-    assert code == 0
+    close_and_wait(wine, program)
 
     counters = sandbox.sim.counters()
     assert counters[sim.BUFFERS_ALLOCATED] > 0
@@ -105,12 +91,7 @@ def test_without_every_server_function_nothing_is_watched_and_it_closes(wine, sa
     assert counters[sim.SESSION_ENUMS] == 0
     assert counters[sim.FILE_ENUMS] == 0
 
-    wine.close_window(TITLE)
-    try:
-        code = program.wait(timeout=EXIT_TIMEOUT)
-    except subprocess.TimeoutExpired:
-        raise AssertionError(f"still running {EXIT_TIMEOUT} s after the close box") from None
-    assert code == 0
+    close_and_wait(wine, program)
     assert box.ini.read_bytes() == stored
     assert not box.log.exists()
     assert box.sim.counters()[sim.SESSION_ENUMS] == 0

@@ -4,24 +4,15 @@ and the access lines of the log."""
 
 from __future__ import annotations
 
-import socket
 import time
 from pathlib import Path
 
 import simserver as sim
+from corvane_app import TITLE, expected_address, start
 
-TITLE = "Corvane"
 TAB_CONTROL, SESSIONS, RESOURCES = 10, 11, 12
 ROW_TIMEOUT = 15
 
-
-def expected_address(computer: str) -> str:
-    """Its first IPv4 address, or "(N/A)" when the name does not resolve
-    (Wine asks the host's resolver, as this does)."""
-    try:
-        return socket.gethostbyname(computer)
-    except OSError:
-        return "(N/A)"
 
 
 def event_texts(log: Path) -> list[str]:
@@ -55,13 +46,6 @@ def wait_rows(wine, control_id: int, expected: list[list[str]]) -> None:
     wine.wait_until(lambda: wine.list_rows(TITLE, control_id) == expected, timeout=ROW_TIMEOUT,
                     what=f"rows {expected} in list {control_id}")
 
-
-def start(wine, sandbox):
-    program = wine.start(sandbox.exe)
-    wine.wait_window(TITLE, process=program)
-    sandbox.sim.wait_for(lambda c: c[sim.SESSION_ENUMS] > 0 and c[sim.FILE_ENUMS] > 0, timeout=30,
-                         what="the first watch pass")
-    return program
 
 
 def session_row(session: sim.Session) -> list[str]:

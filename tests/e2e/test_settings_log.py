@@ -5,18 +5,15 @@ connected-time limit, and a settings file that refuses writes."""
 from __future__ import annotations
 
 import re
-import socket
 import struct
-import subprocess
 import time
 from datetime import datetime
 from pathlib import Path
 
 import simserver as sim
+from corvane_app import TITLE, close_and_wait, expected_address, start
 
-TITLE = "Corvane"
 TAB_CONTROL, SESSIONS, RESOURCES = 10, 11, 12
-EXIT_TIMEOUT = 10
 DESIGNED_RECT = (386, 368, 904, 648)   # left, top, right, bottom at 96 dpi
 
 ENVIRONMENT_DEFAULTS = {
@@ -122,14 +119,6 @@ def wait_for_log(path: Path, text: bytes, timeout: float) -> list[bytes]:
         time.sleep(0.2)
 
 
-def expected_address(computer: str) -> str:
-    """What the program shows for a computer name: its first IPv4 address, or
-    "(N/A)" when it does not resolve (Wine asks the same resolver)."""
-    try:
-        return socket.gethostbyname(computer)
-    except OSError:
-        return "(N/A)"
-
 
 def cp932(text: str) -> bytes:
     return text.encode("cp932")
@@ -138,22 +127,6 @@ def cp932(text: str) -> bytes:
 # ---------------------------------------------------------------------------
 
 
-def start(wine, sandbox, passes: int = 1):
-    program = wine.start(sandbox.exe)
-    wine.wait_window(TITLE, process=program)
-    sandbox.sim.wait_for(lambda c: c[sim.SESSION_ENUMS] >= passes and c[sim.FILE_ENUMS] >= passes,
-                         timeout=30, what=f"{passes} watch passes")
-    return program
-
-
-def close_and_wait(wine, program) -> None:
-    wine.close_window(TITLE)
-    try:
-        code = program.wait(timeout=EXIT_TIMEOUT)
-    except subprocess.TimeoutExpired:
-        wine.screenshot("still-running")
-        raise AssertionError(f"still running {EXIT_TIMEOUT} s after the close box") from None
-    assert code == 0
 
 
 def test_first_start_creates_only_is_second_and_a_close_writes_every_key(wine, sandbox):
