@@ -381,7 +381,8 @@ void TCorvaneForm::ShowBalloonHelp(const std::string&, const std::string&, int, 
 void TCorvaneForm::StartIconAnimation(int) {}
 
 void TCorvaneForm::PlayWave(const std::string& fileName) {
-    PlaySoundW(Wide(fileName).c_str(), nullptr, SND_ASYNC | SND_FILENAME | SND_NODEFAULT);
+    // Returns at once; a missing file gets the system's default sound.
+    sndPlaySoundW(Wide(fileName).c_str(), SND_ASYNC);
 }
 
 void TCorvaneForm::ActionExitExecute() {
