@@ -118,12 +118,11 @@ void ListRows::UpdateSessionRow(const TSessionInfo& info) {
 
 void ListRows::RemoveSessionRow(const TSessionInfo* info) {
     Guard guard(lock_);
-    if (info == nullptr) {
+    if (info) {
+        RemoveRow(sessions_, info->ComputerName, kSessionUserName, info->UserName);
+    } else {
         sessions_.DeleteAllRows();
-        return;
     }
-    const int row = FindRow(sessions_, info->ComputerName, kSessionUserName, info->UserName);
-    if (row >= 0) sessions_.DeleteRow(row);
 }
 
 void ListRows::AddResourceRow(const TFileInfo& info) {
@@ -133,12 +132,17 @@ void ListRows::AddResourceRow(const TFileInfo& info) {
 
 void ListRows::RemoveResourceRow(const TFileInfo* info) {
     Guard guard(lock_);
-    if (info == nullptr) {
+    if (info) {
+        RemoveRow(resources_, info->UserName, kResourcePathName, info->PathName);
+    } else {
         resources_.DeleteAllRows();
-        return;
     }
-    const int row = FindRow(resources_, info->UserName, kResourcePathName, info->PathName);
-    if (row >= 0) resources_.DeleteRow(row);
+}
+
+void ListRows::RemoveRow(IReportList& list, const std::string& caption, int secondCell,
+                         const std::string& secondText) {
+    const int row = FindRow(list, caption, secondCell, secondText);
+    if (row >= 0) list.DeleteRow(row);
 }
 
 void ListRows::SortSessionRows(int column) {

@@ -74,6 +74,8 @@ public:
 private:
     int FindRow(const IReportList& list, const std::string& caption, int secondCell,
                 const std::string& secondText) const;
+    // Deletes the first row with that caption and second key, if any.
+    void RemoveRow(IReportList& list, const std::string& caption, int secondCell, const std::string& secondText);
 
     IReportList& sessions_;
     IReportList& resources_;
