@@ -20,6 +20,11 @@
 //                                           left top right bottom
 //   corvane_wintool command <title> <id>    posts WM_COMMAND <id> to the window
 //                                           (that one needs no child <id>)
+//   corvane_wintool classcommand <class> <id>
+//                                           posts WM_COMMAND <id> to the first
+//                                           top-level window of that class,
+//                                           shown or hidden (a program that
+//                                           lives in the tray)
 //   corvane_wintool placement <title>       the window's placement record
 //                                           (flags showCmd minX minY maxX maxY
 //                                           left top right bottom), then its
@@ -288,6 +293,12 @@ int wmain(int argc, wchar_t** argv) {
         }
         std::printf("%u\n", count);
         return count ? 0 : 1;
+    }
+    if (command == L"classcommand" && argc == 4) {
+        int id = 0;
+        if (!ParseInt(argv[3], id)) return Usage();
+        HWND window = FindWindowW(text.c_str(), nullptr);
+        return window && PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
     }
     if (command == L"command" && argc == 4) {
         int id = 0;
