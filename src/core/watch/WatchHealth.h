@@ -1,0 +1,46 @@
+#pragma once
+// Whether watching works: the outcome of each pass's two enumerations, told
+// to the user once when watching starts failing (a line in the status bar and
+// one warning balloon) and cleared when it works again. A failure that lasts
+// is not announced again on every pass.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace corvane {
+
+// Where the main window shows the state of the watch.
+class IWatchHealthView {
+public:
+    virtual ~IWatchHealthView() = default;
+    // `line` is the status bar's text; `announce` asks for the warning
+    // balloon too (the first failure after a time of working).
+    virtual void ShowWatchFault(const std::string& line, bool announce) = 0;
+    virtual void ClearWatchFault() = 0;
+};
+
+class WatchHealth {
+public:
+    // `describe` gives the system's message text for a status code (may be
+    // empty when the system has none).
+    WatchHealth(IWatchHealthView& view, std::function<std::string(std::uint32_t)> describe);
+
+    // The statuses of one pass (0: success). A pass that left the file
+    // enumeration out reports 0 for it.
+    void PassResult(std::uint32_t sessionStatus, std::uint32_t fileStatus);
+
+    bool Failing() const noexcept { return shownStatus_ != 0; }
+
+    // The status bar's line for a failed enumeration.
+    std::string FaultLine(bool sessions, std::uint32_t status) const;
+
+    static constexpr const char* kBalloonTitle = "共有リソースを監視できません";
+
+private:
+    IWatchHealthView& view_;
+    std::function<std::string(std::uint32_t)> describe_;
+    bool shownSessions_ = false;
+    std::uint32_t shownStatus_ = 0;
+};
+
+}  // namespace corvane

@@ -1,0 +1,52 @@
+#include "core/watch/WatchHealth.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+struct RecordingHealthView : IWatchHealthView {
+    std::vector<std::string> calls;
+    void ShowWatchFault(const std::string& line, bool announce) override {
+        calls.push_back((announce ? "balloon " : "status ") + line);
+    }
+    void ClearWatchFault() override { calls.push_back("clear"); }
+};
+
+std::string Describe(std::uint32_t status) {
+    return status == 5 ? "アクセスが拒否されました。\r\n" : status == 2114 ? "Server サービスは開始されていません。" : "";
+}
+
+TEST(WatchHealth, AnnouncesOnceWhenWatchingStartsFailingAndClearsWhenItWorksAgain) {
+    RecordingHealthView view;
+    WatchHealth health(view, Describe);
+    const std::string denied =
+        "監視できません: セッションの一覧を取得できません。 アクセスが拒否されました。 (エラー 5) 管理者として実行してください。";
+    struct Step {
+        std::uint32_t sessions, files;
+        std::vector<std::string> calls;  // what this pass adds
+    } steps[] = {
+        {0, 0, {}},                                 // working from the start: nothing to say
+        {5, 5, {"balloon " + denied}},              // starts failing: status line and one balloon
+        {5, 5, {}},                                 // the same failure goes on: nothing again
+        {5, 0, {}},
+        {2114, 0, {"status 監視できません: セッションの一覧を取得できません。 Server サービスは開始されていません。 (エラー 2114)"}},
+        {0, 0, {"clear"}},                          // works again
+        {0, 0, {}},
+        {0, 53, {"balloon 監視できません: 共有リソースの一覧を取得できません。 (エラー 53)"}},  // files alone
+        {0, 0, {"clear"}},
+    };
+    std::vector<std::string> expected;
+    for (const Step& step : steps) {
+        health.PassResult(step.sessions, step.files);
+        expected.insert(expected.end(), step.calls.begin(), step.calls.end());
+        ASSERT_EQ(view.calls, expected) << "after sessions " << step.sessions << ", files " << step.files;
+    }
+    EXPECT_FALSE(health.Failing());
+}
+
+}  // namespace
+}  // namespace corvane
