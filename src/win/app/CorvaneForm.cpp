@@ -72,7 +72,7 @@ bool TCorvaneForm::Create() {
     CreateWindowObject(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, Scale(kDesignedLeft),
                        Scale(kDesignedTop), Scale(kDesignedWidth), Scale(kDesignedHeight), nullptr, nullptr);
     if (!Handle() || !FormCreate()) return false;
-    trayIcon_->Loaded();  // the icon shows once the window is set up
+    trayIcon_->Loaded();  // also when creation stopped early with nothing watched
     return true;
 }
 
@@ -130,6 +130,8 @@ bool TCorvaneForm::FormCreate() {
     }
     LoadListIcons(imageListSessions_.get());
     TabControlChange();
+    // The icon is in the notification area before the first scan wants to announce anything.
+    trayIcon_->Loaded();
     if (netApi_) {
         watchThread_ = std::make_unique<TWatchThread>(WatchContext{*this, *netApi_, resolver_, *rows_, *this, *this,
                                                                    *runner_, sleeper_, text::PlatformCollation()});

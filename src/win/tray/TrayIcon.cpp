@@ -31,6 +31,7 @@ TTrayIcon::~TTrayIcon() {
 }
 
 void TTrayIcon::Loaded() {
+    if (!loading_) return;
     loading_ = false;
     if (ShouldShow()) ShowIcon();
 }

@@ -35,7 +35,7 @@ public:
     TTrayIcon(const TTrayIcon&) = delete;
     TTrayIcon& operator=(const TTrayIcon&) = delete;
 
-    // The configuration is done: show the icon if it is wanted.
+    // The configuration is done: show the icon if it is wanted. Once only.
     void Loaded();
 
     bool AutoPopup = true;
