@@ -92,5 +92,13 @@ TEST_F(MainWindowTrayTest, MinimisedProgramHasOnlyItsIconAndADoubleClickBringsIt
     EXPECT_EQ(tray->Interval(), 0u);
 }
 
+TEST_F(MainWindowTrayTest, LogThatCannotBeOpenedGivesAnErrorBalloon) {
+    ASSERT_FALSE(std::filesystem::exists(ProgramFolder() / "CorvaneLog.txt"));
+    form->ActionOpenLogFileExecute();
+    EXPECT_EQ(tray->BalloonHelpTitle(), "LogFile Error Message");
+    EXPECT_EQ(tray->BalloonHelpIcon(), TBalloonIconType::bitError);
+    EXPECT_NE(tray->BalloonHelpText().find("CorvaneLog.txt"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace corvane::test

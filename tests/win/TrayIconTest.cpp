@@ -403,27 +403,5 @@ TEST_F(TrayIconTest, CursorEnteringAndLeavingTheIcon) {
     EXPECT_FALSE(tray->TaskTrayIcon().ToolTipStyle().MouseInside());
 }
 
-TEST_F(TrayIconTest, MinimisingTheOwnerLeavesOnlyTheIcon) {
-    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
-                                 nullptr, GetModuleHandleW(nullptr), nullptr);
-    win::UniqueWindow ownerWindow(owner);
-    TTrayIcon icon(owner, win::TrayServices{&shell, nullptr, kNewShell});
-    icon.HideOnTaskBar = true;
-    icon.SetMinimized(true);  // shown only while the owner is minimised
-    icon.SetIcon(blue.get());
-    icon.Loaded();
-    EXPECT_FALSE(icon.TaskTrayIcon().Registered());
-
-    ShowWindow(owner, SW_MINIMIZE);
-    icon.WindowSized(SIZE_MINIMIZED);
-    EXPECT_FALSE(IsWindowVisible(owner));
-    EXPECT_TRUE(icon.TaskTrayIcon().Registered());
-
-    ShowWindow(owner, SW_RESTORE);
-    icon.WindowSized(SIZE_RESTORED);
-    EXPECT_TRUE(IsWindowVisible(owner));
-    EXPECT_FALSE(icon.TaskTrayIcon().Registered());
-}
-
 }  // namespace
 }  // namespace corvane::test

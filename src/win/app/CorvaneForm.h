@@ -94,7 +94,6 @@ public:
     Settings& SettingsRecord() noexcept { return settings_; }
     TTrayIcon* TrayIcon() noexcept { return trayIcon_.get(); }
     HMENU TrayMenu() const noexcept { return trayMenu_.get(); }
-    int AnimationFrame() const noexcept { return animationFrame_; }
 
     // Commands.
     void ActionExitExecute();
