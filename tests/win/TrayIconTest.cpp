@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -33,8 +35,10 @@ struct FakeShell : win::IShellNotify {
     };
     std::deque<Answer> script;
     std::vector<ShellCall> calls;
+    std::function<void()> during;  // runs once inside the next call, as a handed-over call would
     bool Notify(DWORD message, NOTIFYICONDATAW& data, DWORD& lastError) override {
         calls.push_back({message, data});
+        if (auto hook = std::exchange(during, nullptr)) hook();
         Answer answer{true, 0};
         if (!script.empty()) {
             answer = script.front();
@@ -188,6 +192,20 @@ TEST_F(TrayLayerTest, ModifyTakesATimeOutAsDoneAndReAddsAfterOtherFailures) {
     shell.script = {{false, ERROR_ACCESS_DENIED}, {false, ERROR_ACCESS_DENIED}};  // and now it does not
     EXPECT_NO_THROW(EXPECT_FALSE(icon.ModifyIcon()));
     EXPECT_FALSE(icon.Registered());
+}
+
+TEST_F(TrayLayerTest, ChangeMadeWhileTheShellAddsIsSentAfterTheAdd) {
+    auto& icon = Make(kNewShell);
+    icon.SetTipText("Corvane");
+    shell.during = [&] {
+        icon.SetTipText("Corvane\r\nPC01");
+        EXPECT_NO_THROW(icon.ModifyIcon());
+    };
+    ASSERT_TRUE(icon.AddIcon());
+    ASSERT_EQ(shell.calls.size(), 2u);
+    EXPECT_EQ(shell.calls[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(shell.calls[1].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(win::Narrow(shell.calls[1].data.szTip), "Corvane\r\nPC01");
 }
 
 TEST_F(TrayLayerTest, TipIsCutInCodePage932Bytes) {

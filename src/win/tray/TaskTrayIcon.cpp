@@ -151,6 +151,26 @@ void TTaskTrayIcon::Registering() {
 
 bool TTaskTrayIcon::AddIcon() {
     if (registered_) return true;
+    if (adding_) {
+        // Called while the shell handles our add (a call handed to this
+        // thread is served inside it): the add sends the record once more
+        // when it is through.
+        refreshAfterAdd_ = true;
+        return false;
+    }
+    adding_ = true;
+    try {
+        TryAdd();
+    } catch (...) {
+        adding_ = refreshAfterAdd_ = false;
+        throw;
+    }
+    adding_ = false;
+    if (std::exchange(refreshAfterAdd_, false) && registered_) Call(NIM_MODIFY);
+    return registered_;
+}
+
+void TTaskTrayIcon::TryAdd() {
     if (NewShell()) {
         data_.cbSize = NOTIFYICONDATAW_V2_SIZE;
         data_.dwState = NIS_SHAREDICON;
@@ -163,12 +183,12 @@ bool TTaskTrayIcon::AddIcon() {
     data_.hWnd = Handle();
     data_.uCallbackMessage = kTrayCallbackMessage;
     data_.uFlags = kIconFlags;
-    if (!data_.hIcon) return registered_;
+    if (!data_.hIcon) return;
 
     if (DoForegroundWindow) SetForegroundWindow(window_);
     if (Call(NIM_ADD)) {
         Registering();
-        return true;
+        return;
     }
     // The shell may be too busy to answer: retry while every failure is a
     // time-out; the add may also have gone through, which the modify finds.
@@ -177,16 +197,15 @@ bool TTaskTrayIcon::AddIcon() {
         sleeper_.Sleep(kRetryPauseMs);
         if (Call(NIM_MODIFY)) {
             Registering();
-            return true;
+            return;
         }
         if (DoForegroundWindow) SetForegroundWindow(window_);
         if (Call(NIM_ADD)) {
             Registering();
-            return true;
+            return;
         }
         if (left == 0) throw ENotifyIconError(kCannotChangeIcon);
     }
-    return registered_;
 }
 
 bool TTaskTrayIcon::ModifyIcon() {

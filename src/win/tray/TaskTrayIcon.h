@@ -92,6 +92,7 @@ public:
 private:
     friend class TTrayIconWinProcList;
     bool Call(DWORD message);
+    void TryAdd();
     void Registering();
 
     IShellNotify& shell_;
@@ -99,6 +100,8 @@ private:
     DWORD shellVersion_ = 0;
     DWORD lastError_ = 0;
     bool registered_ = false;
+    bool adding_ = false;
+    bool refreshAfterAdd_ = false;
     NOTIFYICONDATAW data_{};
     HWND window_ = nullptr;
     std::unique_ptr<TToolTipStyle> toolTipStyle_;
