@@ -256,7 +256,7 @@ void TTaskTrayIcon::SetBalloonIcon(int kind) noexcept {
 
 bool TTaskTrayIcon::ClearBalloon() {
     if (!registered_) return false;
-    WCHAR text[std::size(data_.szInfo)];
+    decltype(data_.szInfo) text;
     std::memcpy(text, data_.szInfo, sizeof text);
     data_.uFlags = NIF_INFO;
     data_.szInfo[0] = L'\0';
