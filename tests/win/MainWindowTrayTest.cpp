@@ -29,7 +29,8 @@ class MainWindowTrayTest : public ::testing::Test {
 protected:
     void SetUp() override {
         control.Reset();
-        for (const char* name : {"Corvane.ini", "CorvaneLog.txt"}) std::filesystem::remove(ProgramFolder() / name);
+        for (const char* name : {"Corvane.ini", "CorvaneLog.txt"})
+            std::filesystem::remove(ProgramFolder() / name);
         form = std::make_unique<win::TCorvaneForm>();
         ASSERT_TRUE(form->Create());
         form->Show(SW_SHOWNORMAL);

@@ -164,7 +164,8 @@ TEST_F(TrayLayerTest, RecordHasTheShellsLayout) {
         ASSERT_TRUE(icon.AddIcon());
         const NOTIFYICONDATAW& d = shell.calls.at(0).data;
         EXPECT_EQ(shell.calls[0].message, static_cast<DWORD>(NIM_ADD));
-        EXPECT_EQ(d.cbSize, static_cast<DWORD>(version == kNewShell ? NOTIFYICONDATAW_V2_SIZE : NOTIFYICONDATAW_V1_SIZE));
+        const DWORD size = version == kNewShell ? NOTIFYICONDATAW_V2_SIZE : NOTIFYICONDATAW_V1_SIZE;
+        EXPECT_EQ(d.cbSize, size);
         EXPECT_EQ(d.uID, 1u);
         EXPECT_EQ(d.uCallbackMessage, 1224u);
         EXPECT_EQ(d.uFlags, 7u);
