@@ -292,10 +292,18 @@ class WineSession:
         assert result.returncode == 0, \
             f"no visible window titled {title!r} to close: {result.stdout!r} {result.stderr!r}"
 
-    def click(self, x: int, y: int) -> None:
-        """A real left click at screen position (x, y)."""
-        result = self._xdotool("mousemove", "--sync", str(x), str(y), "click", "1")
+    def click(self, x: int, y: int, button: int = 1, repeat: int = 1) -> None:
+        """A real click at screen position (x, y): left (1), middle (2) or
+        right (3), `repeat` times 100 ms apart (2: a double click)."""
+        args = ["mousemove", "--sync", str(x), str(y), "click"]
+        if repeat > 1:
+            args += ["--repeat", str(repeat), "--delay", "100"]
+        result = self._xdotool(*args, str(button))
         assert result.returncode == 0, f"xdotool click failed: {result.stderr!r}"
+
+    def move_mouse(self, x: int, y: int) -> None:
+        result = self._xdotool("mousemove", "--sync", str(x), str(y))
+        assert result.returncode == 0, f"xdotool mousemove failed: {result.stderr!r}"
 
     def window_geometry(self, window: str) -> tuple[int, int, int, int]:
         """X position and size of the X window `window`: (x, y, width, height)."""

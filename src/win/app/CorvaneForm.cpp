@@ -71,7 +71,9 @@ bool TCorvaneForm::Create() {
     ReleaseDC(nullptr, screen);
     CreateWindowObject(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, Scale(kDesignedLeft),
                        Scale(kDesignedTop), Scale(kDesignedWidth), Scale(kDesignedHeight), nullptr, nullptr);
-    return Handle() && FormCreate();
+    if (!Handle() || !FormCreate()) return false;
+    trayIcon_->Loaded();  // also when creation stopped early with nothing watched
+    return true;
 }
 
 void TCorvaneForm::Show(int showCommand) {
@@ -90,6 +92,7 @@ bool TCorvaneForm::FormCreate() {
     CreateControls();
     CreateActions();
     CreateMenus();
+    CreateTrayIcon();
     runner_ = std::make_unique<MainThreadRunner>();
 
     // 1-5: locks (members), sockets, own address, initial values, paths.
@@ -127,6 +130,8 @@ bool TCorvaneForm::FormCreate() {
     }
     LoadListIcons(imageListSessions_.get());
     TabControlChange();
+    // The icon is in the notification area before the first scan wants to announce anything.
+    trayIcon_->Loaded();
     if (netApi_) {
         watchThread_ = std::make_unique<TWatchThread>(WatchContext{*this, *netApi_, resolver_, *rows_, *this, *this,
                                                                    *runner_, sleeper_, text::PlatformCollation()});
@@ -374,11 +379,82 @@ void TCorvaneForm::SetTabIndex(int index) {
 
 void TCorvaneForm::WriteLogFile(const std::string& text) { eventLog_->WriteLogFile(text); }
 
-// The tray icon arrives with its own component; until then announcements
-// go nowhere but the sound device.
-void TCorvaneForm::SetTipHelp(const std::string&) {}
-void TCorvaneForm::ShowBalloonHelp(const std::string&, const std::string&, int, TBalloonIconType) {}
-void TCorvaneForm::StartIconAnimation(int) {}
+void TCorvaneForm::CreateTrayIcon() {
+    trayIcon_ = std::make_unique<TTrayIcon>(Handle());
+    TTrayIcon& tray = *trayIcon_;
+    const int small = GetSystemMetrics(SM_CXSMICON);
+    tray.SetIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON),
+                                               IMAGE_ICON, small, small, LR_SHARED)));
+    tray.SetTipHelp("Corvane");
+    tray.HideOnTaskBar = true;
+    tray.SetResourceIconID(-1);
+    tray.SetResourceIconList({"ICON1", "ICON2"});
+    tray.SetCheckSingleDoubleClick(true);
+    tray.SetBalloonHelpTimeOut(0);
+    tray.SetBalloonHelpIcon(TBalloonIconType::bitInfo);
+    tray.ToolTipStyle().UseDefault = true;
+    tray.ToolTipStyle().BackGroundColor = RGB(0, 0, 0);
+    tray.ToolTipStyle().TextColor = GetSysColor(COLOR_WINDOWTEXT);
+    tray.RButtonPopupMenu = trayMenu_.get();
+    tray.OnDblClick = [this] { TrayIconDblClick(); };
+    tray.OnMouseClick = [this](TMouseButton, TShiftState, int, int) { TrayIconMouseClick(); };
+    tray.OnIconAnimation = [this] { TrayIconIconAnimation(); };
+    // The menu's items are the window's actions: brought up to date before
+    // it opens, and the chosen one runs as the window's own command.
+    tray.OnMenuPopup = [this](HMENU) { UpdateActions(); };
+    tray.OnMenuCommand = [this](UINT id) { PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0); };
+}
+
+// The scans' announcements. A notification area that refuses the icon does
+// not stop the watching: the announcement is then simply not seen.
+void TCorvaneForm::SetTipHelp(const std::string& tip) {
+    if (!trayIcon_) return;
+    try {
+        trayIcon_->SetTipHelp(tip);
+    } catch (const ENotifyIconError&) {
+    }
+}
+
+void TCorvaneForm::ShowBalloonHelp(const std::string& title, const std::string& text, int timeoutMs,
+                                   TBalloonIconType icon) {
+    if (trayIcon_) trayIcon_->ShowBalloonHelp(title, text, static_cast<UINT>(timeoutMs), icon);
+}
+
+void TCorvaneForm::StartIconAnimation(int intervalMs) {
+    if (!trayIcon_) return;
+    try {
+        trayIcon_->OnIconAnimation = [this] { TrayIconIconAnimation(); };
+        trayIcon_->SetInterval(static_cast<unsigned>(intervalMs));
+    } catch (const ENotifyIconError&) {
+    }
+}
+
+void TCorvaneForm::TrayIconDblClick() {
+    if (!dialogOpen_) {
+        SetForegroundWindow(Handle());
+        if (IsIconic(Handle()) || !IsWindowVisible(Handle())) ShowWindow(Handle(), SW_RESTORE);
+        SetForegroundWindow(Handle());
+    }
+    StopTrayAnimation();
+}
+
+void TCorvaneForm::TrayIconMouseClick() { StopTrayAnimation(); }
+
+void TCorvaneForm::StopTrayAnimation() {
+    if (!trayIcon_) return;
+    trayIcon_->OnIconAnimation = nullptr;
+    trayIcon_->SetIcon(nullptr);  // back to the program's own icon
+    trayIcon_->SetInterval(0);
+}
+
+void TCorvaneForm::TrayIconIconAnimation() {
+    const int count = ImageList_GetImageCount(imageListIcon_.get());
+    if (count <= 0 || !trayIcon_) return;
+    if (animationFrame_ >= count) animationFrame_ = 0;
+    UniqueIcon frame(ImageList_GetIcon(imageListIcon_.get(), animationFrame_, ILD_NORMAL));
+    trayIcon_->SetIcon(frame.get());
+    if (++animationFrame_ >= count) animationFrame_ = 0;
+}
 
 void TCorvaneForm::PlayWave(const std::string& fileName) {
     // Returns at once; a missing file gets the system's default sound.
@@ -462,6 +538,7 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_SIZE:
             LayoutControls();
+            if (trayIcon_) trayIcon_->WindowSized(wp);  // minimised: only the tray icon stays
             return 0;
         case WM_NOTIFY:
             return OnNotify(*reinterpret_cast<const NMHDR*>(lp));
@@ -491,6 +568,7 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_DESTROY:
             FormDestroy();
+            trayIcon_.reset();  // leaves the notification area, stops its threads
             PostQuitMessage(0);
             return 0;
         default:

@@ -14,6 +14,7 @@
 #include "core/views/ListRows.h"
 #include "core/watch/WatchThread.h"
 #include "win/app/ListViewReportList.h"
+#include "win/tray/TrayIcon.h"
 #include "win/ui/ActionList.h"
 #include "win/ui/MainThreadRunner.h"
 #include "win/ui/UniqueResource.h"
@@ -91,6 +92,8 @@ public:
     HWND ResourceList() const noexcept { return lvResource_; }
     HWND TabControl() const noexcept { return tabControl_; }
     Settings& SettingsRecord() noexcept { return settings_; }
+    TTrayIcon* TrayIcon() noexcept { return trayIcon_.get(); }
+    HMENU TrayMenu() const noexcept { return trayMenu_.get(); }
 
     // Commands.
     void ActionExitExecute();
@@ -99,6 +102,11 @@ public:
     void TabControlChange();
     void lvSessionsColumnClick(int column);
     void lvResourceColumnClick(int column);
+
+    // Tray icon events.
+    void TrayIconDblClick();
+    void TrayIconMouseClick();
+    void TrayIconIconAnimation();
 
 protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -112,6 +120,8 @@ private:
     void CreateImageLists();
     void CreateActions();
     void CreateMenus();
+    void CreateTrayIcon();
+    void StopTrayAnimation();
     void LayoutControls();
     void UpdateActions();
     void ActionDisplayDialogUpdate(Action& action);
@@ -150,6 +160,7 @@ private:
     HMENU mainMenu_ = nullptr;  // owned by the window once attached
     UniqueMenu trayMenu_;
     UniqueMenu sessionMenu_;
+    std::unique_ptr<TTrayIcon> trayIcon_;  // goes before the menu it shows
     std::vector<UniqueBitmap> menuBitmaps_;
     ActionList actions_;
     UniqueAccel accel_;

@@ -33,6 +33,12 @@
 //                                           (class #32770) with that title, one
 //                                           line with the texts of its children
 //   corvane_wintool dismiss <title>         presses OK (IDOK) in every such dialog box
+//   corvane_wintool windows <class>         for every visible top-level window of
+//                                           that class (e.g. tooltips_class32, or
+//                                           #32768 for an open menu): its screen
+//                                           rectangle and style (decimal)
+//                                           (left top right bottom style); for a
+//                                           menu, then the text of each item
 // The list and tab contents are read across the process boundary: the
 // message structures and text buffers are placed in the owner's memory.
 // Exit code 0 on success, 1 when no window matched or a read failed, 2 on a
@@ -283,6 +289,36 @@ int wmain(int argc, wchar_t** argv) {
             ++count;
         }
         return count ? 0 : 1;
+    }
+    if (argc == 3 && command == L"windows") {
+        struct ClassSearch {
+            std::wstring name;
+            std::vector<HWND> found;
+        } search{text, {}};
+        EnumWindows(
+            [](HWND window, LPARAM param) -> BOOL {
+                auto* s = reinterpret_cast<ClassSearch*>(param);
+                if (IsWindowVisible(window) && ClassOf(window) == s->name) s->found.push_back(window);
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        for (HWND window : search.found) {
+            RECT r{};
+            GetWindowRect(window, &r);
+            std::vector<std::wstring> cells{std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
+                                            std::to_wstring(r.right) + L" " + std::to_wstring(r.bottom) + L" " +
+                                            std::to_wstring(GetWindowLongW(window, GWL_STYLE))};
+            if (text == L"#32768") {
+                HMENU menu = reinterpret_cast<HMENU>(SendMessageW(window, MN_GETHMENU, 0, 0));
+                for (int i = 0, n = menu ? GetMenuItemCount(menu) : 0; i < n; ++i) {
+                    wchar_t item[kTextCapacity] = {};
+                    GetMenuStringW(menu, static_cast<UINT>(i), item, kTextCapacity, MF_BYPOSITION);
+                    cells.push_back(item);
+                }
+            }
+            PrintLine(cells);
+        }
+        return search.found.empty() ? 1 : 0;
     }
     if (argc == 3 && command == L"dismiss") {
         unsigned count = 0;

@@ -1,0 +1,105 @@
+// The main window's tray icon in the real notification area: its menu, the
+// blinking a click stops, and minimising to the tray and back.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "support/SimServerControl.h"
+#include "win/app/CorvaneForm.h"
+
+namespace corvane::test {
+namespace {
+
+std::filesystem::path ProgramFolder() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::filesystem::path(path).parent_path();
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    win::MainThreadRunner::WaitServing([&] { return done() || std::chrono::steady_clock::now() > end; });
+    return done();
+}
+
+class MainWindowTrayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        control.Reset();
+        for (const char* name : {"Corvane.ini", "CorvaneLog.txt"})
+            std::filesystem::remove(ProgramFolder() / name);
+        form = std::make_unique<win::TCorvaneForm>();
+        ASSERT_TRUE(form->Create());
+        form->Show(SW_SHOWNORMAL);
+        tray = form->TrayIcon();
+    }
+    void TearDown() override {
+        if (form->Handle()) DestroyWindow(form->Handle());
+        form.reset();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+    }
+    void Mouse(LPARAM message) {
+        SendMessageW(tray->TaskTrayIcon().Handle(), win::kTrayCallbackMessage, 1, message);
+    }
+
+    SimServerControl control{ProgramFolder()};
+    std::unique_ptr<win::TCorvaneForm> form;
+    win::TTrayIcon* tray = nullptr;
+};
+
+TEST_F(MainWindowTrayTest, IconIsConfiguredAndShown) {
+    EXPECT_TRUE(tray->TaskTrayIcon().Registered());
+    EXPECT_EQ(tray->TipHelp(), "Corvane");
+    EXPECT_TRUE(tray->HideOnTaskBar);
+    EXPECT_EQ(tray->Interval(), 0u);
+    ASSERT_EQ(tray->RButtonPopupMenu, form->TrayMenu());
+    const wchar_t* items[] = {L"ログファイルを開く(&L)", L"環境設定(&E)", L"バージョン情報", L"終了(&X)"};
+    ASSERT_EQ(GetMenuItemCount(form->TrayMenu()), 4);
+    for (int i = 0; i < 4; ++i) {
+        wchar_t text[64] = {};
+        GetMenuStringW(form->TrayMenu(), static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+        EXPECT_STREQ(text, items[i]);
+    }
+}
+
+TEST_F(MainWindowTrayTest, ClickStopsTheBlinking) {
+    form->StartIconAnimation(500);
+    EXPECT_EQ(tray->Interval(), 500u);
+    EXPECT_TRUE(tray->AnimationRunning());
+    Mouse(WM_LBUTTONDOWN);
+    Mouse(WM_LBUTTONUP);
+    ASSERT_TRUE(PumpUntil([&] { return tray->Interval() == 0; }));
+    EXPECT_FALSE(tray->OnIconAnimation);
+    EXPECT_EQ(tray->Icon(), nullptr);  // the program's own icon again
+    EXPECT_FALSE(tray->AnimationRunning());
+}
+
+TEST_F(MainWindowTrayTest, MinimisedProgramHasOnlyItsIconAndADoubleClickBringsItBack) {
+    ShowWindow(form->Handle(), SW_MINIMIZE);
+    EXPECT_FALSE(IsWindowVisible(form->Handle()));
+    EXPECT_TRUE(tray->TaskTrayIcon().Registered());
+
+    form->StartIconAnimation(500);
+    Mouse(WM_LBUTTONDOWN);
+    Mouse(WM_LBUTTONUP);
+    Mouse(WM_LBUTTONDBLCLK);
+    Mouse(WM_LBUTTONUP);
+    ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(form->Handle()) && !IsIconic(form->Handle()); }));
+    EXPECT_EQ(tray->Interval(), 0u);
+}
+
+TEST_F(MainWindowTrayTest, LogThatCannotBeOpenedGivesAnErrorBalloon) {
+    ASSERT_FALSE(std::filesystem::exists(ProgramFolder() / "CorvaneLog.txt"));
+    form->ActionOpenLogFileExecute();
+    EXPECT_EQ(tray->BalloonHelpTitle(), "LogFile Error Message");
+    EXPECT_EQ(tray->BalloonHelpIcon(), TBalloonIconType::bitError);
+    EXPECT_NE(tray->BalloonHelpText().find("CorvaneLog.txt"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvane::test
