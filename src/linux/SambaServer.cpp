@@ -51,17 +51,16 @@ bool SambaServer::Query() {
 }
 
 std::uint32_t SambaServer::EnumSessions(std::vector<SessionRecord>& records) {
-    filesPending_ = false;
+    filesPending_ = true;  // the resource scan of this pass takes this answer, good or bad
     if (!Query()) return kListingFailed;
-    filesPending_ = true;
     records.clear();
     for (const auto& session : sessions_) records.push_back(session.Record);
     return 0;
 }
 
 std::uint32_t SambaServer::EnumFiles(std::vector<FileRecord>& records) {
-    if (!filesPending_ && !Query()) return kListingFailed;
-    filesPending_ = false;
+    const bool fromSessions = std::exchange(filesPending_, false);
+    if (fromSessions ? !listingError_.empty() : !Query()) return kListingFailed;
     records = files_;
     return 0;
 }

@@ -63,7 +63,7 @@ private:
     std::function<std::int64_t()> now_;
     std::vector<SambaSession> sessions_;
     std::vector<FileRecord> files_;
-    bool filesPending_ = false;  // a listing taken by EnumSessions that EnumFiles has not used
+    bool filesPending_ = false;  // EnumSessions queried; EnumFiles has not used the answer yet
     std::string listingError_;
     std::vector<std::string> disconnectFailures_;
 };

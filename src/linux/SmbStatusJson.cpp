@@ -4,7 +4,6 @@
 #include <charconv>
 #include <limits>
 #include <map>
-#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -166,24 +165,23 @@ SmbStatusSnapshot Convert(const Json& root, std::int64_t nowFallback, const text
         }
     }
 
-    // Opens: the user is the one of the session in the same process with the
-    // same uid; an open whose process serves one session only takes that one's.
-    const auto userOf = [&](long pid, std::optional<std::int64_t> uid, const Json& open) -> std::string {
-        const RawSession* onlyInProcess = nullptr;
+    // An open belongs to the session in the same process with the same uid,
+    // or else to the only session of that process ("force user" shares open
+    // files under another uid).
+    std::vector<std::uint32_t> opensOf(raw.size(), 0);
+    const auto ownerOf = [&](long pid, std::optional<std::int64_t> uid) -> std::optional<std::size_t> {
+        std::optional<std::size_t> only;
         int inProcess = 0;
-        for (const auto& s : raw) {
-            if (s.pid != pid) continue;
-            if (uid && s.uid == uid && !s.user.empty()) return s.user;
-            onlyInProcess = &s;
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i].pid != pid || pid < 0) continue;
+            if (uid && raw[i].uid == uid) return i;
+            only = i;
             ++inProcess;
         }
-        if (const std::string named = SanitizeName(Text(open, "username")); !named.empty()) return named;
-        if (inProcess == 1 && !onlyInProcess->user.empty()) return onlyInProcess->user;
-        return uid ? std::to_string(*uid) : std::string();
+        return inProcess == 1 ? only : std::nullopt;
     };
 
     SmbStatusSnapshot snapshot;
-    std::map<std::pair<long, std::int64_t>, std::uint32_t> opensByProcessAndUid;
     if (const Json* files = ObjectMember(root, "open_files", false)) {
         for (const auto& [key, entry] : files->items()) {
             if (!entry.is_object()) throw ShapeError{"an open file is not an object"};
@@ -199,31 +197,38 @@ SmbStatusSnapshot Convert(const Json& root, std::int64_t nowFallback, const text
                 FileRecord record;
                 record.FileId = static_cast<std::uint32_t>(IntegerMember(open, "share_file_id").value_or(0));
                 record.Permissions = Permissions(open);
+                // Samba ties byte-range locks to the process, not to one open.
                 const auto lockIt = locks.find({path, pid});
                 record.LockCount = lockIt == locks.end() ? 0 : lockIt->second;
                 record.PathName = path;
-                record.UserName = userOf(pid, uid, open);
+                const auto owner = ownerOf(pid, uid);
+                if (owner && !raw[*owner].user.empty()) {
+                    record.UserName = raw[*owner].user;
+                } else {
+                    record.UserName = SanitizeName(Text(open, "username"));
+                    if (record.UserName.empty() && uid) record.UserName = std::to_string(*uid);
+                }
+                if (owner) ++opensOf[*owner];
                 snapshot.Files.push_back(std::move(record));
-                ++opensByProcessAndUid[{pid, uid.value_or(-1)}];
             }
         }
     }
 
     // One session per client computer and user, as the Windows server lists
     // them; several Samba sessions of the same pair are merged.
-    for (const auto& s : raw) {
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const RawSession& s = raw[i];
+        // Its earliest tree connect; else (newer Samba) its creation; else the
+        // earliest tree connect of its process.
         std::int64_t since = now;
         if (const auto it = firstConnectBySession.find(s.id); it != firstConnectBySession.end()) {
             since = it->second;
-        } else if (const auto byPid = firstConnectByPid.find(s.pid); byPid != firstConnectByPid.end()) {
-            since = byPid->second;
         } else if (s.created) {
             since = *s.created;
+        } else if (const auto byPid = firstConnectByPid.find(s.pid); s.pid >= 0 && byPid != firstConnectByPid.end()) {
+            since = byPid->second;
         }
         const std::uint32_t connected = Clamp32(now - since);
-        std::uint32_t openCount = 0;
-        if (const auto it = opensByProcessAndUid.find({s.pid, s.uid.value_or(-1)}); it != opensByProcessAndUid.end())
-            openCount = it->second;
 
         auto same = std::find_if(snapshot.Sessions.begin(), snapshot.Sessions.end(), [&](const SambaSession& t) {
             return collation.EqualIgnoreCase(t.Record.ComputerName, s.machine) &&
@@ -237,11 +242,9 @@ SmbStatusSnapshot Convert(const Json& root, std::int64_t nowFallback, const text
             snapshot.Sessions.push_back(std::move(session));
             same = snapshot.Sessions.end() - 1;
         }
-        // Two sessions in one process share their opens; count them once.
-        if (std::find(same->Pids.begin(), same->Pids.end(), s.pid) == same->Pids.end()) {
-            same->Record.OpenCount += openCount;
+        same->Record.OpenCount += opensOf[i];
+        if (s.pid > 0 && std::find(same->Pids.begin(), same->Pids.end(), s.pid) == same->Pids.end())
             same->Pids.push_back(s.pid);
-        }
         same->Record.ConnectedSeconds = std::max(same->Record.ConnectedSeconds, connected);
         if (same->Address.empty()) same->Address = s.address;
     }
