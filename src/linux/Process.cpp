@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <utility>
 
@@ -85,9 +86,9 @@ bool ProgramExists(const std::string& program) {
     std::size_t start = 0;
     while (start <= dirs.size()) {
         const std::size_t end = dirs.find(':', start);
-        std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (dir.empty()) dir = ".";
-        if (executable(dir + "/" + program)) return true;
+        std::filesystem::path dir(dirs.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (dir.empty()) dir = std::filesystem::current_path();
+        if (executable((dir / program).string())) return true;
         if (end == std::string::npos) break;
         start = end + 1;
     }

@@ -37,6 +37,8 @@ struct ListingCase {
     std::vector<std::string> files;
 };
 
+void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.fixture; }
+
 class ListingTest : public ::testing::TestWithParam<ListingCase> {};
 
 TEST_P(ListingTest, SessionsAndOpensAsTheWatchSeesThem) {
