@@ -330,6 +330,32 @@ def test_failing_passes_keep_what_was_seen_and_are_told_once(tmp_path, fake_smbs
                       "アクセス検出,taro,/srv/share/経理/2024.xlsx", "アクセス検出,hanako,/srv/share/経理/2024.xlsx"], events
 
 
+def test_announcements_on_standard_output_and_the_desktop(tmp_path, fake_smbstatus, settings_file):
+    mode, script = fake_smbstatus
+    mode.write_text("listing")
+    sent = tmp_path / "sent"
+    notify = tmp_path / "notify-send"
+    notify.write_text(f'#!/bin/sh\nfor a in "$@"; do printf "[%s]" "$a"; done >> {sent}\necho >> {sent}\n')
+    notify.chmod(0o755)
+    result = run_watch("--once", "--config", str(settings_file), "--smbstatus", str(script),
+                       f"--notify-send={notify}", "--log", str(tmp_path / "log.txt"))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[:4] == [
+        "共有リソースへの接続を検出しました。 PC01 (taro)",
+        "共有リソースへの接続を検出しました。 2001:db8::15 (hanako)",
+        "共有リソースへのアクセスを検出しました。 taro (/srv/share/経理/2024.xlsx)",
+        "共有リソースへのアクセスを検出しました。 hanako (/srv/share/経理/2024.xlsx)"]
+    assert read(sent).splitlines() == [
+        "[--app-name=corvane-watch][--][共有リソースへの接続を検出しました。][PC01 (taro)",
+        "2001:db8::15 (hanako)]",
+        "[--app-name=corvane-watch][--][共有リソースへのアクセスを検出しました。][taro (/srv/share/経理/2024.xlsx)",
+        "hanako (/srv/share/経理/2024.xlsx)]"]
+
+    absent = run_watch("--once", "--smbstatus", str(script), "--notify-send=/nonexistent/notify-send",
+                       "--log", str(tmp_path / "log2.txt"))
+    assert absent.returncode == 0 and "desktop notifications are off" in absent.stderr
+
+
 def test_help_and_refused_idle_limit(tmp_path):
     shown = run_watch("--help")
     assert shown.returncode == 0 and "Samba reports no idle time" in shown.stdout
