@@ -2,7 +2,9 @@
 // without windows: events go to the event log, announcements to standard
 // output, problems to standard error.
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <thread>
@@ -14,6 +16,7 @@
 #include "core/settings/EventLog.h"
 #include "core/settings/IniFile.h"
 #include "core/text/Collation.h"
+#include "core/watch/HostAddress.h"
 #include "core/views/TimeStr.h"
 #include "linux/LinuxAdapters.h"
 #include "linux/Process.h"
@@ -75,6 +78,14 @@ private:
     std::thread thread_;
 };
 
+// Empty when the log file can be written (or created in its folder).
+std::string LogWriteProblem(const std::string& path) {
+    if (::access(path.c_str(), F_OK) == 0) return ::access(path.c_str(), W_OK) == 0 ? "" : std::strerror(errno);
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return ::access(folder.c_str(), W_OK) == 0 ? "" : folder + ": " + std::strerror(errno);
+}
+
 void PrintSnapshot(const HeadlessWatch& watch, bool withFiles) {
     for (const auto& s : watch.Sessions()) {
         std::cout << "session\t" << s.ComputerName << '\t' << s.IpAddress << '\t' << s.UserName << '\t' << s.OpenCount
@@ -120,6 +131,12 @@ int Main(const std::vector<std::string>& args) {
         return 2;
     }
 
+    // A log that cannot be written would lose events silently until someone looks.
+    if (const std::string problem = LogWriteProblem(options.LogPath); !problem.empty()) {
+        Problem("cannot write the event log " + options.LogPath + ": " + problem);
+        return 2;
+    }
+
     PosixProcessRunner runner;
     std::string notifySend = options.NotifySend;
     if (!notifySend.empty() && !ProgramExists(notifySend)) {
@@ -134,7 +151,11 @@ int Main(const std::vector<std::string>& args) {
     ConsoleNotifier notifier(std::cout, runner, notifySend);
     SambaServer server(runner, SambaTools{options.Smbstatus, options.Smbcontrol, options.Timeout},
                        text::PlatformCollation(), [] { return static_cast<std::int64_t>(std::time(nullptr)); });
-    HeadlessWatch watch(WatchParts{settings, LocalIpv4Address(), server, server, log, notifier});
+    // When this computer's own name does not resolve, only 127.0.0.1 counts as
+    // local: every IPv6 client shows "(N/A)" and must not be taken for this computer.
+    std::string localAddress = LocalIpv4Address();
+    if (localAddress == kNoAddress) localAddress.clear();
+    HeadlessWatch watch(WatchParts{settings, localAddress, server, server, log, notifier});
 
     std::string reported;  // the listing problem last told, until the listing works again
     const auto afterPass = [&] {

@@ -303,6 +303,15 @@ def test_once_says_why_a_listing_failed_and_logs_nothing(tmp_path, fake_smbstatu
     assert not (tmp_path / "log.txt").exists()
 
 
+def test_unwritable_log_is_refused_at_start(tmp_path, fake_smbstatus):
+    mode, script = fake_smbstatus
+    mode.write_text("listing")
+    result = run_watch("--once", "--smbstatus", str(script), "--log", str(tmp_path / "missing" / "log.txt"))
+    assert result.returncode == 2
+    assert f"cannot write the event log {tmp_path}/missing/log.txt: {tmp_path}/missing: " in result.stderr
+    assert result.stdout == ""
+
+
 def test_failing_passes_keep_what_was_seen_and_are_told_once(tmp_path, fake_smbstatus, settings_file):
     mode, script = fake_smbstatus
     runs = lambda: read(tmp_path / "runs").count("run")
