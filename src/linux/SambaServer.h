@@ -51,8 +51,6 @@ public:
     // Failed disconnections since the last call, one text each:
     // "<computer>,<user>,<reason>".
     std::vector<std::string> TakeDisconnectFailures();
-    // The latest listing's sessions, with their addresses.
-    const std::vector<SambaSession>& LatestSessions() const noexcept { return sessions_; }
 
 private:
     bool Query();

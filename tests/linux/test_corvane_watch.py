@@ -365,6 +365,26 @@ def test_announcements_on_standard_output_and_the_desktop(tmp_path, fake_smbstat
     assert absent.returncode == 0 and "desktop notifications are off" in absent.stderr
 
 
+def test_a_connection_that_cannot_be_ended_is_logged_and_watching_goes_on(tmp_path, fake_smbstatus,
+                                                                          settings_file):
+    mode, script = fake_smbstatus
+    mode.write_text("listing")  # PC01/taro has been connected for 300 s
+    smbcontrol = tmp_path / "smbcontrol"
+    smbcontrol.write_text("#!/bin/sh\necho 'Can not send message to process' >&2\nexit 1\n")
+    smbcontrol.chmod(0o755)
+    watch = Watch(tmp_path, "--config", str(settings_file), "--smbstatus", str(script),
+                  "--smbcontrol", str(smbcontrol), "--disconnect-conn-time", "200")
+    try:
+        watch.wait_log(f"切断失敗,PC01,taro,{smbcontrol} 3101 shutdown: exit status 1: Can not send message to process")
+        # Still listed, so found again, ended again, and still watched.
+        wait_for(lambda: read(watch.log).count("接続時間による自動切断,PC01,192.168.10.21,taro") >= 2, 20,
+                 "the next pass")
+        assert watch.process.poll() is None
+    finally:
+        assert watch.stop() == 0, read(watch.err)
+    assert "could not end a connection: PC01,taro," in read(watch.err)
+
+
 def test_help_and_refused_idle_limit(tmp_path):
     shown = run_watch("--help")
     assert shown.returncode == 0 and "Samba reports no idle time" in shown.stdout
