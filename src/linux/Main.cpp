@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <sstream>
 #include <thread>
 
 #include <pthread.h>
@@ -148,7 +149,10 @@ int Main(const std::vector<std::string>& args) {
     SystemClock clock;
     EventLog eventLog(files, clock, options.LogPath, [&settings] { return settings.MaxLogSize; }, options.Encoding);
     ReportingLog log(eventLog);
-    ConsoleNotifier notifier(std::cout, runner, notifySend);
+    // A snapshot (--once) prints only its listing, for scripts to read.
+    std::ostringstream unheard;
+    ConsoleNotifier notifier(options.Once ? static_cast<std::ostream&>(unheard) : std::cout, runner,
+                             options.Once ? std::string() : notifySend);
     SambaServer server(runner, SambaTools{options.Smbstatus, options.Smbcontrol, options.Timeout},
                        text::PlatformCollation(), [] { return static_cast<std::int64_t>(std::time(nullptr)); });
     // When this computer's own name does not resolve, only 127.0.0.1 counts as
@@ -157,11 +161,14 @@ int Main(const std::vector<std::string>& args) {
     if (localAddress == kNoAddress) localAddress.clear();
     HeadlessWatch watch(WatchParts{settings, localAddress, server, server, log, notifier});
 
-    std::string reported;  // the listing problem last told, until the listing works again
+    // The listing problem last told (numbers left out, so a changing pid or
+    // time in smbstatus' message does not make a new line every pass).
+    std::string reported;
     const auto afterPass = [&] {
-        const std::string& error = server.ListingError();
+        std::string error = server.ListingError();
+        std::erase_if(error, [](char c) { return c >= '0' && c <= '9'; });
         if (error != reported) {
-            if (!error.empty()) Problem(error + "; pass skipped");
+            if (!error.empty()) Problem(server.ListingError() + "; pass skipped");
             else if (!reported.empty()) Problem("smbstatus answers again; watching");
             reported = error;
         }

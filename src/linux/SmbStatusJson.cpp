@@ -122,6 +122,9 @@ SmbStatusSnapshot Convert(const Json& root, std::int64_t nowFallback, const text
         s.pid = ServerPid(entry);
         s.uid = IntegerMember(entry, "uid");
         s.user = SanitizeName(Text(entry, "username"));
+        // A connection still authenticating has no user yet (Samba lists it
+        // with uid -1 and the name "(auth in progress)").
+        if (s.uid == -1 || s.user == "(auth in progress)") s.user.clear();
         const std::string host = Text(entry, "hostname");
         s.address = AddressFromHostField(host);
         s.machine = SanitizeName(Text(entry, "remote_machine"));

@@ -64,11 +64,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {"/tmp/smbx/share/見積, 最終 😀.txt|nobody|9|1|0", "/tmp/smbx/share/報告書.txt|nobody|5|1|0",
                      "/tmp/smbx/share/hello.txt|nobody|5|1|0", "/tmp/smbx/share/hello.txt|nobody|13|1|0"}},
         // Older writer: no share modes or open times; the earliest tree
-        // connect (IPC$) counts; time zones differ between fields; a session
-        // still without a user name goes last.
+        // connect (IPC$) counts; time zones differ between fields; sessions
+        // still without a user (or still authenticating) go last.
         ListingCase{"samba-4.16-style.json",
                     {"PC01|192.168.10.21|taro|1|300|0", "2001:db8::15|2001:db8::15|hanako|1|30|0",
-                     "pc03|192.168.10.23||0|0|0"},
+                     "pc03|192.168.10.23||0|0|0", "PC09|192.168.10.29||0|0|0"},
                     {"/srv/share/経理/2024.xlsx|taro|41|1|0", "/srv/share/経理/2024.xlsx|hanako|7|3|0"}},
         // Newer writer: session creation times and channels; two users in one
         // process; the same user again in another process and letter case;

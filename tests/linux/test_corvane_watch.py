@@ -346,10 +346,12 @@ def test_announcements_on_standard_output_and_the_desktop(tmp_path, fake_smbstat
     notify = tmp_path / "notify-send"
     notify.write_text(f'#!/bin/sh\nfor a in "$@"; do printf "[%s]" "$a"; done >> {sent}\necho >> {sent}\n')
     notify.chmod(0o755)
-    result = run_watch("--once", "--config", str(settings_file), "--smbstatus", str(script),
-                       f"--notify-send={notify}", "--log", str(tmp_path / "log.txt"))
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines()[:4] == [
+    watch = Watch(tmp_path, "--config", str(settings_file), "--smbstatus", str(script), f"--notify-send={notify}")
+    try:
+        wait_for(lambda: read(sent).count("\n") >= 4, 20, "two desktop notifications\n" + read(watch.err))
+    finally:
+        assert watch.stop() == 0, read(watch.err)
+    assert read(watch.out).splitlines() == [
         "共有リソースへの接続を検出しました。 PC01 (taro)",
         "共有リソースへの接続を検出しました。 2001:db8::15 (hanako)",
         "共有リソースへのアクセスを検出しました。 taro (/srv/share/経理/2024.xlsx)",
@@ -359,6 +361,12 @@ def test_announcements_on_standard_output_and_the_desktop(tmp_path, fake_smbstat
         "2001:db8::15 (hanako)]",
         "[--app-name=corvane-watch][--][共有リソースへのアクセスを検出しました。][taro (/srv/share/経理/2024.xlsx)",
         "hanako (/srv/share/経理/2024.xlsx)]"]
+
+    # A snapshot prints its listing only.
+    once = run_watch("--once", "--config", str(settings_file), "--smbstatus", str(script), "--log",
+                     str(tmp_path / "once.txt"))
+    assert once.returncode == 0 and once.stdout.splitlines()[0].startswith("session\tPC01\t"), once.stdout
+    assert all(line.startswith(("session\t", "file\t")) for line in once.stdout.splitlines())
 
     absent = run_watch("--once", "--smbstatus", str(script), "--notify-send=/nonexistent/notify-send",
                        "--log", str(tmp_path / "log2.txt"))
