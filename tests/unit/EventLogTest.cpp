@@ -166,6 +166,20 @@ TEST_F(EventLogTest, LockIsReentrant) {
     EXPECT_EQ(fs.files[kLog], kStamp + "inside\r\n");
 }
 
+TEST_F(EventLogTest, Utf8LogKeepsEveryCharacterAndCountsItsOwnBytes) {
+    EventLog utf8{fs, clock, kLog, [this] { return maxLogSize; }, LogEncoding::Utf8};
+    utf8.WriteLogFile("接続検出,PC01,(N/A),ユーザー😀");
+    EXPECT_EQ(fs.files[kLog], kStamp + "接続検出,PC01,(N/A),ユーザー😀\r\n");
+
+    // "接続検出" is 12 bytes in UTF-8 but 8 in code page 932: a limit that the
+    // shorter form would meet rotates the UTF-8 log.
+    fs.files[kLog] = std::string(100, 'a');  // counts as 128 bytes
+    maxLogSize = 128 + 20 + 8;
+    utf8.WriteLogFile("接続検出");
+    EXPECT_EQ(fs.files[kBak], std::string(100, 'a'));
+    EXPECT_EQ(fs.files[kLog], kStamp + "接続検出\r\n");
+}
+
 struct BalloonRecord {
     std::string title, text;
     int timeout = 0;

@@ -34,12 +34,14 @@ LogIoError::LogIoError(const std::string& operation, const std::string& path, st
       code_(static_cast<int>(code)) {}
 
 EventLog::EventLog(ILogFileSystem& files, IClock& clock, std::string logPath,
-                   std::function<std::int32_t()> maxLogSize)
-    : files_(files), clock_(clock), logPath_(std::move(logPath)), maxLogSize_(std::move(maxLogSize)) {}
+                   std::function<std::int32_t()> maxLogSize, LogEncoding encoding)
+    : files_(files), clock_(clock), logPath_(std::move(logPath)), maxLogSize_(std::move(maxLogSize)),
+      encoding_(encoding) {}
 
 void EventLog::WriteLogFile(const std::string& text) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    const std::string line = text::Utf8ToCp932(FormatTimeStamp(clock_.Now()) + "," + text);
+    std::string line = FormatTimeStamp(clock_.Now()) + "," + text;
+    if (encoding_ == LogEncoding::Cp932) line = text::Utf8ToCp932(line);
 
     std::unique_ptr<ILogFile> file;  // closed by its destructor when a step throws
     if (files_.Exists(logPath_)) {

@@ -68,11 +68,15 @@ private:
     int code_;
 };
 
+// The byte form of the log's lines. Windows keeps code page 932; the Linux
+// watcher may keep the log in UTF-8. The size limit counts the file's own bytes.
+enum class LogEncoding { Cp932, Utf8 };
+
 class EventLog : public IEventLog {
 public:
     // `maxLogSize` is asked on every write, so a changed limit applies to the next line.
     EventLog(ILogFileSystem& files, IClock& clock, std::string logPath,
-             std::function<std::int32_t()> maxLogSize);
+             std::function<std::int32_t()> maxLogSize, LogEncoding encoding = LogEncoding::Cp932);
 
     // Appends "stamp,text" CR LF, rotating first when the line would pass the
     // limit. Throws LogIoError; the lock is released and the file closed then.
@@ -88,6 +92,7 @@ private:
     IClock& clock_;
     std::string logPath_;
     std::function<std::int32_t()> maxLogSize_;
+    LogEncoding encoding_;
     std::recursive_mutex lock_;
 };
 

@@ -1,0 +1,139 @@
+#include "linux/LinuxAdapters.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <ostream>
+#include <utility>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/watch/HostAddress.h"
+
+namespace corvane::samba {
+namespace {
+
+std::uint32_t LastError() { return static_cast<std::uint32_t>(errno ? errno : EIO); }
+
+class PosixLogFile final : public ILogFile {
+public:
+    explicit PosixLogFile(int fd) : fd_(fd) {}
+    ~PosixLogFile() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    std::uint32_t Size(std::uint64_t& size) override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) return LastError();
+        size = static_cast<std::uint64_t>(st.st_size);
+        return 0;
+    }
+    std::uint32_t Write(const void* data, std::size_t size) override {
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t n = ::write(fd_, bytes, size);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return LastError();
+            }
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return 0;
+    }
+    std::uint32_t Flush() override { return 0; }  // writes go straight to the system
+    std::uint32_t Close() override {
+        const int fd = std::exchange(fd_, -1);
+        if (fd >= 0 && ::close(fd) != 0) return LastError();
+        return 0;
+    }
+
+private:
+    int fd_;
+};
+
+std::uint32_t Open(const std::string& path, int flags, std::unique_ptr<ILogFile>& file) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd < 0) return LastError();
+    file = std::make_unique<PosixLogFile>(fd);
+    return 0;
+}
+
+}  // namespace
+
+bool PosixLogFileSystem::Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::uint32_t PosixLogFileSystem::OpenForRead(const std::string& path, std::unique_ptr<ILogFile>& file) {
+    return Open(path, O_RDONLY, file);
+}
+
+std::uint32_t PosixLogFileSystem::Create(const std::string& path, std::unique_ptr<ILogFile>& file) {
+    return Open(path, O_WRONLY | O_CREAT | O_TRUNC, file);
+}
+
+std::uint32_t PosixLogFileSystem::OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) {
+    return Open(path, O_WRONLY | O_CREAT | O_APPEND, file);
+}
+
+std::uint32_t PosixLogFileSystem::Delete(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 ? 0 : LastError();
+}
+
+std::uint32_t PosixLogFileSystem::Move(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return LastError();
+    // A file system without RENAME_NOREPLACE: a hard link fails on an existing name too.
+    if (::link(from.c_str(), to.c_str()) != 0) return LastError();
+    return ::unlink(from.c_str()) == 0 ? 0 : LastError();
+}
+
+LocalTime SystemClock::Now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+ConsoleNotifier::ConsoleNotifier(std::ostream& out, IProcessRunner& runner, std::string notifySend)
+    : out_(out), runner_(runner), notifySend_(std::move(notifySend)) {}
+
+void ConsoleNotifier::ShowBalloonHelp(const std::string& title, const std::string& text, int, TBalloonIconType) {
+    std::string body;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = text.find("\r\n", start);
+        const std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        out_ << title << ' ' << line << '\n';
+        if (!body.empty()) body += '\n';
+        body += line;
+        if (end == std::string::npos) break;
+        start = end + 2;
+    }
+    out_.flush();
+    if (!notifySend_.empty()) {
+        // A desktop that does not answer must not hold up the watch for long.
+        runner_.Run({notifySend_, "--app-name=corvane-watch", "--", title, body}, std::chrono::seconds(3));
+    }
+}
+
+std::string LocalIpv4Address() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return kNoAddress;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return kNoAddress;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    const bool ok = ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr;
+    ::freeaddrinfo(found);
+    return ok ? std::string(text) : std::string(kNoAddress);
+}
+
+}  // namespace corvane::samba

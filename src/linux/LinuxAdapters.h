@@ -1,0 +1,85 @@
+#pragma once
+// The core's other ports on Linux: the log's files, the clock, the
+// announcements (standard output and notify-send) and a settings file that is
+// only read.
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/settings/EventLog.h"
+#include "core/settings/ProfileStore.h"
+#include "core/settings/SettingsWindow.h"
+#include "core/watch/WatchPorts.h"
+#include "linux/Process.h"
+
+namespace corvane::samba {
+
+// Error codes are errno values.
+class PosixLogFileSystem final : public ILogFileSystem {
+public:
+    bool Exists(const std::string& path) override;
+    std::uint32_t OpenForRead(const std::string& path, std::unique_ptr<ILogFile>& file) override;
+    std::uint32_t Create(const std::string& path, std::unique_ptr<ILogFile>& file) override;
+    std::uint32_t OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) override;
+    std::uint32_t Delete(const std::string& path) override;
+    std::uint32_t Move(const std::string& from, const std::string& to) override;
+};
+
+class SystemClock final : public IClock {
+public:
+    LocalTime Now() override;
+};
+
+// Every announcement line on standard output ("<title> <line>"), and the
+// whole announcement through notify-send when a program is given for it.
+class ConsoleNotifier final : public INotifier {
+public:
+    ConsoleNotifier(std::ostream& out, IProcessRunner& runner, std::string notifySend);
+    void SetTipHelp(const std::string&) override {}
+    void ShowBalloonHelp(const std::string& title, const std::string& text, int timeoutMs,
+                         TBalloonIconType icon) override;
+    void PlayWave(const std::string&) override {}  // no sound on a server
+    void StartIconAnimation(int) override {}
+
+private:
+    std::ostream& out_;
+    IProcessRunner& runner_;
+    std::string notifySend_;
+};
+
+// The settings file read through the portable INI codec, never written: the
+// watcher keeps no window state, and a file it cannot write (owned by root,
+// on a read-only mount) must not keep it from starting.
+class ReadOnlyProfileStore final : public IProfileStore {
+public:
+    explicit ReadOnlyProfileStore(std::unique_ptr<IProfileStore> inner) : inner_(std::move(inner)) {}
+    std::string Path() const override { return inner_ ? inner_->Path() : std::string(); }
+    std::string ReadString(const std::string& section, const std::string& key) override {
+        return inner_ ? inner_->ReadString(section, key) : std::string();
+    }
+    bool WriteString(const std::string&, const std::string&, const std::string&) override { return true; }
+    bool ReadStruct(const std::string&, const std::string&, void*, std::size_t) override { return false; }
+    bool WriteStruct(const std::string&, const std::string&, const void*, std::size_t) override { return true; }
+
+private:
+    std::unique_ptr<IProfileStore> inner_;  // none: every key takes its default
+};
+
+// A window that is not there: no placement, columns or tabs.
+class NoSettingsWindow final : public ISettingsWindow {
+public:
+    WindowPlacementRecord GetPlacement() override { return {}; }
+    void SetPlacement(const WindowPlacementRecord&) override {}
+    bool IsProgramMinimized() override { return false; }
+    int ColumnCount(ListKind) override { return 0; }
+    int GetColumnWidth(ListKind, int) override { return 0; }
+    void SetColumnWidth(ListKind, int, int) override {}
+    int GetTabIndex() override { return 0; }
+    void SetTabIndex(int) override {}
+};
+
+// The first IPv4 address of this computer's own host name, or "(N/A)".
+std::string LocalIpv4Address();
+
+}  // namespace corvane::samba

@@ -1,0 +1,213 @@
+// corvane-watch: the watch of the Windows program over a Samba file server,
+// without windows: events go to the event log, announcements to standard
+// output, problems to standard error.
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/settings/EventLog.h"
+#include "core/settings/IniFile.h"
+#include "core/text/Collation.h"
+#include "core/watch/HostAddress.h"
+#include "core/views/TimeStr.h"
+#include "linux/LinuxAdapters.h"
+#include "linux/Process.h"
+#include "linux/SambaServer.h"
+#include "linux/WatchGlue.h"
+#include "linux/WatchOptions.h"
+
+namespace corvane::samba {
+namespace {
+
+constexpr const char* kProgram = "corvane-watch";
+constexpr const char* kDisconnectFailed = "切断失敗,";
+
+void Problem(const std::string& text) { std::cerr << kProgram << ": " << text << std::endl; }
+
+// The event log, with a failed write also told on standard error (once until
+// the log works again); the error still ends the scan as it would on Windows.
+class ReportingLog final : public IEventLog {
+public:
+    explicit ReportingLog(IEventLog& inner) : inner_(inner) {}
+    void WriteLogFile(const std::string& text) override {
+        try {
+            inner_.WriteLogFile(text);
+            failing_ = false;
+        } catch (const std::exception& e) {
+            if (!failing_) Problem(std::string("cannot write the event log: ") + e.what());
+            failing_ = true;
+            throw;
+        }
+    }
+
+private:
+    IEventLog& inner_;
+    bool failing_ = false;
+};
+
+// SIGINT, SIGTERM and SIGHUP are taken by one thread that asks the watch to stop.
+class StopSignals {
+public:
+    explicit StopSignals(HeadlessWatch& watch) {
+        sigemptyset(&set_);
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, s);
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+        thread_ = std::thread([this, &watch] {
+            int received = 0;
+            sigwait(&set_, &received);
+            if (!closing_) watch.Stop();
+        });
+    }
+    ~StopSignals() {
+        closing_ = true;
+        pthread_kill(thread_.native_handle(), SIGTERM);  // no effect on a thread that has returned
+        thread_.join();
+    }
+
+private:
+    sigset_t set_{};
+    std::atomic<bool> closing_{false};
+    std::thread thread_;
+};
+
+// Empty when the log file can be written (or created in its folder).
+std::string LogWriteProblem(const std::string& path) {
+    if (::access(path.c_str(), F_OK) == 0) return ::access(path.c_str(), W_OK) == 0 ? "" : std::strerror(errno);
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return ::access(folder.c_str(), W_OK) == 0 ? "" : folder + ": " + std::strerror(errno);
+}
+
+void PrintSnapshot(const HeadlessWatch& watch, bool withFiles) {
+    for (const auto& s : watch.Sessions()) {
+        std::cout << "session\t" << s.ComputerName << '\t' << s.IpAddress << '\t' << s.UserName << '\t' << s.OpenCount
+                  << '\t' << views::CardinalToTimeStr(s.ConnectedSeconds) << '\n';
+    }
+    if (withFiles) {
+        for (const auto& f : watch.Resources()) {
+            std::cout << "file\t" << f.UserName << '\t' << f.PathName << '\t' << f.FileId << '\t' << f.LockCount
+                      << '\n';
+        }
+    }
+    std::cout.flush();
+}
+
+int Main(const std::vector<std::string>& args) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const ParsedOptions parsed = ParseCommandLine(args);
+    if (!parsed.Error.empty()) {
+        Problem(parsed.Error);
+        std::cerr << "Try '" << kProgram << " --help'." << std::endl;
+        return 2;
+    }
+    const WatchOptions& options = parsed.Options;
+    if (options.Help) {
+        std::cout << HelpText();
+        return 0;
+    }
+
+    std::unique_ptr<IProfileStore> ini;
+    if (!options.ConfigPath.empty()) {
+        struct stat st {};
+        if (::stat(options.ConfigPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            ::access(options.ConfigPath.c_str(), R_OK) != 0) {
+            Problem("cannot read the settings file " + options.ConfigPath);
+            return 2;
+        }
+        ini = std::make_unique<IniFile>(options.ConfigPath);
+    }
+    ReadOnlyProfileStore store(std::move(ini));
+    Settings settings;
+    if (const std::string refused = ResolveSettings(options, store, settings); !refused.empty()) {
+        Problem(refused);
+        return 2;
+    }
+
+    // A log that cannot be written would lose events silently until someone looks.
+    if (const std::string problem = LogWriteProblem(options.LogPath); !problem.empty()) {
+        Problem("cannot write the event log " + options.LogPath + ": " + problem);
+        return 2;
+    }
+
+    PosixProcessRunner runner;
+    std::string notifySend = options.NotifySend;
+    if (!notifySend.empty() && !ProgramExists(notifySend)) {
+        Problem(notifySend + " was not found; desktop notifications are off");
+        notifySend.clear();
+    }
+
+    PosixLogFileSystem files;
+    SystemClock clock;
+    EventLog eventLog(files, clock, options.LogPath, [&settings] { return settings.MaxLogSize; }, options.Encoding);
+    ReportingLog log(eventLog);
+    // A snapshot (--once) prints only its listing, for scripts to read.
+    std::ostringstream unheard;
+    ConsoleNotifier notifier(options.Once ? static_cast<std::ostream&>(unheard) : std::cout, runner,
+                             options.Once ? std::string() : notifySend);
+    SambaServer server(runner, SambaTools{options.Smbstatus, options.Smbcontrol, options.Timeout},
+                       text::PlatformCollation(), [] { return static_cast<std::int64_t>(std::time(nullptr)); });
+    // When this computer's own name does not resolve, only 127.0.0.1 counts as
+    // local: every IPv6 client shows "(N/A)" and must not be taken for this computer.
+    std::string localAddress = LocalIpv4Address();
+    if (localAddress == kNoAddress) localAddress.clear();
+    HeadlessWatch watch(WatchParts{settings, localAddress, server, server, log, notifier});
+
+    // The listing problem last told (numbers left out, so a changing pid or
+    // time in smbstatus' message does not make a new line every pass).
+    std::string reported;
+    const auto afterPass = [&] {
+        std::string error = server.ListingError();
+        std::erase_if(error, [](char c) { return c >= '0' && c <= '9'; });
+        if (error != reported) {
+            if (!error.empty()) Problem(server.ListingError() + "; pass skipped");
+            else if (!reported.empty()) Problem("smbstatus answers again; watching");
+            reported = error;
+        }
+        for (const std::string& failure : server.TakeDisconnectFailures()) {
+            Problem("could not end a connection: " + failure);
+            try {
+                log.WriteLogFile(kDisconnectFailed + failure);
+            } catch (const std::exception&) {
+                // already told by the log itself
+            }
+        }
+    };
+
+    if (options.Once) {
+        watch.Pass();
+        afterPass();
+        if (!server.ListingError().empty()) return 1;
+        PrintSnapshot(watch, !settings.IgnoreSharedResource);
+        return 0;
+    }
+
+    StopSignals signals(watch);
+    const auto ms = options.Interval.count();
+    Problem("watching Samba through " + options.Smbstatus + " every " +
+            (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms") +
+            "; event log: " + options.LogPath);
+    watch.Run(options.Interval, afterPass);
+    Problem("stopped");
+    return 0;
+}
+
+}  // namespace
+}  // namespace corvane::samba
+
+int main(int argc, char** argv) {
+    try {
+        return corvane::samba::Main(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& e) {
+        std::cerr << "corvane-watch: " << e.what() << std::endl;
+        return 1;
+    }
+}

@@ -1,0 +1,95 @@
+#include "linux/WatchGlue.h"
+
+#include "core/text/Collation.h"
+#include "core/watch/HostAddress.h"
+
+namespace corvane::samba {
+namespace {
+
+// No main window: the scan runs on the thread that drives the passes.
+class DirectRunner final : public IMainThreadRunner {
+public:
+    void RunOnMainThread(const std::function<void()>& call) override { call(); }
+};
+
+// The pace between passes is HeadlessWatch::Run's; the scans' own short
+// pauses are not needed here.
+class NoSleep final : public ISleeper {
+public:
+    void Sleep(unsigned) override {}
+};
+
+class NoViews final : public IWatchViews {
+public:
+    void AddSessionRow(const TSessionInfo&) override {}
+    void UpdateSessionRow(const TSessionInfo&) override {}
+    void RemoveSessionRow(const TSessionInfo*) override {}
+    void AddResourceRow(const TFileInfo&) override {}
+    void RemoveResourceRow(const TFileInfo*) override {}
+};
+
+class Owner final : public IWatchOwner {
+public:
+    Owner(const Settings& settings, std::string localAddress)
+        : settings_(settings), localAddress_(std::move(localAddress)) {}
+    bool IgnoreAutoRefresh() const override { return settings_.IgnoreAutoRefresh; }
+    bool IgnoreSharedResource() const override { return settings_.IgnoreSharedResource; }
+    bool RefreshRequested() const override { return false; }  // no lists to refresh
+    void ClearRefreshRequested() override {}
+    const Settings& CurrentSettings() const override { return settings_; }
+    bool IsWatchedAddress(const std::string& address) const override {
+        return corvane::IsWatchedAddress(address, localAddress_, settings_.IgnoreLocalConnection);
+    }
+
+private:
+    const Settings& settings_;
+    std::string localAddress_;
+};
+
+}  // namespace
+
+struct HeadlessWatch::Glue {
+    Owner owner;
+    NoViews views;
+    DirectRunner runner;
+    NoSleep sleeper;
+    TWatchThread thread;
+
+    explicit Glue(const WatchParts& parts)
+        : owner(parts.CurrentSettings, parts.LocalAddress),
+          thread(WatchContext{owner, parts.Server, parts.Resolver, views, parts.Log, parts.Notifier, runner,
+                              sleeper, text::PlatformCollation()}) {}
+};
+
+HeadlessWatch::HeadlessWatch(const WatchParts& parts) : glue_(std::make_unique<Glue>(parts)) {}
+
+HeadlessWatch::~HeadlessWatch() = default;
+
+void HeadlessWatch::Pass() { glue_->thread.Pass(); }
+
+void HeadlessWatch::Run(std::chrono::milliseconds interval, const std::function<void()>& afterPass) {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(stopLock_);
+            if (stopRequested_) return;
+        }
+        Pass();
+        if (afterPass) afterPass();
+        std::unique_lock<std::mutex> lock(stopLock_);
+        if (stopWake_.wait_for(lock, interval, [this] { return stopRequested_; })) return;
+    }
+}
+
+void HeadlessWatch::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(stopLock_);
+        stopRequested_ = true;
+    }
+    stopWake_.notify_all();
+}
+
+const std::vector<TSessionInfo>& HeadlessWatch::Sessions() const noexcept { return glue_->thread.Sessions(); }
+
+const std::vector<TFileInfo>& HeadlessWatch::Resources() const noexcept { return glue_->thread.Resources(); }
+
+}  // namespace corvane::samba

@@ -1,0 +1,211 @@
+// The Samba server port driving the real watch scans (with a scripted
+// smbstatus/smbcontrol), and corvane-watch's options.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "support/FakeProfileStore.h"
+#include "support/FakeWatchPorts.h"
+#include "linux/SambaServer.h"
+#include "linux/WatchGlue.h"
+#include "linux/WatchOptions.h"
+
+namespace corvane::samba {
+namespace {
+
+std::string Fixture(const std::string& name) {
+    std::ifstream in(std::string(CORVANE_SMBSTATUS_FIXTURES) + "/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ProcessResult Printed(const std::string& out) {
+    ProcessResult r;
+    r.Started = true;
+    r.ExitStatus = 0;
+    r.Out = out;
+    return r;
+}
+
+ProcessResult Failed(int status, const std::string& err) {
+    ProcessResult r;
+    r.Started = true;
+    r.ExitStatus = status;
+    r.Err = err;
+    return r;
+}
+
+// Answers each program with its queued results, the last one repeating.
+struct ScriptedRunner : IProcessRunner {
+    std::map<std::string, std::deque<ProcessResult>> answers;
+    std::vector<std::string> calls;  // argv joined by spaces
+    ProcessResult Run(const std::vector<std::string>& argv, std::chrono::milliseconds) override {
+        std::string call;
+        for (const auto& a : argv) call += (call.empty() ? "" : " ") + a;
+        calls.push_back(call);
+        auto& queue = answers[argv.at(0)];
+        if (queue.empty()) return Failed(127, "no answer scripted");
+        ProcessResult r = queue.front();
+        if (queue.size() > 1) queue.pop_front();
+        return r;
+    }
+};
+
+struct SambaWatch : ::testing::Test {
+    ScriptedRunner runner;
+    text::SimpleCollation collation;
+    SambaServer server{runner, SambaTools{"smbstatus", "smbcontrol", std::chrono::seconds(1)}, collation,
+                       [] { return std::int64_t{0}; }};
+    Settings settings;
+    test::FakeLog log;
+    test::FakeNotifier notifier;
+    std::unique_ptr<HeadlessWatch> watch;
+
+    void SetUp() override {
+        settings.IgnoreLocalConnection = false;  // the recording comes from 127.0.0.1
+        settings.PopupNotifyWindow = true;
+        watch = std::make_unique<HeadlessWatch>(WatchParts{settings, "192.168.0.2", server, server, log, notifier});
+    }
+    void Answer(std::initializer_list<ProcessResult> results) { runner.answers["smbstatus"] = results; }
+};
+
+TEST_F(SambaWatch, ListingsBecomeEventsAndAFailedListingInventsNone) {
+    Answer({Printed(Fixture("samba-4.17-two-clients.json")), Failed(1, "smbstatus: cannot open locking.tdb"),
+            Printed("<html>proxy error</html>"), Printed(Fixture("samba-4.17-empty.json"))});
+    watch->Pass();
+    const std::vector<std::string> first = {
+        "接続検出,127.0.0.1,127.0.0.1,nobody",
+        "アクセス検出,nobody,/tmp/smbx/share/見積, 最終 😀.txt",
+        "アクセス検出,nobody,/tmp/smbx/share/報告書.txt",
+        "アクセス検出,nobody,/tmp/smbx/share/hello.txt",
+    };
+    EXPECT_EQ(log.lines, first);
+    EXPECT_EQ(runner.calls, std::vector<std::string>{"smbstatus --json -B"});  // one listing serves both scans
+    ASSERT_EQ(notifier.balloons.size(), 1u);
+    EXPECT_EQ(notifier.balloons[0].text, "127.0.0.1 (nobody)");
+
+    watch->Pass();
+    EXPECT_EQ(server.ListingError(), "smbstatus: exit status 1: smbstatus: cannot open locking.tdb");
+    watch->Pass();
+    EXPECT_NE(server.ListingError().find("no valid JSON"), std::string::npos) << server.ListingError();
+    EXPECT_EQ(log.lines, first);
+    EXPECT_EQ(watch->Sessions().size(), 1u);
+    EXPECT_EQ(watch->Resources().size(), 3u);
+    EXPECT_EQ(runner.calls.size(), 3u);
+
+    watch->Pass();
+    EXPECT_EQ(server.ListingError(), "");
+    EXPECT_EQ(log.lines.back(), "切断検出,127.0.0.1,127.0.0.1,nobody");
+    EXPECT_TRUE(watch->Resources().empty());
+}
+
+TEST_F(SambaWatch, ConnectedTimeLimitEndsEveryProcessOfTheClientAndUserAndReportsFailures) {
+    settings.DisconnectConnTime = 3;  // the recording shows 4 s
+    Answer({Printed(Fixture("samba-4.17-two-clients.json"))});
+    runner.answers["smbcontrol"] = {Printed(""), Failed(1, "")};
+    watch->Pass();
+    EXPECT_EQ(log.lines.at(1), "接続時間による自動切断,127.0.0.1,127.0.0.1,nobody");
+    EXPECT_EQ(std::vector<std::string>(runner.calls.begin() + 1, runner.calls.end()),
+              (std::vector<std::string>{"smbcontrol 26139 shutdown", "smbcontrol 26140 shutdown"}));
+    EXPECT_EQ(server.TakeDisconnectFailures(),
+              std::vector<std::string>{"127.0.0.1,nobody,smbcontrol 26140 shutdown: exit status 1"});
+    EXPECT_TRUE(server.TakeDisconnectFailures().empty());
+}
+
+TEST_F(SambaWatch, AddressComesFromTheListingNotFromANameLookup) {
+    settings.IgnoreLocalConnection = true;
+    Answer({Printed(Fixture("samba-4.20-style.json"))});
+    watch->Pass();
+    ASSERT_GE(log.lines.size(), 2u);
+    EXPECT_EQ(log.lines[0], "接続検出,10.0.0.7,10.0.0.7,SAMDOM\\jiro");   // IPv4-mapped IPv6
+    EXPECT_EQ(log.lines[1], "接続検出,10.0.0.7,10.0.0.7,SAMDOM\\saburo");
+
+    SambaServer other{runner, {}, collation, [] { return std::int64_t{0}; }};
+    Answer({Printed(Fixture("samba-4.16-style.json"))});
+    std::vector<SessionRecord> records;
+    ASSERT_EQ(other.EnumSessions(records), 0u);
+    EXPECT_EQ(other.Resolve("PC01"), (std::array<std::uint8_t, 4>{192, 168, 10, 21}));
+    EXPECT_EQ(other.Resolve("2001:db8::15"), std::nullopt);  // IPv6 shows as "(N/A)"
+    EXPECT_EQ(other.Resolve("pc01"), std::nullopt);           // only the listed spelling
+}
+
+TEST_F(SambaWatch, EndingASessionWithNoKnownProcessIsAFailureNotASilence) {
+    server.SessionDel("\\\\GONE", "user");
+    EXPECT_EQ(server.TakeDisconnectFailures(),
+              std::vector<std::string>{"GONE,user,no smbd process is known for this session"});
+    EXPECT_TRUE(runner.calls.empty());
+}
+
+TEST(WatchOptionsTest, CommandLine) {
+    const struct {
+        std::vector<std::string> args;
+        std::string error;  // part of the error, or empty
+        std::function<bool(const WatchOptions&)> check;
+    } cases[] = {
+        {{}, "", [](const WatchOptions& o) {
+             return o.LogPath == "CorvaneLog.txt" && o.Encoding == LogEncoding::Utf8 && !o.Once &&
+                    o.Smbstatus == "smbstatus" && o.Interval == std::chrono::seconds(1) && !o.MaxLogSize;
+         }},
+        {{"--log", "/var/log/x.txt", "--log-encoding=cp932", "--once", "--max-log-size", "0x1000",
+          "--disconnect-conn-time=3600", "--ignore-shared-resource", "--smbstatus", "/opt/s", "--smbcontrol=/opt/c",
+          "--interval", "0.25", "--timeout", "3", "--config", "/etc/c.ini", "--notify-send"},
+         "", [](const WatchOptions& o) {
+             return o.LogPath == "/var/log/x.txt" && o.Encoding == LogEncoding::Cp932 && o.Once &&
+                    o.MaxLogSize == 4096 && o.DisconnectConnTime == 3600 && o.IgnoreSharedResource == true &&
+                    o.Smbstatus == "/opt/s" && o.Smbcontrol == "/opt/c" &&
+                    o.Interval == std::chrono::milliseconds(250) && o.Timeout == std::chrono::seconds(3) &&
+                    o.ConfigPath == "/etc/c.ini" && o.NotifySend == "notify-send";
+         }},
+        {{"--log"}, "--log needs a value", nullptr},
+        {{"--log-encoding", "latin1"}, "utf-8 or cp932", nullptr},
+        {{"--max-log-size", "1MB"}, "not a 32-bit integer", nullptr},
+        {{"--disconnect-conn-time", "99999999999"}, "not a 32-bit integer", nullptr},
+        {{"--interval", "0"}, "above 0", nullptr},
+        {{"--timeout", "fast"}, "above 0", nullptr},
+        {{"--idle"}, "unknown option: --idle", nullptr},
+    };
+    for (const auto& c : cases) {
+        const ParsedOptions parsed = ParseCommandLine(c.args);
+        if (c.error.empty()) {
+            EXPECT_EQ(parsed.Error, "");
+            EXPECT_TRUE(c.check(parsed.Options)) << (c.args.empty() ? "(none)" : c.args[0]);
+        } else {
+            EXPECT_NE(parsed.Error.find(c.error), std::string::npos) << parsed.Error;
+        }
+    }
+}
+
+TEST(WatchOptionsTest, FlagsWinOverTheSettingsFileAndAnIdleLimitIsRefused) {
+    test::FakeProfileStore ini;
+    ini.Set("Environment", "IsSecond", "1");
+    ini.Set("Environment", "DisconnectConnTime", "600");
+    ini.Set("Environment", "MaxLogSize", "5000");
+    ini.Set("Environment", "IgnoreLocalConnection", "0");
+
+    Settings settings;
+    WatchOptions options;
+    options.MaxLogSize = 7000;
+    EXPECT_EQ(ResolveSettings(options, ini, settings), "");
+    EXPECT_EQ(settings.DisconnectConnTime, 600);
+    EXPECT_EQ(settings.MaxLogSize, 7000);
+    EXPECT_FALSE(settings.IgnoreLocalConnection);
+    EXPECT_TRUE(settings.PopupNotifyWindow);  // a key the file lacks keeps its default
+
+    ini.Set("Environment", "DisconnectIdleTime", "300");
+    Settings refused;
+    const std::string error = ResolveSettings(WatchOptions{}, ini, refused);
+    EXPECT_NE(error.find("Samba reports no idle time"), std::string::npos) << error;
+    EXPECT_NE(error.find("DisconnectIdleTime in " + ini.path), std::string::npos) << error;
+
+    options.DisconnectIdleTime = 0;  // the flag may switch the file's limit off
+    EXPECT_EQ(ResolveSettings(options, ini, refused), "");
+    options.DisconnectIdleTime = 1;
+    EXPECT_NE(ResolveSettings(options, ini, refused).find("--disconnect-idle-time"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvane::samba

@@ -1,0 +1,404 @@
+"""corvane-watch end to end: a real smbd started here on loopback, smbclient as
+the remote user, and smbstatus stand-ins that fail in every way."""
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+import pytest
+
+WATCH = os.environ.get("CORVANE_WATCH", "")
+FIXTURES = Path(__file__).parent / "smbstatus"
+SBIN_PATH = os.environ.get("PATH", "") + ":/usr/sbin:/usr/bin:/sbin"
+
+
+def find(program):
+    return shutil.which(program, path=SBIN_PATH)
+
+
+def wait_for(predicate, timeout, what):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(0.05)
+
+
+def read(path, encoding="utf-8"):
+    try:
+        return Path(path).read_bytes().decode(encoding)
+    except FileNotFoundError:
+        return ""
+
+
+def stop(process, timeout=10):
+    """Ends a process we started: SIGTERM, then SIGKILL; returns its status."""
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(timeout)
+    return process.returncode
+
+
+class Watch:
+    """corvane-watch running in the background, its output in files."""
+
+    def __init__(self, folder, *args):
+        self.log = folder / "CorvaneLog.txt"
+        self.out = folder / "watch.out"
+        self.err = folder / "watch.err"
+        with open(self.out, "wb") as out, open(self.err, "wb") as err:
+            self.process = subprocess.Popen([WATCH, "--log", str(self.log), "--interval", "0.2", *args],
+                                            stdout=out, stderr=err, stdin=subprocess.DEVNULL)
+
+    def log_has(self, text):
+        return text in read(self.log)
+
+    def wait_log(self, text, timeout=20):
+        wait_for(lambda: self.log_has(text), timeout, f"{text!r} in the event log\n{read(self.log)}{read(self.err)}")
+
+    def stop(self):
+        return stop(self.process)
+
+
+def run_watch(*args, timeout=30):
+    return subprocess.run([WATCH, *args], capture_output=True, text=True, timeout=timeout)
+
+
+pytestmark = pytest.mark.skipif(not WATCH, reason="CORVANE_WATCH names no program")
+
+
+# ---------------------------------------------------------------- real smbd
+
+@pytest.fixture(scope="module")
+def samba():
+    if os.geteuid() != 0:
+        pytest.skip("smbd is started as root")
+    smbd, smbstatus, smbcontrol = find("smbd"), find("smbstatus"), find("smbcontrol")
+    if not (smbd and smbstatus and smbcontrol and find("smbclient")):
+        pytest.skip("samba and smbclient are not installed")
+    # The guest account must reach the share: a folder of its own under /tmp
+    # (pytest's folders are closed to other users).
+    root = Path(tempfile.mkdtemp(prefix="corvane-samba-"))
+    for sub in ("private", "lock", "state", "cache", "pid", "ncalrpc", "log", "share"):
+        (root / sub).mkdir()
+    share = root / "share"
+    (share / "hello.txt").write_text("hello\n")
+    (share / "報告書.txt").write_text("日本語\n")
+    for path in (root, share, *share.iterdir()):
+        path.chmod(0o755 if path.is_dir() else 0o644)
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    conf = root / "smb.conf"
+    conf.write_text(f"""[global]
+  netbios name = CORVANETEST
+  workgroup = TESTGROUP
+  server role = standalone server
+  interfaces = 127.0.0.1
+  bind interfaces only = yes
+  smb ports = {port}
+  disable netbios = yes
+  private dir = {root}/private
+  lock directory = {root}/lock
+  state directory = {root}/state
+  cache directory = {root}/cache
+  pid directory = {root}/pid
+  ncalrpc dir = {root}/ncalrpc
+  log file = {root}/log/log.%m
+  map to guest = Bad User
+  guest account = nobody
+  load printers = no
+  printing = bsd
+  printcap name = /dev/null
+  disable spoolss = yes
+  server min protocol = SMB2_10
+
+[pub]
+  path = {share}
+  guest ok = yes
+  read only = yes
+""")
+    # The watcher reaches this server's state through wrappers, as an
+    # unusual installation would with --smbstatus/--smbcontrol.
+    wrappers = {}
+    for name, program in (("smbstatus", smbstatus), ("smbcontrol", smbcontrol)):
+        wrapper = root / name
+        wrapper.write_text(f'#!/bin/sh\nexec {program} -s {conf} "$@"\n')
+        wrapper.chmod(0o755)
+        wrappers[name] = wrapper
+    with open(root / "smbd.out", "wb") as out:
+        server = subprocess.Popen([smbd, "--foreground", "--no-process-group", "-s", str(conf), "--debug-stdout", "-d1"],
+                                  stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                  start_new_session=True)
+
+    def listening():
+        if server.poll() is not None:
+            raise AssertionError("smbd ended: " + read(root / "smbd.out"))
+        with socket.socket() as s:
+            return s.connect_ex(("127.0.0.1", port)) == 0
+
+    try:
+        wait_for(listening, 20, "smbd to listen")
+        yield {"root": root, "port": port, "share": share, **wrappers}
+    finally:
+        # smbd and every connection process it forked are in its own group.
+        try:
+            os.killpg(server.pid, signal.SIGTERM)
+            server.wait(10)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            pass
+        try:
+            os.killpg(server.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        server.wait(10)
+        shutil.rmtree(root, ignore_errors=True)
+
+
+class Client:
+    """smbclient connected to the test share; commands go to its input."""
+
+    def __init__(self, samba):
+        self.said = None
+        self.process = subprocess.Popen(
+            [find("smbclient"), "//127.0.0.1/pub", "-p", str(samba["port"]), "-N"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+    def send(self, command):
+        self.process.stdin.write(command.encode() + b"\n")
+        self.process.stdin.flush()
+
+    def leave(self, timeout=15):
+        """Closes its input (so it quits) and returns what it printed."""
+        if self.said is None:
+            try:
+                out, _ = self.process.communicate(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                out, _ = self.process.communicate(timeout=timeout)
+            self.said = out.decode("utf-8", "replace")
+        return self.said
+
+
+@pytest.fixture
+def settings_file(tmp_path):
+    # The test client connects from this computer itself.
+    ini = tmp_path / "Corvane.ini"
+    ini.write_bytes(b"[Environment]\r\nIsSecond=1\r\nIgnoreLocalConnection=0\r\nNotifyResourceAccess=1\r\n")
+    return ini
+
+
+def test_connection_access_and_leaving_are_logged(samba, tmp_path, settings_file):
+    watch = Watch(tmp_path, "--config", str(settings_file),
+                  "--smbstatus", str(samba["smbstatus"]), "--smbcontrol", str(samba["smbcontrol"]))
+    client = Client(samba)
+    try:
+        watch.wait_log("接続検出,127.0.0.1,127.0.0.1,nobody")
+        assert not watch.log_has("アクセス検出,")
+        client.send("open hello.txt")
+        watch.wait_log(f"アクセス検出,nobody,{samba['share']}/hello.txt")
+
+        snapshot = run_watch("--once", "--config", str(settings_file), "--log", str(tmp_path / "once.txt"),
+                             "--smbstatus", str(samba["smbstatus"]))
+        assert snapshot.returncode == 0, snapshot.stderr
+        assert re.search(r"^session\t127\.0\.0\.1\t127\.0\.0\.1\tnobody\t1\t00:00:\d\d$", snapshot.stdout, re.M)
+        assert f"file\tnobody\t{samba['share']}/hello.txt\t" in snapshot.stdout
+
+        client.leave()
+        watch.wait_log("切断検出,127.0.0.1,127.0.0.1,nobody")
+    finally:
+        client.leave()
+        assert watch.stop() == 0, read(watch.err)
+
+    lines = read(watch.log).splitlines()
+    events = [line.split(",", 1)[1] for line in lines]
+    assert events == ["接続検出,127.0.0.1,127.0.0.1,nobody",
+                      f"アクセス検出,nobody,{samba['share']}/hello.txt",
+                      "切断検出,127.0.0.1,127.0.0.1,nobody"]
+    assert all(re.match(r"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d,", line) for line in lines)
+    assert read(watch.log).count("\r\n") == 3
+    out = read(watch.out)
+    assert "共有リソースへの接続を検出しました。 127.0.0.1 (nobody)\n" in out
+    assert f"共有リソースへのアクセスを検出しました。 nobody ({samba['share']}/hello.txt)\n" in out
+    print("event log of the run:\n" + read(watch.log))
+
+
+def test_connected_time_limit_ends_the_connection(samba, tmp_path, settings_file):
+    watch = Watch(tmp_path, "--config", str(settings_file), "--disconnect-conn-time", "2", "--log-encoding", "cp932",
+                  "--smbstatus", str(samba["smbstatus"]), "--smbcontrol", str(samba["smbcontrol"]))
+    client = Client(samba)
+    try:
+        wait_for(lambda: "接続時間による自動切断,127.0.0.1,127.0.0.1,nobody" in read(watch.log, "cp932"), 30,
+                 "the automatic disconnection\n" + read(watch.err))
+        client.send("ls")
+        said = client.leave()
+        assert re.search(r"NT_STATUS_(CONNECTION_DISCONNECTED|CONNECTION_RESET|END_OF_FILE|PIPE_BROKEN)", said), said
+
+        def no_sessions():
+            listing = subprocess.run([samba["smbstatus"], "--json"], capture_output=True, text=True, timeout=30)
+            return json.loads(listing.stdout)["sessions"] == {}
+        wait_for(no_sessions, 10, "the session to leave the server's list")
+    finally:
+        client.leave()
+        assert watch.stop() == 0, read(watch.err)
+    log = read(watch.log, "cp932")
+    assert [line.split(",", 1)[1] for line in log.splitlines()] == [
+        "接続検出,127.0.0.1,127.0.0.1,nobody", "接続時間による自動切断,127.0.0.1,127.0.0.1,nobody"]
+    assert "切断失敗" not in log and "could not end" not in read(watch.err)
+    print("event log of the run:\n" + log)
+
+
+# ------------------------------------------------ smbstatus that misbehaves
+
+@pytest.fixture
+def fake_smbstatus(tmp_path):
+    """An smbstatus whose answer is switched through the file `mode`."""
+    mode = tmp_path / "mode"
+    script = tmp_path / "smbstatus"
+    script.write_text(f"""#!/bin/sh
+echo run >> {tmp_path / 'runs'}
+case "$(cat {mode})" in
+  listing) cat {FIXTURES / 'samba-4.16-style.json'} ;;
+  garbage) echo 'Samba version 4.12.0'; echo 'PID Username Group Machine' ;;
+  truncated) head -c 700 {FIXTURES / 'samba-4.16-style.json'} ;;
+  fail) echo 'smbstatus: unknown option --json' >&2; exit 3 ;;
+  hang) exec sleep 30 ;;
+esac
+""")
+    script.chmod(0o755)
+    return mode, script
+
+
+@pytest.mark.parametrize("mode, reason", [
+    ("missing", "not found"),
+    ("fail", "exit status 3: smbstatus: unknown option --json"),
+    ("hang", "no answer within 500 ms"),
+    ("garbage", "no valid JSON"),
+    ("truncated", "no valid JSON"),
+])
+def test_once_says_why_a_listing_failed_and_logs_nothing(tmp_path, fake_smbstatus, mode, reason):
+    mode_file, script = fake_smbstatus
+    mode_file.write_text(mode)
+    program = tmp_path / "absent" if mode == "missing" else script
+    started = time.monotonic()
+    result = run_watch("--once", "--timeout", "0.5", "--smbstatus", str(program), "--log", str(tmp_path / "log.txt"))
+    assert result.returncode == 1
+    assert time.monotonic() - started < 10
+    errors = result.stderr.strip().splitlines()
+    assert len(errors) == 1 and reason in errors[0] and errors[0].endswith("pass skipped"), result.stderr
+    assert result.stdout == ""
+    assert not (tmp_path / "log.txt").exists()
+
+
+def test_unwritable_log_is_refused_at_start(tmp_path, fake_smbstatus):
+    mode, script = fake_smbstatus
+    mode.write_text("listing")
+    result = run_watch("--once", "--smbstatus", str(script), "--log", str(tmp_path / "missing" / "log.txt"))
+    assert result.returncode == 2
+    assert f"cannot write the event log {tmp_path}/missing/log.txt: {tmp_path}/missing: " in result.stderr
+    assert result.stdout == ""
+
+
+def test_failing_passes_keep_what_was_seen_and_are_told_once(tmp_path, fake_smbstatus, settings_file):
+    mode, script = fake_smbstatus
+    runs = lambda: read(tmp_path / "runs").count("run")
+    mode.write_text("listing")
+    watch = Watch(tmp_path, "--config", str(settings_file), "--smbstatus", str(script), "--timeout", "0.5")
+    try:
+        watch.wait_log("接続検出,PC01,192.168.10.21,taro")
+        for bad, reason in (("garbage", "no valid JSON"), ("fail", "exit status 3"), ("hang", "no answer")):
+            mode.write_text(bad)
+            wait_for(lambda: reason in read(watch.err), 20, reason)
+        seen = runs()
+        wait_for(lambda: runs() >= seen + 3, 20, "three more failing passes")
+        assert read(watch.err).count("no answer") == 1
+        mode.write_text("listing")
+        wait_for(lambda: "answers again" in read(watch.err), 20, "recovery")
+        mode.write_text("garbage")
+        wait_for(lambda: read(watch.err).count("no valid JSON") == 2, 20, "a new failure")
+    finally:
+        assert watch.stop() == 0, read(watch.err)
+    errors = read(watch.err)
+    # One line per change of state, not one per pass.
+    assert errors.count("pass skipped") == 4, errors
+    events = [line.split(",", 1)[1] for line in read(watch.log).splitlines()]
+    assert events == ["接続検出,PC01,192.168.10.21,taro", "接続検出,2001:db8::15,(N/A),hanako",
+                      "アクセス検出,taro,/srv/share/経理/2024.xlsx", "アクセス検出,hanako,/srv/share/経理/2024.xlsx"], events
+
+
+def test_announcements_on_standard_output_and_the_desktop(tmp_path, fake_smbstatus, settings_file):
+    mode, script = fake_smbstatus
+    mode.write_text("listing")
+    sent = tmp_path / "sent"
+    notify = tmp_path / "notify-send"
+    notify.write_text(f'#!/bin/sh\nfor a in "$@"; do printf "[%s]" "$a"; done >> {sent}\necho >> {sent}\n')
+    notify.chmod(0o755)
+    watch = Watch(tmp_path, "--config", str(settings_file), "--smbstatus", str(script), f"--notify-send={notify}")
+    try:
+        wait_for(lambda: read(sent).count("\n") >= 4, 20, "two desktop notifications\n" + read(watch.err))
+    finally:
+        assert watch.stop() == 0, read(watch.err)
+    assert read(watch.out).splitlines() == [
+        "共有リソースへの接続を検出しました。 PC01 (taro)",
+        "共有リソースへの接続を検出しました。 2001:db8::15 (hanako)",
+        "共有リソースへのアクセスを検出しました。 taro (/srv/share/経理/2024.xlsx)",
+        "共有リソースへのアクセスを検出しました。 hanako (/srv/share/経理/2024.xlsx)"]
+    assert read(sent).splitlines() == [
+        "[--app-name=corvane-watch][--][共有リソースへの接続を検出しました。][PC01 (taro)",
+        "2001:db8::15 (hanako)]",
+        "[--app-name=corvane-watch][--][共有リソースへのアクセスを検出しました。][taro (/srv/share/経理/2024.xlsx)",
+        "hanako (/srv/share/経理/2024.xlsx)]"]
+
+    # A snapshot prints its listing only.
+    once = run_watch("--once", "--config", str(settings_file), "--smbstatus", str(script), "--log",
+                     str(tmp_path / "once.txt"))
+    assert once.returncode == 0 and once.stdout.splitlines()[0].startswith("session\tPC01\t"), once.stdout
+    assert all(line.startswith(("session\t", "file\t")) for line in once.stdout.splitlines())
+
+    absent = run_watch("--once", "--smbstatus", str(script), "--notify-send=/nonexistent/notify-send",
+                       "--log", str(tmp_path / "log2.txt"))
+    assert absent.returncode == 0 and "desktop notifications are off" in absent.stderr
+
+
+def test_a_connection_that_cannot_be_ended_is_logged_and_watching_goes_on(tmp_path, fake_smbstatus,
+                                                                          settings_file):
+    mode, script = fake_smbstatus
+    mode.write_text("listing")  # PC01/taro has been connected for 300 s
+    smbcontrol = tmp_path / "smbcontrol"
+    smbcontrol.write_text("#!/bin/sh\necho 'Can not send message to process' >&2\nexit 1\n")
+    smbcontrol.chmod(0o755)
+    watch = Watch(tmp_path, "--config", str(settings_file), "--smbstatus", str(script),
+                  "--smbcontrol", str(smbcontrol), "--disconnect-conn-time", "200")
+    try:
+        watch.wait_log(f"切断失敗,PC01,taro,{smbcontrol} 3101 shutdown: exit status 1: Can not send message to process")
+        # Still listed, so found again, ended again, and still watched.
+        wait_for(lambda: read(watch.log).count("接続時間による自動切断,PC01,192.168.10.21,taro") >= 2, 20,
+                 "the next pass")
+        assert watch.process.poll() is None
+    finally:
+        assert watch.stop() == 0, read(watch.err)
+    assert "could not end a connection: PC01,taro," in read(watch.err)
+
+
+def test_help_and_refused_idle_limit(tmp_path):
+    shown = run_watch("--help")
+    assert shown.returncode == 0 and "Samba reports no idle time" in shown.stdout
+    ini = tmp_path / "Corvane.ini"
+    ini.write_bytes(b"[Environment]\r\nIsSecond=1\r\nDisconnectIdleTime=600\r\n")
+    refused = run_watch("--config", str(ini), "--log", str(tmp_path / "log.txt"))
+    assert refused.returncode == 2
+    assert "Samba reports no idle time" in refused.stderr and str(ini) in refused.stderr
+    assert not (tmp_path / "log.txt").exists()
