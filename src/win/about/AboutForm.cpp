@@ -1,0 +1,22 @@
+#include "win/about/AboutForm.h"
+
+#include "../../../res/resource.h"
+
+namespace corvane::win {
+
+void TAboutForm::OnInit() {
+    AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 117, 64, 75, 25, IDOK);
+    HWND image = AddControl(L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, 8, 8, 33, 33, kImage1);
+    const int iconSize = Scale(32);
+    SendMessageW(image, STM_SETICON,
+                 reinterpret_cast<WPARAM>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON),
+                                                     IMAGE_ICON, iconSize, iconSize, LR_SHARED)),
+                 0);
+    AddControl(L"STATIC", kProgramVersionText, SS_CENTER | SS_NOPREFIX, 79, 8, 153, 12, kLabel1);
+    AddControl(L"STATIC", kAboutSecondLine, SS_LEFT | SS_NOPREFIX, 68, 24, 174, 12, kLabel2);
+    urlLabel_.Execution = true;
+    urlLabel_.Create(Handle(), kProgramPageAddress, 66, 40, 178, 12, kUrlLabel);
+    SetFocus(GetDlgItem(Handle(), IDOK));
+}
+
+}  // namespace corvane::win

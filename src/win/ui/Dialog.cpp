@@ -1,0 +1,137 @@
+#include "win/ui/Dialog.h"
+
+#include <exception>
+#include <vector>
+
+#include "core/app/MainWindowRules.h"
+#include "win/ui/Window.h"
+
+namespace corvane::win {
+
+UniqueFont CreateUiFont(int dpi, bool underline, bool bold, bool italic, bool strikeOut) {
+    return UniqueFont(CreateFontW(-MulDiv(12, dpi, 96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, italic, underline,
+                                  strikeOut, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                  DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS UI Gothic"));
+}
+
+int Dialog::ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+INT_PTR Dialog::ShowModal(HWND owner) {
+    // An empty template: style and caption only; the size and the controls
+    // are set in WM_INITDIALOG.
+    const std::wstring caption = Caption();
+    std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
+    auto* tmpl = reinterpret_cast<DLGTEMPLATE*>(words.data());
+    tmpl->style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    tmpl->dwExtendedStyle = WS_EX_DLGMODALFRAME;
+    tmpl->cdit = 0;
+    words.push_back(0);  // no menu
+    words.push_back(0);  // the standard dialog class
+    for (wchar_t c : caption) words.push_back(static_cast<WORD>(c));
+    words.push_back(0);
+    owner_ = owner;
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<DLGTEMPLATE*>(words.data()), owner,
+                                   &Dialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    Dialog* self = nullptr;
+    if (msg == WM_INITDIALOG) {
+        self = reinterpret_cast<Dialog*>(lp);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, DWLP_USER, lp);
+    } else {
+        self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    }
+    if (!self) return FALSE;
+    INT_PTR result = FALSE;
+    try {
+        result = self->HandleDialogMessage(msg, wp, lp);
+    } catch (const std::exception& e) {
+        self->ShowError(e.what());
+    } catch (...) {
+        self->ShowError("Unexpected error");
+    }
+    if (msg == WM_NCDESTROY) self->hwnd_ = nullptr;
+    return result;
+}
+
+INT_PTR Dialog::HandleDialogMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_INITDIALOG: {
+            font_ = CreateUiFont(ScreenDpi());
+            SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+            PlaceOverOwner();
+            OnInit();
+            return TRUE;  // focus on the first control with a tab stop
+        }
+        case WM_COMMAND:
+            OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+            return TRUE;
+        default: {
+            INT_PTR result = FALSE;
+            if (OnMessage(msg, wp, lp, result)) {
+                SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
+                return TRUE;
+            }
+            return FALSE;
+        }
+    }
+}
+
+void Dialog::PlaceOverOwner() {
+    const SIZE client = ClientSize();
+    RECT frame{0, 0, Scale(client.cx), Scale(client.cy)};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)));
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    RECT over{};
+    if (owner_ && IsWindowVisible(owner_) && !IsIconic(owner_)) {
+        GetWindowRect(owner_, &over);
+    } else {
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &over, 0);
+    }
+    const auto at = app::CenteredOver(over.left, over.top, over.right, over.bottom, width, height);
+    SetWindowPos(hwnd_, nullptr, at.x, at.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Dialog::OnCommand(WORD id, WORD, HWND) {
+    if (id == IDOK || id == IDCANCEL) End(id);
+}
+
+bool Dialog::OnMessage(UINT, WPARAM, LPARAM, INT_PTR&) { return false; }
+
+void Dialog::ShowError(const std::string& message) { ShowErrorBox(hwnd_, message); }
+
+HWND Dialog::AddControl(const wchar_t* className, const wchar_t* text, DWORD style, int left, int top, int width,
+                        int height, int id, DWORD exStyle) {
+    HWND control = CreateWindowExW(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, Scale(left), Scale(top),
+                                   Scale(width), Scale(height), hwnd_,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
+                                   nullptr);
+    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    return control;
+}
+
+std::string Dialog::ItemText(int id) const {
+    HWND item = GetDlgItem(hwnd_, id);
+    const int length = GetWindowTextLengthW(item);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(item, text.data(), length + 1)));
+    return Narrow(text);
+}
+
+void Dialog::SetItemText(int id, const std::string& text) { SetDlgItemTextW(hwnd_, id, Wide(text).c_str()); }
+
+bool Dialog::ItemChecked(int id) const { return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED; }
+
+void Dialog::SetItemChecked(int id, bool checked) {
+    CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+}  // namespace corvane::win
