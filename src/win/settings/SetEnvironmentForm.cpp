@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kCheckHeight = 17;
 constexpr int kEditHeight = 20;
+constexpr int kCheckBoxRoom = 20;  // the box and the gap before the text
 constexpr DWORD kCheck = WS_TABSTOP | BS_AUTOCHECKBOX;
 constexpr DWORD kEdit = WS_TABSTOP | ES_AUTOHSCROLL;
 
@@ -41,17 +42,10 @@ bool OpenDialogWaveFile(HWND owner, std::wstring& file) {
 
 void TSetEnvironmentForm::AddLabelLeftOf(int id, const wchar_t* text, int editLeft, int editTop) {
     // The label ends 3 pixels left of its field, as wide as its text.
-    HDC dc = GetDC(Handle());
-    HGDIOBJ old = SelectObject(dc, Font());
-    SIZE extent{};
-    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent);
-    SelectObject(dc, old);
-    ReleaseDC(Handle(), dc);
-    const int dpi = ScreenDpi();
-    const int width = MulDiv(extent.cx, 96, dpi) + 1;
     const int right = editLeft - 3;
-    const int left = std::max(2, right - width);
-    AddControl(L"STATIC", text, SS_RIGHT | SS_NOPREFIX, left, editTop + 4, right - left, 12, id);
+    const int left = std::max(2, right - TextWidth(text) - 1);
+    HWND label = AddControl(L"STATIC", text, SS_RIGHT | SS_NOPREFIX, left, editTop + 2, right - left, 16, id);
+    FitText(label, text, right - left - 1);
 }
 
 void TSetEnvironmentForm::OnInit() {
@@ -63,12 +57,14 @@ void TSetEnvironmentForm::OnInit() {
                kCheckBoxNotifyConnectSessionByTray);
     AddControl(L"BUTTON", L"アクセス検出時にトレイのアイコン点滅で通知する", kCheck, 8, 80, 440, kCheckHeight,
                kCheckBoxNotifyResourceAccessByTray);
-    AddControl(L"BUTTON", L"接続検出時に効果音を鳴らす", kCheck, 8, 104, 182, kCheckHeight,
-               kCheckBoxNotifyConnectSessionBySound);
+    FitText(AddControl(L"BUTTON", L"接続検出時に効果音を鳴らす", kCheck, 8, 104, 182, kCheckHeight,
+                       kCheckBoxNotifyConnectSessionBySound),
+            L"接続検出時に効果音を鳴らす", 182 - kCheckBoxRoom);
     AddControl(L"EDIT", L"", kEdit, 192, 102, 201, kEditHeight, kEditWaveFileNameConnectSession, WS_EX_CLIENTEDGE);
     AddControl(L"BUTTON", L"参照", WS_TABSTOP | BS_PUSHBUTTON, 400, 102, 49, 21, kButtonOpenWaveFileConnectSession);
-    AddControl(L"BUTTON", L"アクセス検出時に効果音を鳴らす", kCheck, 8, 128, 182, kCheckHeight,
-               kCheckBoxNotifyResourceAccessBySound);
+    FitText(AddControl(L"BUTTON", L"アクセス検出時に効果音を鳴らす", kCheck, 8, 128, 182, kCheckHeight,
+                       kCheckBoxNotifyResourceAccessBySound),
+            L"アクセス検出時に効果音を鳴らす", 182 - kCheckBoxRoom);
     AddControl(L"EDIT", L"", kEdit, 192, 126, 201, kEditHeight, kEditWaveFileName, WS_EX_CLIENTEDGE);
     AddControl(L"BUTTON", L"参照", WS_TABSTOP | BS_PUSHBUTTON, 400, 126, 49, 21, kButtonOpenWaveFile);
     AddControl(L"BUTTON", L"共有リソース情報を検出対象外にする", kCheck, 8, 152, 440, kCheckHeight,

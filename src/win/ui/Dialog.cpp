@@ -1,5 +1,7 @@
 #include "win/ui/Dialog.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <exception>
 #include <vector>
 
@@ -116,6 +118,28 @@ HWND Dialog::AddControl(const wchar_t* className, const wchar_t* text, DWORD sty
                                    nullptr);
     if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     return control;
+}
+
+int Dialog::TextWidth(const wchar_t* text) const {
+    HDC dc = GetDC(hwnd_);
+    HGDIOBJ old = SelectObject(dc, font_.get());
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(hwnd_, dc);
+    return MulDiv(extent.cx, 96, ScreenDpi());
+}
+
+void Dialog::FitText(HWND control, const wchar_t* text, int room) {
+    const int width = TextWidth(text);
+    if (width <= room || width <= 0) return;
+    const int height = std::max(9, 12 * room / width);
+    const int dpi = ScreenDpi();
+    UniqueFont font(CreateFontW(-MulDiv(height, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                L"MS UI Gothic"));
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+    fittedFonts_.push_back(std::move(font));
 }
 
 std::string Dialog::ItemText(int id) const {

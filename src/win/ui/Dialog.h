@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "win/ui/UniqueResource.h"
 
@@ -49,6 +50,12 @@ protected:
     HWND AddControl(const wchar_t* className, const wchar_t* text, DWORD style, int left, int top, int width,
                     int height, int id, DWORD exStyle = 0);
     HFONT Font() const noexcept { return font_.get(); }
+    // Width in pixels at 96 DPI of `text` in the dialog's font.
+    int TextWidth(const wchar_t* text) const;
+    // Gives `control` a smaller font when its text needs more than `room`
+    // pixels (at 96 DPI) in the dialog's font: a substitute for the designed
+    // face can be wider than the layout allows.
+    void FitText(HWND control, const wchar_t* text, int room);
     void End(INT_PTR result) { EndDialog(hwnd_, result); }
 
     // Text of a child control, in UTF-8; setting it from UTF-8.
@@ -65,6 +72,7 @@ private:
     HWND hwnd_ = nullptr;
     HWND owner_ = nullptr;
     UniqueFont font_;
+    std::vector<UniqueFont> fittedFonts_;
 };
 
 // The font of the program's windows: "MS UI Gothic", 12 pixels at 96 DPI,
