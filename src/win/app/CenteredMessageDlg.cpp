@@ -57,7 +57,6 @@ protected:
             SendMessageW(Handle(), DM_SETDEFID, IDYES, 0);
             SetFocus(yes);
         }
-        MessageBeep(type_ == TMsgDlgType::mtConfirmation ? MB_ICONQUESTION : MB_ICONWARNING);
     }
 
     void OnCommand(WORD id, WORD, HWND) override {
