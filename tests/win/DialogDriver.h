@@ -42,6 +42,24 @@ inline std::wstring ControlText(HWND dialog, int id) {
     return text;
 }
 
+// The texts of every child of a dialog, joined by "|" (for boxes whose
+// controls have no known ids, like the system's message box).
+inline std::wstring ChildTexts(HWND dialog) {
+    std::wstring joined;
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM param) -> BOOL {
+            wchar_t text[512] = {};
+            GetWindowTextW(child, text, 512);
+            auto* out = reinterpret_cast<std::wstring*>(param);
+            if (!out->empty()) *out += L"|";
+            *out += text;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&joined));
+    return joined;
+}
+
 // What a press of a dialog's button does (also IDCANCEL for Escape).
 inline void PostCommand(HWND dialog, int id) { PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
