@@ -50,6 +50,14 @@ def wait_exit(wine, program) -> int:
         raise AssertionError(f"still running {EXIT_TIMEOUT} s after the exit") from None
 
 
+def post_command(wine, command_id: int) -> None:
+    """Posts a command to the main window; a tool run that found no window
+    (the machine is busy, the tool did not start) is tried again, since
+    nothing was posted then."""
+    wine.wait_until(lambda: wine._tool_lines("command", TITLE, str(command_id)) is not None, timeout=15,
+                    what=f"command {command_id} posted")
+
+
 def start_with_selected_session(wine, sandbox, session: sim.Session):
     """Starts, refreshes the list and selects its one row with a real click."""
     sandbox.sim.set_sessions([session])
@@ -104,7 +112,7 @@ def test_send_message_about_box_and_exit_question(wine, sandbox):
     write_environment(sandbox, ExitMessage="1")
     program = start_with_selected_session(wine, sandbox, sim.Session("PC01", "Taro", 1, 5, 0))
 
-    wine.post_command(TITLE, ACTION_SEND_MESSAGE)
+    post_command(wine, ACTION_SEND_MESSAGE)
     texts = wait_dialog(wine, "送信メッセージ入力", "キャンセル")
     wine.set_dialog_text("送信メッセージ入力", EDIT_MESSAGE, "本日は早めに終了する")
     wine.screenshot("send-message-dialog")
@@ -113,14 +121,14 @@ def test_send_message_about_box_and_exit_question(wine, sandbox):
     sends = sandbox.sim.calls().message_sends
     assert [(s.msg_name, s.text, s.byte_length) for s in sends] == [("PC01", "本日は早めに終了する", 20)]
 
-    wine.post_command(TITLE, ACTION_ABOUT)
+    post_command(wine, ACTION_ABOUT)
     texts = wait_dialog(wine, "バージョン情報", "Corvane ver1.19")
     assert "OK" in texts
     wine.screenshot("about-box")
     wine.dismiss_dialogs("バージョン情報")
     wait_no_dialog(wine, "バージョン情報")
 
-    wine.post_command(TITLE, ACTION_EXIT)
+    post_command(wine, ACTION_EXIT)
     texts = wait_dialog(wine, TITLE, EXIT_QUESTION)
     wine.screenshot("exit-question")
     wine.press_button(TITLE, IDYES)
@@ -133,7 +141,7 @@ def test_exit_ends_the_program_even_when_the_settings_file_refuses_writes(wine, 
     # A folder in the file's place: every profile write is refused.
     sandbox.ini.unlink()
     sandbox.ini.mkdir()
-    wine.post_command(TITLE, ACTION_EXIT)
+    post_command(wine, ACTION_EXIT)
     texts = wait_dialog(wine, TITLE, "に書き込めません")
     assert any("Corvane.ini に書き込めません" in t for t in texts), texts
     wine.screenshot("refused-save")
