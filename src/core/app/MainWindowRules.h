@@ -124,4 +124,15 @@ constexpr Point CenteredOver(int left, int top, int right, int bottom, int width
     return {left + ((right - left) - width) / 2, top + ((bottom - top) - height) / 2};
 }
 
+// Moves a box at `at` just enough to lie inside an area (the work area of
+// the screen); a box larger than the area keeps its top left corner inside.
+constexpr Point KeptInside(Point at, int width, int height, int areaLeft, int areaTop, int areaRight,
+                           int areaBottom) noexcept {
+    if (at.x + width > areaRight) at.x = areaRight - width;
+    if (at.y + height > areaBottom) at.y = areaBottom - height;
+    if (at.x < areaLeft) at.x = areaLeft;
+    if (at.y < areaTop) at.y = areaTop;
+    return at;
+}
+
 }  // namespace corvane::app

@@ -98,7 +98,13 @@ void Dialog::PlaceOverOwner() {
     } else {
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &over, 0);
     }
-    const auto at = app::CenteredOver(over.left, over.top, over.right, over.bottom, width, height);
+    // Centred over the owner, but never off the screen the owner is on.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromRect(&over, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& area = monitor.rcWork;
+    const auto at = app::KeptInside(app::CenteredOver(over.left, over.top, over.right, over.bottom, width, height),
+                                    width, height, area.left, area.top, area.right, area.bottom);
     SetWindowPos(hwnd_, nullptr, at.x, at.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
