@@ -7,6 +7,8 @@ from __future__ import annotations
 import re
 import subprocess
 
+import pytest
+
 import simserver as sim
 from corvane_app import EXIT_TIMEOUT, TITLE, start
 
@@ -18,6 +20,24 @@ DIALOG_TIMEOUT = 20
 
 DISCONNECT_QUESTION = "選択したセッションを切断してもいいですか?"
 EXIT_QUESTION = "Corvaneを終了してもいいですか?"
+
+
+X11_DRIVER_KEY = r"HKCU\Software\Wine\X11 Driver"
+
+
+@pytest.fixture(autouse=True)
+def framed_windows(wine):
+    """Wine draws the window frames itself for these tests, so that the
+    screenshots show the dialogs' captions even without a window manager
+    (Xvfb has none). The prefix is shared: the setting goes again after."""
+    def reg(*args: str) -> None:
+        subprocess.run(["wine", "reg", *args], env=wine.env, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    reg("add", X11_DRIVER_KEY, "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f")
+    try:
+        yield
+    finally:
+        reg("delete", X11_DRIVER_KEY, "/v", "Managed", "/f")
 
 
 def write_environment(sandbox, **keys: str) -> None:
