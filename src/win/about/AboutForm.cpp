@@ -12,7 +12,8 @@ constexpr int kLabelHeight = 16;
 }  // namespace
 
 void TAboutForm::OnInit() {
-    AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 117, 64, 75, 25, IDOK);
+    SetGlyph(AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 117, 64, 75, 25, IDOK),
+             Glyph::Ok);
     HWND image = AddControl(L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, 8, 8, 33, 33, kImage1);
     const int iconSize = Scale(32);
     SendMessageW(image, STM_SETICON,

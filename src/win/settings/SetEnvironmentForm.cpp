@@ -86,8 +86,10 @@ void TSetEnvironmentForm::OnInit() {
                kCheckBoxIgnoreAutoRefresh);
     AddLabelLeftOf(kLabelMaxLogSize, L"ログファイルのファイルサイズ制限値（バイト）", 216, 392);
     AddControl(L"EDIT", L"", kEdit, 216, 392, 65, kEditHeight, kEditMaxLogSize, WS_EX_CLIENTEDGE);
-    AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 135, 424, 81, 25, IDOK);
-    AddControl(L"BUTTON", L"キャンセル", WS_TABSTOP | BS_PUSHBUTTON, 239, 424, 81, 25, IDCANCEL);
+    SetGlyph(AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 135, 424, 81, 25, IDOK),
+             Glyph::Ok);
+    SetGlyph(AddControl(L"BUTTON", L"キャンセル", WS_TABSTOP | BS_PUSHBUTTON, 239, 424, 81, 25, IDCANCEL),
+             Glyph::Cancel);
 
     // Every control from the record, whatever it showed before.
     const Settings& s = entries_;

@@ -126,6 +126,51 @@ HWND Dialog::AddControl(const wchar_t* className, const wchar_t* text, DWORD sty
     return control;
 }
 
+void Dialog::SetGlyph(HWND button, Glyph glyph) {
+    const int size = Scale(16);
+    BITMAPINFO bi = TopDownDib32(size, size);
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    UniqueBitmap bitmap(CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits) {
+        DeleteDC(dc);
+        return;
+    }
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap.get());
+    const COLORREF color = glyph == Glyph::Ok ? RGB(0, 128, 0) : RGB(200, 0, 0);
+    HPEN pen = CreatePen(PS_SOLID, std::max(2, size / 8), color);
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    auto at = [size](int v) { return v * size / 16; };
+    if (glyph == Glyph::Ok) {
+        MoveToEx(dc, at(2), at(8), nullptr);
+        LineTo(dc, at(6), at(12));
+        LineTo(dc, at(14), at(3));
+    } else {
+        MoveToEx(dc, at(3), at(3), nullptr);
+        LineTo(dc, at(13), at(13));
+        MoveToEx(dc, at(13), at(3), nullptr);
+        LineTo(dc, at(3), at(13));
+    }
+    SelectObject(dc, oldPen);
+    DeleteObject(pen);
+    SelectObject(dc, oldBitmap);
+    DeleteDC(dc);
+    GdiFlush();
+    // GDI leaves the alpha bytes alone: what it drew becomes opaque.
+    auto* pixel = static_cast<DWORD*>(bits);
+    for (int i = 0; i < size * size; ++i)
+        if (pixel[i] & 0x00FFFFFF) pixel[i] |= 0xFF000000;
+    UniqueImageList list(ImageList_Create(size, size, ILC_COLOR32, 1, 0));
+    if (!list) return;
+    ImageList_Add(list.get(), bitmap.get(), nullptr);
+    BUTTON_IMAGELIST image{};
+    image.himl = list.get();
+    image.margin = {Scale(2), 0, 0, 0};
+    image.uAlign = BUTTON_IMAGELIST_ALIGN_LEFT;
+    if (SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&image)))
+        glyphs_.push_back(std::move(list));
+}
+
 int Dialog::TextWidth(const wchar_t* text) const {
     HDC dc = GetDC(hwnd_);
     HGDIOBJ old = SelectObject(dc, font_.get());

@@ -50,6 +50,10 @@ protected:
     HWND AddControl(const wchar_t* className, const wchar_t* text, DWORD style, int left, int top, int width,
                     int height, int id, DWORD exStyle = 0);
     HFONT Font() const noexcept { return font_.get(); }
+    // The standard glyph of an OK (a check mark) or Cancel (a cross) button,
+    // left of its caption.
+    enum class Glyph { Ok, Cancel };
+    void SetGlyph(HWND button, Glyph glyph);
     // Width in pixels at 96 DPI of `text` in the dialog's font.
     int TextWidth(const wchar_t* text) const;
     // Gives `control` a smaller font when its text needs more than `room`
@@ -73,6 +77,7 @@ private:
     HWND owner_ = nullptr;
     UniqueFont font_;
     std::vector<UniqueFont> fittedFonts_;
+    std::vector<UniqueImageList> glyphs_;
 };
 
 // The font of the program's windows: "MS UI Gothic", 12 pixels at 96 DPI,
