@@ -368,6 +368,15 @@ class WineSession:
         """Presses OK in every dialog box titled `title`."""
         self._tool_required("dismiss", title)
 
+    def press_button(self, title: str, button_id: int) -> None:
+        """Presses button `button_id` (6 Yes, 7 No, 2 Cancel...) in every
+        dialog box titled `title`."""
+        self._tool_required("press", title, str(button_id))
+
+    def set_dialog_text(self, title: str, control_id: int, text: str) -> None:
+        """Sets the text of a control in every dialog box titled `title`."""
+        self._tool_required("settext", title, str(control_id), text)
+
     def post_command(self, title: str, command_id: int) -> None:
         """Posts WM_COMMAND `command_id` to the window titled `title`."""
         self._tool_required("command", title, str(command_id))

@@ -6,6 +6,10 @@
 
 #include "../../../res/resource.h"
 #include "core/watch/HostAddress.h"
+#include "win/about/AboutForm.h"
+#include "win/app/CenteredMessageDlg.h"
+#include "win/app/InputSendMessageForm.h"
+#include "win/settings/SetEnvironmentForm.h"
 #include "win/settings/LogFileSystemWin.h"
 #include "win/settings/ProfileStoreWin.h"
 
@@ -77,10 +81,7 @@ bool TCorvaneForm::Create() {
 }
 
 void TCorvaneForm::Show(int showCommand) {
-    // A placement restored from the settings decides how the window shows.
-    if (pendingShow_ == SW_SHOWMINIMIZED || pendingShow_ == SW_SHOWMAXIMIZED)
-        showCommand = static_cast<int>(pendingShow_);
-    ShowWindow(Handle(), showCommand);
+    ShowWindow(Handle(), app::FirstShowCommand(restoredShow_, showCommand));
     UpdateWindow(Handle());
 }
 
@@ -116,7 +117,11 @@ bool TCorvaneForm::FormCreate() {
     if (!CheckPlatform(nt)) return false;
     if (nt) {
         netApi_ = NetApi::Bind();
-        if (!netApi_) return true;
+        if (!netApi_) {
+            // Nothing to watch: the designed layout with the empty session list.
+            TabControlChange();
+            return true;
+        }
     }
 
     // 8-12.
@@ -219,14 +224,15 @@ void TCorvaneForm::LayoutControls() {
 }
 
 void TCorvaneForm::CreateActions() {
-    actions_.Add({kActionAbout, L"バージョン情報", 0, 0, nullptr, [this](Action& a) { ActionDisplayDialogUpdate(a); }});
+    actions_.Add({kActionAbout, L"バージョン情報", 0, 0, [this] { ActionAboutExecute(); },
+                  [this](Action& a) { ActionDisplayDialogUpdate(a); }});
     actions_.Add({kActionExit, L"終了(&X)", 1, 0, [this] { ActionExitExecute(); }, nullptr});
-    actions_.Add({kActionSessionDisconnect, L"強制切断(&D)", 3, VK_DELETE, nullptr,
+    actions_.Add({kActionSessionDisconnect, L"強制切断(&D)", 3, VK_DELETE, [this] { ActionSessionDisconnectExecute(); },
                   [this](Action& a) { ActionSessionDisconnectUpdate(a); }});
-    actions_.Add({kActionSetEnvironment, L"環境設定(&E)", 2, 0, nullptr,
+    actions_.Add({kActionSetEnvironment, L"環境設定(&E)", 2, 0, [this] { ActionSetEnvironmentExecute(); },
                   [this](Action& a) { ActionDisplayDialogUpdate(a); }});
     actions_.Add({kActionOpenLogFile, L"ログファイルを開く(&L)", 4, 0, [this] { ActionOpenLogFileExecute(); }, nullptr});
-    actions_.Add({kActionSendMessage, L"メッセージ送信(&M)...", 5, 0, nullptr,
+    actions_.Add({kActionSendMessage, L"メッセージ送信(&M)...", 5, 0, [this] { ActionSendMessageExecute(); },
                   [this](Action& a) { ActionSendMessageUpdate(a); }});
     actions_.Add({kActionRefresh, L"最新の情報に更新(&R)", 6, VK_F5, [this] { ActionRefreshExecute(); }, nullptr});
     accel_ = actions_.CreateAccelerators();
@@ -287,10 +293,16 @@ void TCorvaneForm::CreateMenus() {
 
 void TCorvaneForm::UpdateActions() { actions_.UpdateAll({mainMenu_, trayMenu_.get(), sessionMenu_.get()}); }
 
-void TCorvaneForm::ActionDisplayDialogUpdate(Action& action) { action.Enabled = !dialogOpen_; }
+bool TCorvaneForm::ActionEnabled(UINT id) {
+    UpdateActions();
+    const Action* action = actions_.Find(id);
+    return action && action->Enabled;
+}
+
+void TCorvaneForm::ActionDisplayDialogUpdate(Action& action) { action.Enabled = dialogs_.DisplayDialogEnabled(); }
 
 void TCorvaneForm::ActionSessionDisconnectUpdate(Action& action) {
-    action.Enabled = IsWindowVisible(lvSessions_) && ListView_GetSelectedCount(lvSessions_) > 0;
+    action.Enabled = app::SessionCommandEnabled(static_cast<int>(ListView_GetSelectedCount(lvSessions_)));
 }
 
 void TCorvaneForm::ActionSendMessageUpdate(Action& action) { ActionSessionDisconnectUpdate(action); }
@@ -354,7 +366,7 @@ void TCorvaneForm::SetPlacement(const WindowPlacementRecord& r) {
     const UINT show = wp.showCmd;
     wp.showCmd = SW_HIDE;
     SetWindowPlacement(Handle(), &wp);
-    pendingShow_ = show;
+    restoredShow_ = show;
 }
 
 bool TCorvaneForm::IsProgramMinimized() { return IsIconic(Handle()) != FALSE; }
@@ -372,9 +384,8 @@ void TCorvaneForm::SetColumnWidth(ListKind list, int column, int width) {
 int TCorvaneForm::GetTabIndex() { return TabCtrl_GetCurSel(tabControl_); }
 
 void TCorvaneForm::SetTabIndex(int index) {
-    // A stored index that names no tab keeps the first one: a tab control
-    // without a selection would show neither list.
-    if (index >= 0 && index < TabCtrl_GetItemCount(tabControl_)) TabCtrl_SetCurSel(tabControl_, index);
+    if (const auto tab = app::StoredTabToSelect(index, TabCtrl_GetItemCount(tabControl_)))
+        TabCtrl_SetCurSel(tabControl_, *tab);
 }
 
 void TCorvaneForm::WriteLogFile(const std::string& text) { eventLog_->WriteLogFile(text); }
@@ -430,7 +441,7 @@ void TCorvaneForm::StartIconAnimation(int intervalMs) {
 }
 
 void TCorvaneForm::TrayIconDblClick() {
-    if (!dialogOpen_) {
+    if (dialogs_.TrayDoubleClickRestores()) {
         SetForegroundWindow(Handle());
         if (IsIconic(Handle()) || !IsWindowVisible(Handle())) ShowWindow(Handle(), SW_RESTORE);
         SetForegroundWindow(Handle());
@@ -462,8 +473,77 @@ void TCorvaneForm::PlayWave(const std::string& fileName) {
 }
 
 void TCorvaneForm::ActionExitExecute() {
-    exitRequested_ = true;
+    closeRules_.RequestExit();
     PostMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+std::string TCorvaneForm::SessionCell(int row, int column) const {
+    std::wstring text(1024, L'\0');
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text.data();
+    item.cchTextMax = static_cast<int>(text.size());
+    const auto length = SendMessageW(lvSessions_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                                     reinterpret_cast<LPARAM>(&item));
+    text.resize(static_cast<std::size_t>(length));
+    return Narrow(text);
+}
+
+void TCorvaneForm::ActionSessionDisconnectExecute() {
+    if (settings_.DisconnectMessage &&
+        CenteredMessageDlg(Handle(), "選択したセッションを切断してもいいですか?", "Corvane",
+                           TMsgDlgType::mtConfirmation, TMsgDlgButtons::mbYesNo) != IDYES) {
+        return;
+    }
+    if (!netApi_) return;
+    std::lock_guard lock(listLock_);
+    // Each selected row: caption the computer, column 2 the user. The rows
+    // stay until a scan finds the sessions gone.
+    for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
+        netApi_->SessionDel("\\\\" + SessionCell(row, 0), SessionCell(row, 2));
+        ListView_SetItemState(lvSessions_, row, 0, LVIS_SELECTED);
+    }
+}
+
+void TCorvaneForm::ActionSendMessageExecute() {
+    app::DialogState::Guard dialog(dialogs_);
+    TInputSendMessageForm form;
+    if (form.ShowModal(Handle()) != IDOK || !netApi_) return;
+    // No input to the window while sending; enabled again whatever happens.
+    EnableWindow(Handle(), FALSE);
+    struct Reenable {
+        HWND window;
+        ~Reenable() { EnableWindow(window, TRUE); }
+    } reenable{Handle()};
+    std::vector<std::string> computers;
+    {
+        std::lock_guard lock(listLock_);
+        for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
+             row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
+            computers.push_back(SessionCell(row, 0));
+        }
+    }
+    for (const auto& computer : computers) netApi_->MessageBufferSend(computer, form.Message());
+}
+
+void TCorvaneForm::ActionAboutExecute() {
+    app::DialogState::Guard dialog(dialogs_);
+    TAboutForm box;
+    box.ShowModal(Handle());
+}
+
+void TCorvaneForm::ActionSetEnvironmentExecute() {
+    app::DialogState::Guard dialog(dialogs_);
+    TSetEnvironmentForm form(settings_);
+    if (form.ShowModal(Handle()) != IDOK) return;
+    form.ApplyTo(settings_);
+    try {
+        if (settingsStore_) settingsStore_->SaveSettings();
+    } catch (const SettingsWriteError& e) {
+        // The new values stay in effect; the file keeps the old ones.
+        ShowErrorBox(Handle(), e.what());
+    }
 }
 
 void TCorvaneForm::ActionRefreshExecute() { refreshRequested_ = true; }
@@ -488,29 +568,26 @@ void TCorvaneForm::lvResourceColumnClick(int column) {
     rows_->SortResourceRows(column);
 }
 
-bool TCorvaneForm::FormCloseQuery() {
-    if (settingsStore_ && settingsStore_->Loaded()) settingsStore_->SaveSettings();
-    if (settings_.CloseIsMinimize && !sessionEnding_ && !exitRequested_) {
-        ShowWindow(Handle(), SW_MINIMIZE);
-        return false;
-    }
-    if (sessionEnding_) return true;
-    if (settings_.ExitMessage) {
-        const int answer = MessageBoxW(Handle(), L"Corvaneを終了してもいいですか?", L"Corvane",
-                                       MB_YESNO | MB_ICONQUESTION);
-        if (answer != IDYES) {
-            exitRequested_ = false;
-            return false;
-        }
-    }
-    return true;
+void TCorvaneForm::SaveSettings() {
+    if (settingsStore_) settingsStore_->SaveSettings();
 }
 
+void TCorvaneForm::MinimizeProgram() { ShowWindow(Handle(), SW_MINIMIZE); }
+
+bool TCorvaneForm::ConfirmExit() {
+    return CenteredMessageDlg(Handle(), "Corvaneを終了してもいいですか?", "Corvane", TMsgDlgType::mtConfirmation,
+                              TMsgDlgButtons::mbYesNo) == IDYES;
+}
+
+void TCorvaneForm::ShowSaveError(const std::string& message) { ShowErrorBox(Handle(), message); }
+
 void TCorvaneForm::FormDestroy() {
+    // From here on a close request still in the queue (the error box and the
+    // wait below serve messages) is ignored. A refused save does not stop the
+    // tear-down, so that the watch thread still stops.
     try {
-        if (settingsStore_ && settingsStore_->Loaded()) settingsStore_->SaveSettings();
+        closeRules_.FormDestroy(*this);
     } catch (const std::exception& e) {
-        // Tear-down goes on so that the watch thread still stops.
         ShowErrorBox(Handle(), e.what());
     }
     appIdleInstalled_ = false;
@@ -561,10 +638,11 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             }
             break;
         case WM_QUERYENDSESSION:
-            sessionEnding_ = true;
+            closeRules_.SessionEndQuery();
             return TRUE;
         case WM_CLOSE:
-            if (FormCloseQuery()) DestroyWindow(Handle());
+            if (closeRules_.FormCloseQuery({settings_.CloseIsMinimize, settings_.ExitMessage}, *this))
+                DestroyWindow(Handle());
             return 0;
         case WM_DESTROY:
             FormDestroy();

@@ -5,8 +5,10 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "core/app/MainWindowRules.h"
 #include "core/settings/EventLog.h"
 #include "core/settings/Settings.h"
 #include "core/settings/SettingsStore.h"
@@ -39,7 +41,8 @@ class TCorvaneForm final : public Window,
                            public IWatchOwner,
                            public ISettingsWindow,
                            public IEventLog,
-                           public INotifier {
+                           public INotifier,
+                           private app::ICloseHost {
 public:
     TCorvaneForm();
     ~TCorvaneForm() override;
@@ -94,9 +97,18 @@ public:
     Settings& SettingsRecord() noexcept { return settings_; }
     TTrayIcon* TrayIcon() noexcept { return trayIcon_.get(); }
     HMENU TrayMenu() const noexcept { return trayMenu_.get(); }
+    bool DialogOpen() const noexcept { return dialogs_.DialogOpen(); }
+    bool ExitRequested() const noexcept { return closeRules_.ExitRequested(); }
+    // Runs the update handlers, as when the loop goes idle; then whether the
+    // command is enabled.
+    bool ActionEnabled(UINT id);
 
     // Commands.
     void ActionExitExecute();
+    void ActionAboutExecute();
+    void ActionSessionDisconnectExecute();
+    void ActionSendMessageExecute();
+    void ActionSetEnvironmentExecute();
     void ActionRefreshExecute();
     void ActionOpenLogFileExecute();
     void TabControlChange();
@@ -113,7 +125,6 @@ protected:
 
 private:
     bool FormCreate();  // false: unsupported platform
-    bool FormCloseQuery();
     void FormDestroy();
     void AppIdle();
     void CreateControls();
@@ -130,6 +141,13 @@ private:
     HWND ListOf(ListKind list) const { return list == ListKind::Sessions ? lvSessions_ : lvResource_; }
     int Scale(int pixels) const;
     LRESULT OnNotify(const NMHDR& header);
+    std::string SessionCell(int row, int column) const;
+
+    // app::ICloseHost: what the close rules have carried out.
+    void SaveSettings() override;
+    void MinimizeProgram() override;
+    bool ConfirmExit() override;
+    void ShowSaveError(const std::string& message) override;
 
     // Paths, fixed at creation.
     std::string programDirectory_;
@@ -139,12 +157,11 @@ private:
     // Main window state.
     Settings settings_;
     SharedFlag refreshRequested_;
-    bool dialogOpen_ = false;
-    bool exitRequested_ = false;
-    bool sessionEnding_ = false;
+    app::DialogState dialogs_;    // DialogOpen
+    app::CloseRules closeRules_;  // ExitRequested, SessionEnding
     bool appIdleInstalled_ = false;
     int animationFrame_ = 0;
-    UINT pendingShow_ = 0;  // show command of a restored placement
+    std::optional<unsigned> restoredShow_;  // show command of a restored placement
     std::string localAddress_;
     std::recursive_mutex listLock_;
 

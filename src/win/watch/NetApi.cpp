@@ -89,7 +89,8 @@ void NetApi::SessionDel(const std::string& uncClientName, const std::string& use
 void NetApi::MessageBufferSend(const std::string& computerName, const std::string& message) {
     const std::wstring name = Wide(computerName);
     std::wstring text = Wide(message);
-    messageBufferSend_(nullptr, name.c_str(), nullptr, reinterpret_cast<LPBYTE>(text.data()),
+    // Two bytes per UTF-16 unit, no terminator; an empty text goes without a buffer.
+    messageBufferSend_(nullptr, name.c_str(), nullptr, text.empty() ? nullptr : reinterpret_cast<LPBYTE>(text.data()),
                        static_cast<DWORD>(text.size() * sizeof(wchar_t)));
 }
 

@@ -39,6 +39,11 @@
 //                                           rectangle and style (decimal)
 //                                           (left top right bottom style); for a
 //                                           menu, then the text of each item
+//   corvane_wintool press <title> <id>      presses the button <id> (6 Yes, 7 No,
+//                                           2 Cancel...) in every such dialog box
+//   corvane_wintool settext <title> <id> <text>
+//                                           sets the text of control <id> in
+//                                           every such dialog box
 // The list and tab contents are read across the process boundary: the
 // message structures and text buffers are placed in the owner's memory.
 // Exit code 0 on success, 1 when no window matched or a read failed, 2 on a
@@ -335,6 +340,29 @@ int wmain(int argc, wchar_t** argv) {
         if (!ParseInt(argv[3], id)) return Usage();
         HWND window = FindWindowW(text.c_str(), nullptr);
         return window && PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
+    }
+    if (command == L"press" && argc == 4) {
+        int id = 0;
+        if (!ParseInt(argv[3], id)) return Usage();
+        unsigned count = 0;
+        for (HWND window : FindWindows(text)) {
+            if (ClassOf(window) != L"#32770") continue;
+            PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+            ++count;
+        }
+        std::printf("%u\n", count);
+        return count ? 0 : 1;
+    }
+    if (command == L"settext" && argc == 5) {
+        int id = 0;
+        if (!ParseInt(argv[3], id)) return Usage();
+        unsigned count = 0;
+        for (HWND window : FindWindows(text)) {
+            if (ClassOf(window) != L"#32770" || !GetDlgItem(window, id)) continue;
+            if (SendMessageW(GetDlgItem(window, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]))) ++count;
+        }
+        std::printf("%u\n", count);
+        return count ? 0 : 1;
     }
     if (command == L"command" && argc == 4) {
         int id = 0;

@@ -1,0 +1,138 @@
+#pragma once
+// The main window's decisions, kept apart from the window so that they can be
+// checked without one: what a close request does, when the commands are
+// enabled, the guard of the modal dialogs, which stored tab is selected and
+// which show command the window starts with. The window asks and carries out.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace corvane::app {
+
+// What the close rules need the window to do for them.
+class ICloseHost {
+public:
+    virtual ~ICloseHost() = default;
+    // Writes the settings file; throws SettingsWriteError when it refuses.
+    virtual void SaveSettings() = 0;
+    // Minimises the whole program to the tray.
+    virtual void MinimizeProgram() = 0;
+    // Asks "Corvaneを終了してもいいですか?"; true only for the answer Yes.
+    virtual bool ConfirmExit() = 0;
+    // Shows an error box with `message` (the refused save).
+    virtual void ShowSaveError(const std::string& message) = 0;
+};
+
+struct CloseOptions {
+    bool CloseIsMinimize = false;
+    bool ExitMessage = false;
+};
+
+class CloseRules {
+public:
+    // The exit command: the next close request ends the program unless the
+    // user declines.
+    void RequestExit() noexcept { exitRequested_ = true; }
+    // Windows asks whether the session may end: every later close is granted.
+    void SessionEndQuery() noexcept { sessionEnding_ = true; }
+
+    // Decides one close request; true when the window is to be destroyed.
+    // The settings are saved first. A refused save is shown (unless the
+    // session is ending) and does not stop the program from ending. An exit
+    // request counts for this close request only: whenever it does not end
+    // in closing, also through an exception, the request is dropped.
+    // Requests that arrive once tear-down has begun, or while one is being
+    // decided (from the loop of its message box), are ignored.
+    bool FormCloseQuery(const CloseOptions& options, ICloseHost& host);
+
+    // Tear-down has begun: later close requests are ignored. Saves the
+    // settings once more; a refused save is shown only if the close request
+    // that led here did not already show it.
+    void FormDestroy(ICloseHost& host);
+
+    bool ExitRequested() const noexcept { return exitRequested_; }
+    bool SessionEnding() const noexcept { return sessionEnding_; }
+    bool Destroying() const noexcept { return destroying_; }
+
+private:
+    bool exitRequested_ = false;
+    bool sessionEnding_ = false;
+    bool destroying_ = false;
+    bool deciding_ = false;
+    bool saveErrorShown_ = false;  // by the close request that was granted
+};
+
+// DialogOpen: set while the settings dialog, the About box or the
+// send-message dialog is open.
+class DialogState {
+public:
+    bool DialogOpen() const noexcept { return open_; }
+    // The About and settings commands.
+    bool DisplayDialogEnabled() const noexcept { return !open_; }
+    // A tray double-click restores and raises the window only without a dialog.
+    bool TrayDoubleClickRestores() const noexcept { return !open_; }
+
+    // Holds DialogOpen for its own lifetime, so that it is cleared whatever
+    // happens while the dialog is shown.
+    class Guard {
+    public:
+        explicit Guard(DialogState& state) noexcept : state_(state) { state_.open_ = true; }
+        ~Guard() { state_.open_ = false; }
+        Guard(const Guard&) = delete;
+        Guard& operator=(const Guard&) = delete;
+
+    private:
+        DialogState& state_;
+    };
+
+private:
+    bool open_ = false;
+};
+
+// The session commands (disconnect, send message) need a selected row.
+constexpr bool SessionCommandEnabled(int selectedSessions) noexcept { return selectedSessions > 0; }
+
+// The tab to select for a stored index; nothing (keep the first tab) when it
+// names no tab, since a tab control without a selection shows no list.
+constexpr std::optional<int> StoredTabToSelect(std::int32_t stored, int tabCount) noexcept {
+    if (stored >= 0 && stored < tabCount) return static_cast<int>(stored);
+    return std::nullopt;
+}
+
+// Show commands as the window-placement record holds them.
+inline constexpr unsigned kShowCmdNormal = 1;
+inline constexpr unsigned kShowCmdMinimized = 2;
+inline constexpr unsigned kShowCmdMaximized = 3;
+
+// The first show command: a restored minimised or maximised placement wins
+// over what the program was started with; otherwise the start's own.
+constexpr int FirstShowCommand(std::optional<unsigned> restored, int startCommand) noexcept {
+    if (restored && (*restored == kShowCmdMinimized || *restored == kShowCmdMaximized))
+        return static_cast<int>(*restored);
+    return startCommand;
+}
+
+// Where a box of the given size goes to be centred over a window rectangle
+// (screen coordinates); the halves truncate toward zero, so a box larger than
+// the window extends evenly past it on both sides.
+struct Point {
+    int x = 0;
+    int y = 0;
+    bool operator==(const Point&) const = default;
+};
+constexpr Point CenteredOver(int left, int top, int right, int bottom, int width, int height) noexcept {
+    return {left + ((right - left) - width) / 2, top + ((bottom - top) - height) / 2};
+}
+
+// Moves a box at `at` just enough to lie inside an area (the work area of
+// the screen); a box larger than the area keeps its top left corner inside.
+constexpr Point KeptInside(Point at, int width, int height, int areaLeft, int areaTop, int areaRight,
+                           int areaBottom) noexcept {
+    if (at.x + width > areaRight) at.x = areaRight - width;
+    if (at.y + height > areaBottom) at.y = areaBottom - height;
+    if (at.x < areaLeft) at.x = areaLeft;
+    if (at.y < areaTop) at.y = areaTop;
+    return at;
+}
+
+}  // namespace corvane::app

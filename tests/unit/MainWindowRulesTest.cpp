@@ -1,0 +1,209 @@
+// The main window's decisions: close rules, dialog guard, enable rules,
+// stored tab and first show command.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/app/MainWindowRules.h"
+#include "core/settings/SettingsStore.h"
+
+namespace corvane::test {
+namespace {
+
+using app::CloseOptions;
+using app::CloseRules;
+
+class FakeCloseHost final : public app::ICloseHost {
+public:
+    bool refuseSave = false;      // SaveSettings throws SettingsWriteError
+    bool failSaveOtherwise = false;
+    bool answerYes = true;
+    std::vector<std::string> calls;
+
+    void SaveSettings() override {
+        calls.push_back("save");
+        if (refuseSave) throw SettingsWriteError("C:\\p\\Corvane.ini");
+        if (failSaveOtherwise) throw std::runtime_error("broken");
+    }
+    void MinimizeProgram() override { calls.push_back("minimise"); }
+    bool ConfirmExit() override {
+        calls.push_back("confirm");
+        return answerYes;
+    }
+    void ShowSaveError(const std::string& message) override { calls.push_back("error:" + message); }
+};
+
+const std::string kError = "error:C:\\p\\Corvane.ini に書き込めません";
+
+struct CloseRow {
+    const char* name;
+    bool closeIsMinimize, exitMessage, sessionEnding, exitRequested, refuseSave, answerYes;
+    bool closes;
+    std::vector<std::string> calls;
+    bool exitRequestedAfter;
+};
+
+TEST(CloseRulesTest, EveryRowOfTheCloseRules) {
+    const std::vector<CloseRow> rows = {
+        {"plain close box ends", false, false, false, false, false, true, true, {"save"}, false},
+        {"close box minimises", true, false, false, false, false, true, false, {"save", "minimise"}, false},
+        {"close box minimises, even asking on exit", true, true, false, false, false, true, false,
+         {"save", "minimise"}, false},
+        {"exit command passes the minimise rule", true, false, false, true, false, true, true, {"save"}, true},
+        {"exit command asks, Yes ends", true, true, false, true, false, true, true, {"save", "confirm"}, true},
+        {"exit command asks, No keeps and drops the request", true, true, false, true, false, false, false,
+         {"save", "confirm"}, false},
+        {"close box asks, No keeps", false, true, false, false, false, false, false, {"save", "confirm"}, false},
+        {"session end neither minimises nor asks", true, true, true, false, false, false, true, {"save"}, false},
+        {"session end with a refused save: no box, ends", true, true, true, false, true, false, true, {"save"},
+         false},
+        {"refused save on exit: error, then ends", false, false, false, true, true, true, true, {"save", kError},
+         true},
+        {"refused save on exit, asking: error, then the question", false, true, false, true, true, true, true,
+         {"save", kError, "confirm"}, true},
+        {"refused save, close box that minimises: error, still minimises", true, false, false, false, true, true,
+         false, {"save", kError, "minimise"}, false},
+        {"refused save, close box that ends: error, ends", false, false, false, false, true, true, true,
+         {"save", kError}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CloseRules rules;
+        if (row.sessionEnding) rules.SessionEndQuery();
+        if (row.exitRequested) rules.RequestExit();
+        FakeCloseHost host;
+        host.refuseSave = row.refuseSave;
+        host.answerYes = row.answerYes;
+        EXPECT_EQ(rules.FormCloseQuery(CloseOptions{row.closeIsMinimize, row.exitMessage}, host), row.closes);
+        EXPECT_EQ(host.calls, row.calls);
+        EXPECT_EQ(rules.ExitRequested(), row.exitRequestedAfter);
+    }
+}
+
+TEST(CloseRulesTest, DeclinedExitLetsTheNextCloseBoxMinimiseAgain) {
+    CloseRules rules;
+    FakeCloseHost host;
+    host.answerYes = false;
+    rules.RequestExit();
+    EXPECT_FALSE(rules.FormCloseQuery({true, true}, host));
+    host.calls.clear();
+    EXPECT_FALSE(rules.FormCloseQuery({true, true}, host));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"save", "minimise"}));
+}
+
+TEST(CloseRulesTest, ExitRequestDoesNotOutliveACloseThatFailed) {
+    // A save that fails with an unexpected error aborts the close request; the
+    // exit request it carried must not turn a later close box into an exit.
+    CloseRules rules;
+    FakeCloseHost host;
+    host.failSaveOtherwise = true;
+    rules.RequestExit();
+    EXPECT_THROW(rules.FormCloseQuery({true, false}, host), std::runtime_error);
+    EXPECT_FALSE(rules.ExitRequested());
+    host.failSaveOtherwise = false;
+    host.calls.clear();
+    EXPECT_FALSE(rules.FormCloseQuery({true, false}, host));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"save", "minimise"}));
+}
+
+TEST(CloseRulesTest, CloseRequestsDuringTearDownOrADecisionAreIgnored) {
+    CloseRules rules;
+    // A second request arriving from the loop of the exit question.
+    class Reentering final : public app::ICloseHost {
+    public:
+        CloseRules* rules = nullptr;
+        bool nested = true;
+        void SaveSettings() override {}
+        void MinimizeProgram() override {}
+        bool ConfirmExit() override {
+            nested = rules->FormCloseQuery({false, true}, *this);
+            return true;
+        }
+        void ShowSaveError(const std::string&) override {}
+    } reentering;
+    reentering.rules = &rules;
+    EXPECT_TRUE(rules.FormCloseQuery({false, true}, reentering));
+    EXPECT_FALSE(reentering.nested);
+
+    FakeCloseHost host;
+    rules.FormDestroy(host);
+    host.calls.clear();
+    EXPECT_FALSE(rules.FormCloseQuery({false, false}, host));
+    EXPECT_TRUE(host.calls.empty());  // not even saved
+}
+
+TEST(CloseRulesTest, TearDownShowsARefusedSaveOnlyOnce) {
+    {
+        CloseRules rules;
+        FakeCloseHost host;
+        host.refuseSave = true;
+        rules.RequestExit();
+        ASSERT_TRUE(rules.FormCloseQuery({false, false}, host));
+        rules.FormDestroy(host);
+        EXPECT_EQ(host.calls, (std::vector<std::string>{"save", kError, "save"}));
+    }
+    {
+        // The close request saved; the save of the tear-down was refused.
+        CloseRules rules;
+        FakeCloseHost host;
+        ASSERT_TRUE(rules.FormCloseQuery({false, false}, host));
+        host.refuseSave = true;
+        rules.FormDestroy(host);
+        EXPECT_EQ(host.calls, (std::vector<std::string>{"save", "save", kError}));
+    }
+}
+
+TEST(DialogStateTest, GuardHoldsDialogOpenAndClearsItWhateverHappens) {
+    app::DialogState state;
+    EXPECT_TRUE(state.DisplayDialogEnabled());
+    EXPECT_TRUE(state.TrayDoubleClickRestores());
+    try {
+        app::DialogState::Guard guard(state);
+        EXPECT_TRUE(state.DialogOpen());
+        EXPECT_FALSE(state.DisplayDialogEnabled());
+        EXPECT_FALSE(state.TrayDoubleClickRestores());
+        throw std::runtime_error("dialog failed");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_FALSE(state.DialogOpen());
+    EXPECT_TRUE(state.DisplayDialogEnabled());
+}
+
+TEST(MainWindowRulesTest, EnableRulesStoredTabAndFirstShowCommand) {
+    EXPECT_FALSE(app::SessionCommandEnabled(0));
+    EXPECT_TRUE(app::SessionCommandEnabled(1));
+    EXPECT_TRUE(app::SessionCommandEnabled(2));
+
+    EXPECT_EQ(app::StoredTabToSelect(0, 2), 0);
+    EXPECT_EQ(app::StoredTabToSelect(1, 2), 1);
+    EXPECT_EQ(app::StoredTabToSelect(2, 2), std::nullopt);
+    EXPECT_EQ(app::StoredTabToSelect(-1, 2), std::nullopt);
+
+    constexpr int kStartNormal = 1, kStartNoActivate = 4;
+    EXPECT_EQ(app::FirstShowCommand(std::nullopt, kStartNoActivate), kStartNoActivate);
+    EXPECT_EQ(app::FirstShowCommand(app::kShowCmdNormal, kStartNoActivate), kStartNoActivate);
+    EXPECT_EQ(app::FirstShowCommand(app::kShowCmdMinimized, kStartNormal), 2);
+    EXPECT_EQ(app::FirstShowCommand(app::kShowCmdMaximized, kStartNormal), 3);
+}
+
+TEST(MainWindowRulesTest, CentredOverTruncatesTowardZero) {
+    // Window 518 x 280 at (386, 368): a smaller box sits inside.
+    EXPECT_EQ(app::CenteredOver(386, 368, 904, 648, 301, 121), (app::Point{386 + 108, 368 + 79}));
+    // A box larger than the window: odd differences truncate toward zero.
+    EXPECT_EQ(app::CenteredOver(100, 100, 200, 150, 301, 121), (app::Point{100 - 100, 100 - 35}));
+}
+
+TEST(MainWindowRulesTest, BoxesAreKeptOnTheScreen) {
+    // Work area 1280 x 994; the box is 300 x 200.
+    const auto inside = [](int x, int y) { return app::KeptInside({x, y}, 300, 200, 0, 0, 1280, 994); };
+    EXPECT_EQ(inside(100, 100), (app::Point{100, 100}));
+    EXPECT_EQ(inside(1100, 900), (app::Point{980, 794}));
+    EXPECT_EQ(inside(-50, -10), (app::Point{0, 0}));
+    // Larger than the area: the top left corner stays visible.
+    EXPECT_EQ(app::KeptInside({-100, -100}, 2000, 1200, 0, 0, 1280, 994), (app::Point{0, 0}));
+}
+
+}  // namespace
+}  // namespace corvane::test
