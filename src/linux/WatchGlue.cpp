@@ -2,6 +2,7 @@
 
 #include "core/text/Collation.h"
 #include "core/watch/HostAddress.h"
+#include "core/watch/PassWait.h"
 
 namespace corvane::samba {
 namespace {
@@ -10,13 +11,6 @@ namespace {
 class DirectRunner final : public IMainThreadRunner {
 public:
     void RunOnMainThread(const std::function<void()>& call) override { call(); }
-};
-
-// The pace between passes is HeadlessWatch::Run's; the scans' own short
-// pauses are not needed here.
-class NoSleep final : public ISleeper {
-public:
-    void Sleep(unsigned) override {}
 };
 
 class NoViews final : public IWatchViews {
@@ -40,6 +34,8 @@ public:
     bool IsWatchedAddress(const std::string& address) const override {
         return corvane::IsWatchedAddress(address, localAddress_, settings_.IgnoreLocalConnection);
     }
+    // The Samba port tells its own problems (standard error, once).
+    void EnumerationResult(std::uint32_t, std::uint32_t) override {}
 
 private:
     const Settings& settings_;
@@ -52,13 +48,13 @@ struct HeadlessWatch::Glue {
     Owner owner;
     NoViews views;
     DirectRunner runner;
-    NoSleep sleeper;
+    PassWait wait;  // the pause of Run, ended by Stop
     TWatchThread thread;
 
     explicit Glue(const WatchParts& parts)
         : owner(parts.CurrentSettings, parts.LocalAddress),
           thread(WatchContext{owner, parts.Server, parts.Resolver, views, parts.Log, parts.Notifier, runner,
-                              sleeper, text::PlatformCollation()}) {}
+                              wait, text::PlatformCollation()}) {}
 };
 
 HeadlessWatch::HeadlessWatch(const WatchParts& parts) : glue_(std::make_unique<Glue>(parts)) {}
@@ -68,24 +64,17 @@ HeadlessWatch::~HeadlessWatch() = default;
 void HeadlessWatch::Pass() { glue_->thread.Pass(); }
 
 void HeadlessWatch::Run(std::chrono::milliseconds interval, const std::function<void()>& afterPass) {
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(stopLock_);
-            if (stopRequested_) return;
-        }
+    while (!stopRequested_) {
         Pass();
         if (afterPass) afterPass();
-        std::unique_lock<std::mutex> lock(stopLock_);
-        if (stopWake_.wait_for(lock, interval, [this] { return stopRequested_; })) return;
+        if (stopRequested_) return;
+        glue_->wait.Wait(interval);
     }
 }
 
 void HeadlessWatch::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(stopLock_);
-        stopRequested_ = true;
-    }
-    stopWake_.notify_all();
+    stopRequested_ = true;
+    glue_->wait.Wake();
 }
 
 const std::vector<TSessionInfo>& HeadlessWatch::Sessions() const noexcept { return glue_->thread.Sessions(); }

@@ -3,10 +3,10 @@
 // has no main window and no message loop, so scans run directly on the
 // calling thread, nothing is shown, and the pace between passes is kept here
 // with a wait that a stop request ends at once.
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 
 #include "core/settings/Settings.h"
@@ -43,9 +43,7 @@ public:
 private:
     struct Glue;
     std::unique_ptr<Glue> glue_;
-    std::mutex stopLock_;
-    std::condition_variable stopWake_;
-    bool stopRequested_ = false;
+    std::atomic<bool> stopRequested_{false};
 };
 
 }  // namespace corvane::samba

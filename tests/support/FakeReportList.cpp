@@ -77,6 +77,12 @@ bool AsciiCollation::EqualIgnoreCase(std::string_view a, std::string_view b) con
     return AsciiEqualIgnoreCase(a, b);
 }
 
+std::string AsciiCollation::FoldKey(std::string_view name) const {
+    std::string key(name);
+    std::transform(key.begin(), key.end(), key.begin(), Fold);
+    return key;
+}
+
 int AsciiCollation::Compare(std::string_view a, std::string_view b) const {
     const int result = a.compare(b);
     return result < 0 ? -1 : (result > 0 ? 1 : 0);

@@ -43,6 +43,7 @@ private:
 class AsciiCollation final : public text::ICollation {
 public:
     bool EqualIgnoreCase(std::string_view a, std::string_view b) const override;
+    std::string FoldKey(std::string_view name) const override;
     int Compare(std::string_view a, std::string_view b) const override;
 };
 

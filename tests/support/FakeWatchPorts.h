@@ -106,6 +106,10 @@ struct FakeOwner : IWatchOwner {
     bool IsWatchedAddress(const std::string& address) const override {
         return corvane::IsWatchedAddress(address, localAddress, settings.IgnoreLocalConnection);
     }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> enumerationResults;  // (sessions, files)
+    void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) override {
+        enumerationResults.emplace_back(sessionStatus, fileStatus);
+    }
 };
 
 // Runs the call at once on the calling thread.
@@ -117,9 +121,12 @@ struct DirectRunner : IMainThreadRunner {
     }
 };
 
-struct CountingSleeper : ISleeper {
-    unsigned long sleeps = 0;
-    void Sleep(unsigned) override { ++sleeps; }
+// Pauses between passes end at once; they are counted.
+struct CountingWait : IPassWait {
+    std::atomic<int> waits{0};
+    std::atomic<int> wakes{0};
+    void Wait(std::chrono::milliseconds) override { ++waits; }
+    void Wake() override { ++wakes; }
 };
 
 // Every fake wired to one watch thread that is driven pass by pass.
@@ -131,9 +138,9 @@ struct WatchFixture {
     FakeLog log;
     FakeNotifier notifier;
     DirectRunner runner;
-    CountingSleeper sleeper;
+    CountingWait wait;
     text::SimpleCollation collation;
-    TWatchThread thread{WatchContext{owner, server, resolver, views, log, notifier, runner, sleeper, collation}};
+    TWatchThread thread{WatchContext{owner, server, resolver, views, log, notifier, runner, wait, collation}};
 };
 
 }  // namespace corvane::test

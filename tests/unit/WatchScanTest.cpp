@@ -2,7 +2,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
+
+#include "core/watch/PassWait.h"
 
 #include "core/watch/WatchThread.h"
 #include "support/FakeWatchPorts.h"
@@ -270,15 +273,94 @@ TEST_F(ScanTest, IgnoreSharedResourceSkipsTheResourceScan) {
     EXPECT_EQ(runner.calls, 1);
 }
 
-TEST(WatchThreadLoop, RunsPassesUntilTerminated) {
-    WatchFixture f;
-    EXPECT_TRUE(f.thread.Finished());
-    f.thread.Start();
-    while (f.runner.calls < 6) std::this_thread::yield();
-    f.thread.Terminate();
-    while (!f.thread.Finished()) std::this_thread::yield();
-    f.thread.WaitFor();
-    EXPECT_GE(f.server.fileEnums, 2);
+TEST_F(ScanTest, NamesChangingCaseBetweenPassesStayOneSession) {
+    server.sessions = {S("PC01", "Taro")};
+    server.files = {{1, 1, 0, "C:\\Share\\a.txt", "Taro"}};
+    Pass();
+    log.lines.clear();
+    server.sessions = {S("pc01", "TARO")};
+    server.files = {{1, 1, 0, "c:\\SHARE\\A.TXT", "taro"}};
+    Pass();
+    EXPECT_TRUE(log.lines.empty());
+    ASSERT_EQ(thread.Sessions().size(), 1u);
+    EXPECT_EQ(thread.Sessions()[0].ComputerName, "PC01");  // the name first seen
+    EXPECT_EQ(thread.Resources().size(), 1u);
+}
+
+TEST_F(ScanTest, ControlCharactersInNamesNeverSplitAnEvent) {
+    owner.settings.NotifyResourceAccess = true;
+    resolver.hosts["PC\r\n01"] = {10, 0, 0, 9};
+    server.sessions = {S("PC\r\n01", "Ta\tro\x01")};
+    server.files = {{1, 1, 0, "C:\\a\r\n2026/12/08 09:00:00,切断検出,X.txt", "Taro"}};
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC  01,10.0.0.9,Ta ro ",
+                                       "アクセス検出,Taro,C:\\a  2026/12/08 09:00:00,切断検出,X.txt"));
+    EXPECT_THAT(notifier.tips, ElementsAre("Corvane\r\nPC  01 (Ta ro )"));
+    ASSERT_EQ(notifier.balloons.size(), 2u);
+    EXPECT_EQ(notifier.balloons[1].text, "Taro (C:\\a  2026/12/08 09:00:00,切断検出,X.txt)");
+    // The identity keeps the names as the server gave them.
+    EXPECT_EQ(thread.Sessions().at(0).ComputerName, "PC\r\n01");
+}
+
+// A request that comes while a pass is already under way (its views were
+// decided without it) is served whole by the next pass: this pass neither
+// clears a list it would not fill, nor drops the request.
+TEST_F(ScanTest, RefreshRequestedDuringAPassIsServedByTheNext) {
+    owner.settings.IgnoreAutoRefresh = true;
+    server.sessions = {S("PC01", "Taro")};
+    server.files = {{1, 1, 0, "A", "Taro"}};
+    struct RequestingRunner : IMainThreadRunner {
+        FakeOwner* owner;
+        bool first = true;
+        void RunOnMainThread(const std::function<void()>& call) override {
+            if (first) owner->refreshRequested = true;
+            first = false;
+            call();
+        }
+    } requesting;
+    requesting.owner = &owner;
+    TWatchThread t{WatchContext{owner, server, resolver, views, log, notifier, requesting, wait, collation}};
+    t.Pass();
+    EXPECT_TRUE(views.calls.empty());
+    EXPECT_TRUE(owner.refreshRequested);
+    t.Pass();
+    EXPECT_THAT(views.calls, ElementsAre("clear sessions", "update PC01/Taro", "clear resources", "add Taro:A"));
+    EXPECT_FALSE(owner.refreshRequested);
+}
+
+TEST_F(ScanTest, FailedEnumerationsAreToldUntilOnePassWorksAgain) {
+    using R = std::pair<std::uint32_t, std::uint32_t>;
+    const std::vector<R> passes = {{0, 0}, {5, 0}, {5, 0}, {0, 0}, {0, 0}, {0, 2114}, {0, 0}};
+    for (const auto& [sessions, files] : passes) {
+        server.sessionStatus = sessions;
+        server.fileStatus = files;
+        Pass();
+    }
+    EXPECT_THAT(owner.enumerationResults, ElementsAre(R{5, 0}, R{5, 0}, R{0, 0}, R{0, 2114}, R{0, 0}));
+}
+
+TEST_F(ScanTest, WakeAndTerminateEndThePauseBetweenPasses) {
+    thread.Wake();
+    EXPECT_EQ(wait.wakes, 1);
+    thread.Start();
+    while (wait.waits < 3) std::this_thread::yield();
+    thread.Terminate();
+    thread.WaitFor();
+    EXPECT_TRUE(thread.Finished());
+    EXPECT_EQ(wait.wakes, 2);
+    EXPECT_EQ(runner.calls, server.sessionEnums + server.fileEnums);  // every listing reaches the main thread
+}
+
+TEST(PassWait, AWakeEndsTheWaitAtOnceAndOnlyOnce) {
+    PassWait pause;
+    pause.Wake();  // before anyone waits: the next wait ends at once
+    auto early = std::async(std::launch::async, [&] { pause.Wait(std::chrono::hours(1)); });
+    ASSERT_EQ(early.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+
+    auto waiting = std::async(std::launch::async, [&] { pause.Wait(std::chrono::hours(1)); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);  // the wake was used up
+    pause.Wake();
+    EXPECT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
 }
 
 }  // namespace

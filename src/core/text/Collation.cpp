@@ -33,6 +33,29 @@ bool SimpleCollation::EqualIgnoreCase(std::string_view a, std::string_view b) co
            std::equal(wa.begin(), wa.end(), wb.begin(), [](char16_t x, char16_t y) { return Fold(x) == Fold(y); });
 }
 
+std::string SimpleCollation::FoldKey(std::string_view name) const {
+    const std::u16string wide = Utf8ToUtf16(name);
+    std::string key;
+    key.reserve(wide.size() * 2);
+    for (char16_t c : wide) {
+        const char16_t folded = Fold(c);
+        key += static_cast<char>(folded & 0xFF);
+        key += static_cast<char>(folded >> 8);
+    }
+    return key;
+}
+
+std::string PairKey(const ICollation& collation, std::string_view first, std::string_view second) {
+    // The first key's length in front keeps ("ab", "c") apart from ("a", "bc").
+    std::string key = collation.FoldKey(first);
+    const std::size_t length = key.size();
+    std::string pair(4, '\0');
+    for (int i = 0; i < 4; ++i) pair[static_cast<std::size_t>(i)] = static_cast<char>((length >> (8 * i)) & 0xFF);
+    pair += key;
+    pair += collation.FoldKey(second);
+    return pair;
+}
+
 int SimpleCollation::Compare(std::string_view a, std::string_view b) const {
     // UTF-8 byte order is code point order.
     const int r = a.compare(b);

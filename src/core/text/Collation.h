@@ -3,6 +3,7 @@
 // letter case under the user's locale; sorting uses the locale's order.
 // Windows answers with CompareStringW / lstrcmpW; the host build folds case
 // itself so the core can be tested on Linux.
+#include <string>
 #include <string_view>
 
 namespace corvane::text {
@@ -11,6 +12,9 @@ class ICollation {
 public:
     virtual ~ICollation() = default;
     virtual bool EqualIgnoreCase(std::string_view a, std::string_view b) const = 0;
+    // A key for looking names up: two names have the same key exactly when
+    // EqualIgnoreCase finds them equal.
+    virtual std::string FoldKey(std::string_view name) const = 0;
     // Locale-aware, case-sensitive order: negative, zero or positive.
     virtual int Compare(std::string_view a, std::string_view b) const = 0;
 };
@@ -19,8 +23,13 @@ public:
 class SimpleCollation final : public ICollation {
 public:
     bool EqualIgnoreCase(std::string_view a, std::string_view b) const override;
+    std::string FoldKey(std::string_view name) const override;
     int Compare(std::string_view a, std::string_view b) const override;
 };
+
+// The key of a pair of names (computer and user, path and user): equal for
+// two pairs exactly when both of their names are equal regardless of case.
+std::string PairKey(const ICollation& collation, std::string_view first, std::string_view second);
 
 // The collation of the platform the program runs on (Windows: the user
 // locale's; elsewhere SimpleCollation).

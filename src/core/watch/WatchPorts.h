@@ -1,6 +1,7 @@
 #pragma once
 // The small interfaces through which the watch logic meets the world.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -76,6 +77,11 @@ public:
     // Main thread only (inside the scans).
     virtual const Settings& CurrentSettings() const = 0;
     virtual bool IsWatchedAddress(const std::string& address) const = 0;
+    // Main thread: the statuses of a pass's two enumerations (0: success; a
+    // pass that left the file enumeration out reports 0 for it). Told after
+    // every pass in which one failed and after the first pass that worked
+    // again.
+    virtual void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) = 0;
 };
 
 // Runs a call on the main thread and blocks until it has run; an exception
@@ -90,6 +96,16 @@ class ISleeper {
 public:
     virtual ~ISleeper() = default;
     virtual void Sleep(unsigned milliseconds) = 0;
+};
+
+// The pause between two passes of the watch: it ends when its time is up or
+// at once when woken (a refresh request, the end of the program). A wake that
+// comes while no one waits ends the next wait at once.
+class IPassWait {
+public:
+    virtual ~IPassWait() = default;
+    virtual void Wait(std::chrono::milliseconds timeout) = 0;
+    virtual void Wake() = 0;
 };
 
 }  // namespace corvane

@@ -1,5 +1,7 @@
 #include "core/watch/WatchThread.h"
 
+#include <algorithm>
+
 #include "core/settings/Settings.h"
 #include "core/watch/HostAddress.h"
 
@@ -20,7 +22,60 @@ void AppendLine(std::string& lines, const std::string& line) {
     lines += line;
 }
 
+// Runs `onExit` when the scope ends, also when an exception leaves it.
+template <class F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F f) : f_(std::move(f)) {}
+    ~ScopeExit() { f_(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    F f_;
+};
+
+// Goes through `items` from the last to the first; each one that `gone`
+// picks is handed to `act` and then removed, with its key. The removals are
+// carried out together at the end, and also when `act` throws for a later
+// item: what was acted on is gone, what was not stays. `reindex` runs after
+// any removal.
+template <class Item, class Gone, class Act, class Reindex>
+void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys, Gone gone, Act act,
+                    Reindex reindex) {
+    std::vector<bool> removed(items.size(), false);
+    bool any = false;
+    ScopeExit compact([&] {
+        if (!any) return;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (removed[i]) continue;
+            if (kept != i) {
+                items[kept] = std::move(items[i]);
+                keys[kept] = std::move(keys[i]);
+            }
+            ++kept;
+        }
+        items.resize(kept);
+        keys.resize(kept);
+        reindex();
+    });
+    for (std::size_t i = items.size(); i-- > 0;) {
+        if (!gone(items[i])) continue;
+        act(items[i]);
+        removed[i] = true;
+        any = true;
+    }
+}
+
 }  // namespace
+
+std::string OneLineName(const std::string& name) {
+    std::string line = name;
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    return line;
+}
 
 TWatchThread::TWatchThread(const WatchContext& context) : ctx_(context) {}
 
@@ -36,7 +91,12 @@ void TWatchThread::Start() {
     thread_ = std::thread([this] { Execute(); });
 }
 
-void TWatchThread::Terminate() noexcept { terminated_ = true; }
+void TWatchThread::Terminate() noexcept {
+    terminated_ = true;
+    ctx_.Wait.Wake();
+}
+
+void TWatchThread::Wake() noexcept { ctx_.Wait.Wake(); }
 
 bool TWatchThread::Finished() const noexcept { return finished_; }
 
@@ -48,97 +108,153 @@ void TWatchThread::Execute() {
     refreshView_ = false;
     while (!terminated_) {
         Pass();
-        ctx_.Sleeper.Sleep(1);
+        if (terminated_) break;
+        ctx_.Wait.Wait(kPassInterval);
     }
     finished_ = true;
 }
 
+TWatchThread::Listing<SessionRecord> TWatchThread::ListSessions() {
+    Listing<SessionRecord> listing;
+    listing.Status = ctx_.Server.EnumSessions(listing.Records);
+    if (listing.Status != 0) {
+        listing.Records.clear();
+        return listing;
+    }
+    // The walk stops at the first record without a user name: neither it nor
+    // any record after it counts in this pass.
+    auto end = std::find_if(listing.Records.begin(), listing.Records.end(),
+                            [](const SessionRecord& r) { return r.UserName.empty(); });
+    listing.Records.erase(end, listing.Records.end());
+    listing.Keys.reserve(listing.Records.size());
+    for (const SessionRecord& r : listing.Records)
+        listing.Keys.push_back(text::PairKey(ctx_.Collation, r.ComputerName, r.UserName));
+    return listing;
+}
+
+TWatchThread::Listing<FileRecord> TWatchThread::ListFiles() {
+    Listing<FileRecord> listing;
+    listing.Status = ctx_.Server.EnumFiles(listing.Records);
+    if (listing.Status != 0) {
+        listing.Records.clear();
+        return listing;
+    }
+    listing.Keys.reserve(listing.Records.size());
+    for (const FileRecord& r : listing.Records)
+        listing.Keys.push_back(text::PairKey(ctx_.Collation, r.PathName, r.UserName));
+    return listing;
+}
+
+// The name lookups of the sessions that are not tracked yet, done here on the
+// watch thread so that a slow resolver never holds up the window. The index
+// is only changed by the scans, which run while this thread waits for them.
+std::unordered_map<std::string, std::string> TWatchThread::AddressesOfNewSessions(
+    const Listing<SessionRecord>& listing) {
+    std::unordered_map<std::string, std::string> addresses;
+    for (std::size_t i = 0; i < listing.Records.size(); ++i) {
+        if (sessionIndex_.count(listing.Keys[i])) continue;
+        const std::string& name = listing.Records[i].ComputerName;
+        if (!addresses.count(name)) addresses.emplace(name, LookupHostAddress(ctx_.Resolver, name));
+    }
+    return addresses;
+}
+
 void TWatchThread::Pass() {
     std::lock_guard<std::mutex> pass(passLock_);
-    refreshView_ = !ctx_.Owner.IgnoreAutoRefresh() || ctx_.Owner.RefreshRequested();
+    PassFlags flags;
+    const bool requested = ctx_.Owner.RefreshRequested();
+    const bool manual = ctx_.Owner.IgnoreAutoRefresh();
+    flags.RefreshView = !manual || requested;
+    flags.Rebuild = manual && requested;
+    refreshView_ = flags.RefreshView;
     try {
-        ctx_.Runner.RunOnMainThread([this] { SessionScan(); });
-        ctx_.Sleeper.Sleep(1);
-        if (!ctx_.Owner.IgnoreSharedResource()) {
-            ctx_.Runner.RunOnMainThread([this] { ResourceScan(); });
-            ctx_.Sleeper.Sleep(1);
+        const Listing<SessionRecord> sessions = ListSessions();
+        const auto addresses = AddressesOfNewSessions(sessions);
+        ctx_.Runner.RunOnMainThread([&] { SessionScan(flags, sessions, addresses); });
+        std::uint32_t fileStatus = 0;
+        if (!terminated_ && !ctx_.Owner.IgnoreSharedResource()) {
+            const Listing<FileRecord> files = ListFiles();
+            fileStatus = files.Status;
+            ctx_.Runner.RunOnMainThread([&] { ResourceScan(flags, files); });
+        }
+        if (sessions.Status != 0 || fileStatus != 0 || enumerationFailed_) {
+            enumerationFailed_ = sessions.Status != 0 || fileStatus != 0;
+            ctx_.Runner.RunOnMainThread([&] { ctx_.Owner.EnumerationResult(sessions.Status, fileStatus); });
         }
     } catch (...) {
         // A scan that failed (for instance an event log that cannot be
         // written) ends this pass only; watching goes on with the next one.
     }
-    if (refreshView_) ctx_.Owner.ClearRefreshRequested();
+    if (flags.RefreshView) ctx_.Owner.ClearRefreshRequested();
 }
 
 std::string TWatchThread::EventText(const char* word, const TSessionInfo& info) const {
-    return std::string(word) + info.ComputerName + "," + info.IpAddress + "," + info.UserName;
+    return std::string(word) + OneLineName(info.ComputerName) + "," + info.IpAddress + "," +
+           OneLineName(info.UserName);
 }
 
-void TWatchThread::DisconnectSession(const std::string& computerName, const std::string& userName) {
-    ctx_.Server.SessionDel("\\\\" + computerName, userName);
+void TWatchThread::ReindexSessions() {
+    sessionIndex_.clear();
+    for (std::size_t i = 0; i < sessionKeys_.size(); ++i) sessionIndex_.emplace(sessionKeys_[i], i);
 }
 
-void TWatchThread::SessionScan() {
+void TWatchThread::ReindexResources() {
+    resourceIndex_.clear();
+    for (std::size_t i = 0; i < resourceKeys_.size(); ++i) resourceIndex_.emplace(resourceKeys_[i], i);
+}
+
+void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionRecord>& listing,
+                               const std::unordered_map<std::string, std::string>& addresses) {
     const Settings& settings = ctx_.Owner.CurrentSettings();
-    if (settings.IgnoreAutoRefresh && ctx_.Owner.RefreshRequested()) ctx_.Views.RemoveSessionRow(nullptr);
+    if (flags.Rebuild) ctx_.Views.RemoveSessionRow(nullptr);
+    if (listing.Status != 0) return;
 
-    std::vector<SessionRecord> records;
-    if (ctx_.Server.EnumSessions(records) != 0) return;
-
-    for (auto& session : sessions_) {
-        session.Seen = false;
-        ctx_.Sleeper.Sleep(1);
-    }
+    for (auto& session : sessions_) session.Seen = false;
 
     std::string lines;
-    for (const SessionRecord& record : records) {
-        if (record.UserName.empty()) break;
-        TSessionInfo* match = nullptr;
-        for (auto& session : sessions_) {
-            if (ctx_.Collation.EqualIgnoreCase(session.ComputerName, record.ComputerName) &&
-                ctx_.Collation.EqualIgnoreCase(session.UserName, record.UserName)) {
-                match = &session;
-                break;
-            }
-            ctx_.Sleeper.Sleep(1);
+    for (std::size_t i = 0; i < listing.Records.size(); ++i) {
+        const SessionRecord& record = listing.Records[i];
+        const auto found = sessionIndex_.find(listing.Keys[i]);
+        if (found != sessionIndex_.end()) {
+            TSessionInfo& match = sessions_[found->second];
+            match.Seen = true;
+            match.OpenCount = record.OpenCount;
+            match.ConnectedSeconds = record.ConnectedSeconds;
+            match.IdleSeconds = record.IdleSeconds;
+            if (flags.RefreshView) ctx_.Views.UpdateSessionRow(match);
+            continue;
         }
-        if (match) {
-            match->Seen = true;
-            match->OpenCount = record.OpenCount;
-            match->ConnectedSeconds = record.ConnectedSeconds;
-            match->IdleSeconds = record.IdleSeconds;
-            if (refreshView_) ctx_.Views.UpdateSessionRow(*match);
-        } else {
-            TSessionInfo info;
-            info.Seen = true;
-            info.ComputerName = record.ComputerName;
-            info.IpAddress = LookupHostAddress(ctx_.Resolver, record.ComputerName);
-            if (!ctx_.Owner.IsWatchedAddress(info.IpAddress)) continue;
-            info.UserName = record.UserName;
-            info.OpenCount = record.OpenCount;
-            info.ConnectedSeconds = record.ConnectedSeconds;
-            info.IdleSeconds = record.IdleSeconds;
-            sessions_.push_back(info);
-            if (refreshView_) ctx_.Views.AddSessionRow(info);
-            ctx_.Log.WriteLogFile(EventText(kConnectDetected, info));
-            AppendLine(lines, info.ComputerName + " (" + info.UserName + ")");
-        }
-        ctx_.Sleeper.Sleep(1);
+        TSessionInfo info;
+        info.Seen = true;
+        info.ComputerName = record.ComputerName;
+        const auto address = addresses.find(record.ComputerName);
+        info.IpAddress = address != addresses.end() ? address->second
+                                                    : LookupHostAddress(ctx_.Resolver, record.ComputerName);
+        if (!ctx_.Owner.IsWatchedAddress(info.IpAddress)) continue;
+        info.UserName = record.UserName;
+        info.OpenCount = record.OpenCount;
+        info.ConnectedSeconds = record.ConnectedSeconds;
+        info.IdleSeconds = record.IdleSeconds;
+        sessionIndex_.emplace(listing.Keys[i], sessions_.size());
+        sessions_.push_back(info);
+        sessionKeys_.push_back(listing.Keys[i]);
+        if (flags.RefreshView) ctx_.Views.AddSessionRow(info);
+        ctx_.Log.WriteLogFile(EventText(kConnectDetected, info));
+        AppendLine(lines, OneLineName(info.ComputerName) + " (" + OneLineName(info.UserName) + ")");
     }
 
     if (!lines.empty()) ctx_.Notifier.SetTipHelp(kTipPrefix + lines);
 
-    for (std::size_t i = sessions_.size(); i-- > 0;) {
-        if (!sessions_[i].Seen) {
-            if (refreshView_) ctx_.Views.RemoveSessionRow(&sessions_[i]);
-            ctx_.Log.WriteLogFile(EventText(kDisconnectDetected, sessions_[i]));
-            sessions_.erase(sessions_.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-        ctx_.Sleeper.Sleep(1);
-    }
+    RemoveFromLast(
+        sessions_, sessionKeys_, [](const TSessionInfo& s) { return !s.Seen; },
+        [&](const TSessionInfo& s) {
+            if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&s);
+            ctx_.Log.WriteLogFile(EventText(kDisconnectDetected, s));
+        },
+        [this] { ReindexSessions(); });
 
-    RemoveOverLimit(settings.DisconnectConnTime, &TSessionInfo::ConnectedSeconds, kConnTimeDisconnect);
-    RemoveOverLimit(settings.DisconnectIdleTime, &TSessionInfo::IdleSeconds, kIdleTimeDisconnect);
+    RemoveOverLimit(flags, settings.DisconnectConnTime, &TSessionInfo::ConnectedSeconds, kConnTimeDisconnect);
+    RemoveOverLimit(flags, settings.DisconnectIdleTime, &TSessionInfo::IdleSeconds, kIdleTimeDisconnect);
 
     if (lines.empty()) return;
     if (settings.PopupNotifyWindow)
@@ -147,80 +263,70 @@ void TWatchThread::SessionScan() {
     if (settings.PopupNotifyWindowByTray) ctx_.Notifier.StartIconAnimation(kBlinkIntervalMs);
 }
 
-void TWatchThread::RemoveOverLimit(std::int32_t limit, std::uint32_t TSessionInfo::*seconds,
-                                   const char* eventWord) {
+void TWatchThread::RemoveOverLimit(const PassFlags& flags, std::int32_t limit,
+                                   std::uint32_t TSessionInfo::*seconds, const char* eventWord) {
     if (limit <= 0) return;
-    for (std::size_t i = sessions_.size(); i-- > 0;) {
-        const TSessionInfo& session = sessions_[i];
-        if (session.*seconds > static_cast<std::uint32_t>(limit)) {
-            DisconnectSession(session.ComputerName, session.UserName);
-            if (refreshView_) ctx_.Views.RemoveSessionRow(&session);
-            ctx_.Log.WriteLogFile(EventText(eventWord, session));
-            sessions_.erase(sessions_.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-        ctx_.Sleeper.Sleep(1);
-    }
+    RemoveFromLast(
+        sessions_, sessionKeys_,
+        [&](const TSessionInfo& s) { return s.*seconds > static_cast<std::uint32_t>(limit); },
+        [&](const TSessionInfo& s) {
+            // The session is ended before its line is written: the log
+            // never tells of an end that has not been asked for.
+            ctx_.Server.SessionDel("\\\\" + s.ComputerName, s.UserName);
+            if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&s);
+            ctx_.Log.WriteLogFile(EventText(eventWord, s));
+        },
+        [this] { ReindexSessions(); });
 }
 
-void TWatchThread::ResourceScan() {
+void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing) {
     const Settings& settings = ctx_.Owner.CurrentSettings();
-    if (settings.IgnoreAutoRefresh && ctx_.Owner.RefreshRequested()) {
+    if (flags.Rebuild) {
         ctx_.Views.RemoveResourceRow(nullptr);
         for (auto& resource : resources_) resource.Shown = false;
     }
+    if (listing.Status != 0) return;
 
-    std::vector<FileRecord> records;
-    if (ctx_.Server.EnumFiles(records) != 0) return;
-
-    for (auto& resource : resources_) {
-        resource.Seen = false;
-        ctx_.Sleeper.Sleep(1);
-    }
+    for (auto& resource : resources_) resource.Seen = false;
 
     std::string lines;
-    for (const FileRecord& record : records) {
-        TFileInfo* match = nullptr;
-        for (auto& resource : resources_) {
-            if (ctx_.Collation.EqualIgnoreCase(resource.PathName, record.PathName) &&
-                ctx_.Collation.EqualIgnoreCase(resource.UserName, record.UserName)) {
-                match = &resource;
-                break;
+    for (std::size_t i = 0; i < listing.Records.size(); ++i) {
+        const FileRecord& record = listing.Records[i];
+        const auto found = resourceIndex_.find(listing.Keys[i]);
+        if (found != resourceIndex_.end()) {
+            TFileInfo& match = resources_[found->second];
+            match.Seen = true;
+            match.FileId = record.FileId;
+            match.Permissions = record.Permissions;
+            match.LockCount = record.LockCount;
+            if (flags.RefreshView && !match.Shown) {
+                match.Shown = true;
+                ctx_.Views.AddResourceRow(match);
             }
-            ctx_.Sleeper.Sleep(1);
+            continue;
         }
-        if (match) {
-            match->Seen = true;
-            match->FileId = record.FileId;
-            match->Permissions = record.Permissions;
-            match->LockCount = record.LockCount;
-            if (refreshView_ && !match->Shown) {
-                match->Shown = true;
-                ctx_.Views.AddResourceRow(*match);
-            }
-        } else {
-            TFileInfo info;
-            info.Seen = true;
-            info.FileId = record.FileId;
-            info.Permissions = record.Permissions;
-            info.LockCount = record.LockCount;
-            info.PathName = record.PathName;
-            info.UserName = record.UserName;
-            info.Shown = refreshView_;
-            resources_.push_back(info);
-            if (refreshView_) ctx_.Views.AddResourceRow(info);
-            ctx_.Log.WriteLogFile(kAccessDetected + info.UserName + "," + info.PathName);
-            AppendLine(lines, info.UserName + " (" + info.PathName + ")");
-        }
-        ctx_.Sleeper.Sleep(1);
+        TFileInfo info;
+        info.Seen = true;
+        info.FileId = record.FileId;
+        info.Permissions = record.Permissions;
+        info.LockCount = record.LockCount;
+        info.PathName = record.PathName;
+        info.UserName = record.UserName;
+        info.Shown = flags.RefreshView;
+        resourceIndex_.emplace(listing.Keys[i], resources_.size());
+        resources_.push_back(info);
+        resourceKeys_.push_back(listing.Keys[i]);
+        if (flags.RefreshView) ctx_.Views.AddResourceRow(info);
+        ctx_.Log.WriteLogFile(kAccessDetected + OneLineName(info.UserName) + "," + OneLineName(info.PathName));
+        AppendLine(lines, OneLineName(info.UserName) + " (" + OneLineName(info.PathName) + ")");
     }
 
-    for (std::size_t i = resources_.size(); i-- > 0;) {
-        if (!resources_[i].Seen) {
-            if (refreshView_) ctx_.Views.RemoveResourceRow(&resources_[i]);
-            resources_.erase(resources_.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-        ctx_.Sleeper.Sleep(1);
-    }
+    RemoveFromLast(
+        resources_, resourceKeys_, [](const TFileInfo& r) { return !r.Seen; },
+        [&](const TFileInfo& r) {
+            if (flags.RefreshView) ctx_.Views.RemoveResourceRow(&r);
+        },
+        [this] { ReindexResources(); });
 
     if (lines.empty()) return;
     if (settings.NotifyResourceAccess)

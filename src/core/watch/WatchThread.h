@@ -1,10 +1,15 @@
 #pragma once
-// The background watcher: every pass has the main thread run the session scan
-// and then the resource scan, and waits for each.
+// The background watcher. Each pass enumerates the server's sessions and open
+// files on the watch thread, has the main thread apply what changed (list
+// rows, log lines, announcements) and waits for it; then it pauses until the
+// next pass is due, a refresh is asked for or the program ends.
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "core/text/Collation.h"
@@ -21,12 +26,19 @@ struct WatchContext {
     IEventLog& Log;
     INotifier& Notifier;
     IMainThreadRunner& Runner;
-    ISleeper& Sleeper;
+    IPassWait& Wait;
     const text::ICollation& Collation;
 };
 
 inline constexpr int kBlinkIntervalMs = 500;
 inline constexpr int kBalloonTimeoutMs = 1000;
+// The pause between the end of one pass and the start of the next.
+inline constexpr std::chrono::milliseconds kPassInterval{250};
+
+// A name from the server as it goes into a log line, a notification or the
+// tip: every control character (C0) is written as one blank, so that a name
+// can never split one event over several lines.
+std::string OneLineName(const std::string& name);
 
 class TWatchThread {
 public:
@@ -37,34 +49,64 @@ public:
 
     // Starts the thread body; passes run until Terminate.
     void Start();
-    // Sets the stop flag; the pass in progress runs to its end.
+    // Sets the stop flag and ends the pause between passes; a pass in
+    // progress stops after the scan it is in.
     void Terminate() noexcept;
+    // Starts the next pass at once (a refresh request).
+    void Wake() noexcept;
     // True once the thread body has returned (or was never started).
     bool Finished() const noexcept;
     // Joins the thread. The caller must keep serving the main-thread calls
     // until Finished() is true, or this may wait for ever.
     void WaitFor();
 
-    // One pass of the loop, without the trailing pause. Public for tests.
+    // One pass, without the pause after it. Public for tests and for callers
+    // that pace the passes themselves.
     void Pass();
-    // The two scans; they run on the main thread.
-    void SessionScan();
-    void ResourceScan();
 
+    // The tracked records; read them only between passes or on the main thread.
     const std::vector<TSessionInfo>& Sessions() const noexcept { return sessions_; }
     const std::vector<TFileInfo>& Resources() const noexcept { return resources_; }
+    // Whether the pass in progress (or the last one) changes the list views.
     bool RefreshView() const noexcept { return refreshView_; }
 
 private:
+    // What a pass decided at its start.
+    struct PassFlags {
+        bool RefreshView = false;  // list rows change in this pass
+        bool Rebuild = false;      // the lists are cleared and filled anew
+    };
+    // One enumeration's result, with the lookup keys and addresses worked out
+    // on the watch thread.
+    template <class Record>
+    struct Listing {
+        std::uint32_t Status = 0;
+        std::vector<Record> Records;
+        std::vector<std::string> Keys;  // PairKey of each record
+    };
+
     void Execute();
-    void DisconnectSession(const std::string& computerName, const std::string& userName);
-    void RemoveOverLimit(std::int32_t limit, std::uint32_t TSessionInfo::*seconds, const char* eventWord);
+    Listing<SessionRecord> ListSessions();
+    Listing<FileRecord> ListFiles();
+    std::unordered_map<std::string, std::string> AddressesOfNewSessions(const Listing<SessionRecord>& listing);
+    void SessionScan(const PassFlags& flags, const Listing<SessionRecord>& listing,
+                     const std::unordered_map<std::string, std::string>& addresses);
+    void ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing);
+    void RemoveOverLimit(const PassFlags& flags, std::int32_t limit, std::uint32_t TSessionInfo::*seconds,
+                         const char* eventWord);
     std::string EventText(const char* word, const TSessionInfo& info) const;
+    void ReindexSessions();
+    void ReindexResources();
 
     WatchContext ctx_;
     std::vector<TSessionInfo> sessions_;
+    std::vector<std::string> sessionKeys_;  // PairKey of each tracked session
+    std::unordered_map<std::string, std::size_t> sessionIndex_;
     std::vector<TFileInfo> resources_;
-    bool refreshView_ = false;
+    std::vector<std::string> resourceKeys_;
+    std::unordered_map<std::string, std::size_t> resourceIndex_;
+    bool enumerationFailed_ = false;  // the last pass told of a failed enumeration
+    std::atomic<bool> refreshView_{false};
     std::mutex passLock_;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{true};

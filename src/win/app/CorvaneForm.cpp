@@ -12,6 +12,7 @@
 #include "win/settings/SetEnvironmentForm.h"
 #include "win/settings/LogFileSystemWin.h"
 #include "win/settings/ProfileStoreWin.h"
+#include "win/watch/SystemMessage.h"
 
 namespace corvane::win {
 namespace {
@@ -20,6 +21,7 @@ constexpr wchar_t kClassName[] = L"TCorvaneForm";
 constexpr wchar_t kCaption[] = L"Corvane";
 constexpr int kDesignedLeft = 386, kDesignedTop = 368, kDesignedWidth = 518, kDesignedHeight = 280;
 constexpr int kStatusBarHeight = 19;
+constexpr UINT kWatchFaultBalloonMs = 10000;
 constexpr int kImageSize = 16;
 constexpr UINT kTabControlId = 10, kSessionsId = 11, kResourceId = 12, kStatusBarId = 13;
 
@@ -138,8 +140,9 @@ bool TCorvaneForm::FormCreate() {
     // The icon is in the notification area before the first scan wants to announce anything.
     trayIcon_->Loaded();
     if (netApi_) {
+        watchHealth_ = std::make_unique<WatchHealth>(*this, SystemMessageText);
         watchThread_ = std::make_unique<TWatchThread>(WatchContext{*this, *netApi_, resolver_, *rows_, *this, *this,
-                                                                   *runner_, sleeper_, text::PlatformCollation()});
+                                                                   *runner_, passWait_, text::PlatformCollation()});
         watchThread_->Start();
     }
     return true;
@@ -440,6 +443,24 @@ void TCorvaneForm::StartIconAnimation(int intervalMs) {
     }
 }
 
+void TCorvaneForm::EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) {
+    if (watchHealth_) watchHealth_->PassResult(sessionStatus, fileStatus);
+}
+
+void TCorvaneForm::ShowWatchFault(const std::string& line, bool announce) {
+    SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(Wide(line).c_str()));
+    if (!announce || !trayIcon_) return;
+    try {
+        trayIcon_->ShowBalloonHelp(WatchHealth::kBalloonTitle, line, kWatchFaultBalloonMs,
+                                   TBalloonIconType::bitWarning);
+    } catch (const ENotifyIconError&) {
+    }
+}
+
+void TCorvaneForm::ClearWatchFault() {
+    SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(L""));
+}
+
 void TCorvaneForm::TrayIconDblClick() {
     if (dialogs_.TrayDoubleClickRestores()) {
         SetForegroundWindow(Handle());
@@ -546,7 +567,10 @@ void TCorvaneForm::ActionSetEnvironmentExecute() {
     }
 }
 
-void TCorvaneForm::ActionRefreshExecute() { refreshRequested_ = true; }
+void TCorvaneForm::ActionRefreshExecute() {
+    refreshRequested_ = true;
+    if (watchThread_) watchThread_->Wake();  // served by the next pass, at once
+}
 
 void TCorvaneForm::ActionOpenLogFileExecute() { OpenLogFile(*shell_, *this, logPath_); }
 

@@ -14,6 +14,8 @@
 #include "core/settings/SettingsStore.h"
 #include "core/settings/SettingsWindow.h"
 #include "core/views/ListRows.h"
+#include "core/watch/PassWait.h"
+#include "core/watch/WatchHealth.h"
 #include "core/watch/WatchThread.h"
 #include "win/app/ListViewReportList.h"
 #include "win/tray/TrayIcon.h"
@@ -42,6 +44,7 @@ class TCorvaneForm final : public Window,
                            public ISettingsWindow,
                            public IEventLog,
                            public INotifier,
+                           public IWatchHealthView,
                            private app::ICloseHost {
 public:
     TCorvaneForm();
@@ -64,6 +67,11 @@ public:
     void ClearRefreshRequested() override { refreshRequested_ = false; }
     const Settings& CurrentSettings() const override { return settings_; }
     bool IsWatchedAddress(const std::string& address) const override;
+    void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) override;
+
+    // IWatchHealthView: a failing enumeration in the status bar, and once in a balloon.
+    void ShowWatchFault(const std::string& line, bool announce) override;
+    void ClearWatchFault() override;
 
     // ISettingsWindow
     WindowPlacementRecord GetPlacement() override;
@@ -94,6 +102,7 @@ public:
     HWND SessionList() const noexcept { return lvSessions_; }
     HWND ResourceList() const noexcept { return lvResource_; }
     HWND TabControl() const noexcept { return tabControl_; }
+    HWND StatusBar() const noexcept { return statusBar_; }
     Settings& SettingsRecord() noexcept { return settings_; }
     TTrayIcon* TrayIcon() noexcept { return trayIcon_.get(); }
     HMENU TrayMenu() const noexcept { return trayMenu_.get(); }
@@ -186,7 +195,7 @@ private:
     // Adapters and the watcher.
     WinsockResolver resolver_;
     std::unique_ptr<MainThreadRunner> runner_;
-    RealSleeper sleeper_;
+    PassWait passWait_;
     std::unique_ptr<NetApi> netApi_;
     std::unique_ptr<ListViewReportList> sessionRows_;
     std::unique_ptr<ListViewReportList> resourceRows_;
@@ -197,6 +206,7 @@ private:
     std::unique_ptr<IClock> clock_;
     std::unique_ptr<IShellOpener> shell_;
     std::unique_ptr<EventLog> eventLog_;
+    std::unique_ptr<WatchHealth> watchHealth_;
     std::unique_ptr<TWatchThread> watchThread_;
 };
 

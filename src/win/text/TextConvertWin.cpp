@@ -21,6 +21,23 @@ public:
         return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, wa.c_str(), static_cast<int>(wa.size()),
                               wb.c_str(), static_cast<int>(wb.size())) == CSTR_EQUAL;
     }
+    // The sort key under the same flags: CompareStringW finds two texts equal
+    // exactly when their sort keys are equal.
+    std::string FoldKey(std::string_view name) const override {
+        const std::wstring wide = Wide(name);
+        const wchar_t* source = wide.empty() ? L"" : wide.c_str();
+        const int sourceLength = wide.empty() ? -1 : static_cast<int>(wide.size());
+        const int size = LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, source, sourceLength,
+                                      nullptr, 0);
+        if (size > 0) {
+            std::string key(static_cast<std::size_t>(size), '\0');
+            if (LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, source, sourceLength,
+                             reinterpret_cast<wchar_t*>(key.data()), size) == size)
+                return key;
+        }
+        // No sort key to be had: the exact text, marked so it cannot meet one.
+        return "\xFF" + std::string(name);
+    }
     int Compare(std::string_view a, std::string_view b) const override {
         return lstrcmpW(Wide(a).c_str(), Wide(b).c_str());
     }

@@ -29,9 +29,4 @@ private:
     UniqueWindow window_;
 };
 
-class RealSleeper final : public ISleeper {
-public:
-    void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
-};
-
 }  // namespace corvane::win
