@@ -336,6 +336,11 @@ class WineSession:
         lines = self._tool_required("columns", title, str(control_id))
         return [int(width) for width in lines[0].split("\t")] if lines and lines[0] else []
 
+    def control_text(self, title: str, control_id: int) -> str:
+        """The window text of a control (the status bar's line, say)."""
+        lines = self._tool_required("text", title, str(control_id))
+        return lines[0] if lines else ""
+
     def control_visible(self, title: str, control_id: int) -> bool:
         return self._tool_required("visible", title, str(control_id)) == ["1"]
 

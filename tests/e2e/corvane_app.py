@@ -3,8 +3,11 @@ watches, closing it with the close box, and what it shows for a name."""
 
 from __future__ import annotations
 
+import re
 import socket
 import subprocess
+import time
+from pathlib import Path
 
 import simserver as sim
 
@@ -39,3 +42,38 @@ def expected_address(computer: str) -> str:
         return socket.gethostbyname(computer)
     except OSError:
         return "(N/A)"
+
+
+STAMP = re.compile(rb"\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}")
+
+
+def log_lines(path: Path) -> list[bytes]:
+    """The log's lines without their CR LF; every line must end with CR LF."""
+    if not path.exists():
+        return []
+    data = path.read_bytes()
+    assert data == b"" or data.endswith(b"\r\n"), f"log does not end with CR LF: {data[-40:]!r}"
+    return data.split(b"\r\n")[:-1]
+
+
+def event_texts(path: Path) -> list[bytes]:
+    """The event text of each log line (after the 19-character stamp and its
+    comma), after checking the stamp's form."""
+    texts = []
+    for line in log_lines(path):
+        assert STAMP.fullmatch(line[:19]), f"bad time stamp in {line!r}"
+        assert line[19:20] == b",", f"no comma after the stamp in {line!r}"
+        texts.append(line[20:])
+    return texts
+
+
+def wait_for_log(path: Path, text: bytes, timeout: float) -> list[bytes]:
+    deadline = time.monotonic() + timeout
+    while True:
+        texts = event_texts(path) if path.exists() else []
+        if text in texts:
+            return texts
+        if time.monotonic() >= deadline:
+            raise AssertionError(f"no log line {text.decode('cp932')!r} within {timeout}s; log: "
+                                 f"{[t.decode('cp932', 'replace') for t in texts]}")
+        time.sleep(0.2)

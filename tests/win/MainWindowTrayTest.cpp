@@ -101,5 +101,49 @@ TEST_F(MainWindowTrayTest, LogThatCannotBeOpenedGivesAnErrorBalloon) {
     EXPECT_NE(tray->BalloonHelpText().find("CorvaneLog.txt"), std::string::npos);
 }
 
+std::string StatusText(HWND bar) {
+    wchar_t text[512] = {};
+    GetWindowTextW(bar, text, 512);
+    return win::Narrow(text);
+}
+
+// A server that refuses its lists is named in the status bar and, once per
+// time of failing, in a warning balloon; a pass that works clears it.
+TEST_F(MainWindowTrayTest, FailingEnumerationsAreShownOnceAndClearedWhenWatchingWorks) {
+    const auto passesLater = [&](int passes) {
+        const auto start = control.Counters().SessionEnums();
+        return PumpUntil([&] { return control.Counters().SessionEnums() >= start + passes; }, 10000);
+    };
+    const auto balloonTitle = std::string("共有リソースを監視できません");
+    struct Step {
+        std::uint32_t sessionStatus, fileStatus;
+        const char* shown;  // part of the status bar's text; empty: cleared
+        bool balloon;       // a new warning balloon in this step
+    };
+    const Step steps[] = {
+        {5, 0, "セッションの一覧を取得できません。", true},
+        {5, 0, "(エラー 5) 管理者として実行してください。", false},  // lasting: no second balloon
+        {0, 0, "", false},
+        {2114, 0, "(エラー 2114)", true},
+        {0, 0, "", false},
+        {0, 5, "共有リソースの一覧を取得できません。", true},
+    };
+    for (const Step& step : steps) {
+        tray->SetBalloonHelpTitle("");
+        control.SetSessionStatus(step.sessionStatus);
+        control.SetFileStatus(step.fileStatus);
+        ASSERT_TRUE(passesLater(3));
+        const std::string text = StatusText(form->StatusBar());
+        if (*step.shown) {
+            EXPECT_NE(text.find(step.shown), std::string::npos) << text;
+            EXPECT_GT(text.size(), std::string(step.shown).size() + 20) << "the system's reason is missing: " << text;
+        } else {
+            EXPECT_EQ(text, "");
+        }
+        EXPECT_EQ(tray->BalloonHelpTitle(), step.balloon ? balloonTitle : "") << step.sessionStatus;
+        if (step.balloon) EXPECT_EQ(tray->BalloonHelpIcon(), TBalloonIconType::bitWarning);
+    }
+}
+
 }  // namespace
 }  // namespace corvane::test

@@ -447,8 +447,15 @@ void TCorvaneForm::EnumerationResult(std::uint32_t sessionStatus, std::uint32_t 
     if (watchHealth_) watchHealth_->PassResult(sessionStatus, fileStatus);
 }
 
+// The simple status bar shows its simple text; its window text holds the same
+// line for whoever reads the bar from outside (assistive tools, tests).
+void TCorvaneForm::SetStatusText(const std::wstring& line) {
+    SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(line.c_str()));
+    SetWindowTextW(statusBar_, line.c_str());
+}
+
 void TCorvaneForm::ShowWatchFault(const std::string& line, bool announce) {
-    SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(Wide(line).c_str()));
+    SetStatusText(Wide(line));
     if (!announce || !trayIcon_) return;
     try {
         trayIcon_->ShowBalloonHelp(WatchHealth::kBalloonTitle, line, kWatchFaultBalloonMs,
@@ -457,9 +464,7 @@ void TCorvaneForm::ShowWatchFault(const std::string& line, bool announce) {
     }
 }
 
-void TCorvaneForm::ClearWatchFault() {
-    SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(L""));
-}
+void TCorvaneForm::ClearWatchFault() { SetStatusText(L""); }
 
 void TCorvaneForm::TrayIconDblClick() {
     if (dialogs_.TrayDoubleClickRestores()) {

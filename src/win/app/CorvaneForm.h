@@ -142,6 +142,7 @@ private:
     void CreateMenus();
     void CreateTrayIcon();
     void StopTrayAnimation();
+    void SetStatusText(const std::wstring& line);
     void LayoutControls();
     void UpdateActions();
     void ActionDisplayDialogUpdate(Action& action);

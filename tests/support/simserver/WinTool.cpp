@@ -49,6 +49,8 @@
 // Exit code 0 on success, 1 when no window matched or a read failed, 2 on a
 // usage error.
 #include <windows.h>
+
+#include <algorithm>
 #include <commctrl.h>
 
 #include <cstdio>
@@ -233,7 +235,8 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
 
 int Usage() {
     std::fputs("usage: corvane_wintool close|find|broadcast|placement|dialogs|dismiss <text>\n"
-               "       corvane_wintool listview|columns|visible|command <title> <id>\n"
+               "       corvane_wintool listview|columns|visible|command|text <title> <id>\n"
+               "       corvane_wintool ping <title> <count> <pause-ms>\n"
                "       corvane_wintool tab <title> [<id>]\n"
                "       corvane_wintool tabrect <title> <index> [<id>]\n",
                stderr);
@@ -387,6 +390,43 @@ int wmain(int argc, wchar_t** argv) {
         HWND owner = nullptr, control = nullptr;
         if (!FindControl(text, id, owner, control)) return 1;
         return TabRect(owner, control, index);
+    }
+    if (argc == 4 && command == L"text") {
+        int id = 0;
+        if (!ParseInt(argv[3], id)) return Usage();
+        HWND owner = nullptr, control = nullptr;
+        if (!FindControl(text, id, owner, control)) return 1;
+        // Asked of the control itself: GetWindowTextW would answer with the
+        // caption the system keeps for windows of another process.
+        std::wstring buffer(1024, L'\0');
+        const LRESULT length = SendMessageW(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
+        buffer.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+        PrintLine({buffer});
+        return 0;
+    }
+    if (argc == 5 && command == L"ping") {
+        // How long the window takes to answer: `count` empty messages, one
+        // every `pause` ms; prints the median and the longest in ms.
+        int count = 0, pause = 0;
+        if (!ParseInt(argv[3], count) || !ParseInt(argv[4], pause) || count <= 0) return Usage();
+        const std::vector<HWND> windows = FindWindows(text);
+        if (windows.empty()) return 1;
+        LARGE_INTEGER frequency{};
+        QueryPerformanceFrequency(&frequency);
+        std::vector<double> times;
+        for (int i = 0; i < count; ++i) {
+            LARGE_INTEGER before{}, after{};
+            QueryPerformanceCounter(&before);
+            DWORD_PTR result = 0;
+            if (!SendMessageTimeoutW(windows[0], WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result)) return 1;
+            QueryPerformanceCounter(&after);
+            times.push_back(1000.0 * static_cast<double>(after.QuadPart - before.QuadPart) /
+                            static_cast<double>(frequency.QuadPart));
+            Sleep(static_cast<DWORD>(pause));
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("%.2f %.2f\n", times[times.size() / 2], times.back());
+        return 0;
     }
     if (argc == 4 && (command == L"listview" || command == L"columns" || command == L"visible")) {
         int id = 0;
