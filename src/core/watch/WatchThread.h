@@ -33,7 +33,7 @@ struct WatchContext {
 inline constexpr int kBlinkIntervalMs = 500;
 inline constexpr int kBalloonTimeoutMs = 1000;
 // The pause between the end of one pass and the start of the next.
-inline constexpr std::chrono::milliseconds kPassInterval{250};
+inline constexpr std::chrono::milliseconds kPassInterval{500};
 
 // A name from the server as it goes into a log line, a notification or the
 // tip: every control character (C0) is written as one blank, so that a name

@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""Measures corvane.exe under Wine against the simulated server at several
+loads and prints one table: passes per second, CPU of the program and
+wineserver, the main window's answer time (median and longest of a stream
+of empty messages), how long a new session takes to reach the log, and how
+long the close box takes to end the program.
+
+usage: bench-watch.py RUN_FOLDER EXE [LABEL EXE ...]
+RUN_FOLDER must hold netapi32.dll and corvane_wintool.exe."""
+
+from __future__ import annotations
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+import simserver as sim  # noqa: E402
+
+WINE_RUN = str(ROOT / "scripts" / "wine-run")
+LOADS = [(0, 0), (10, 50), (40, 500), (200, 5000)]
+CPU_SECONDS = 10
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_ticks(names: tuple[str, ...]) -> int:
+    total = 0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            stat = Path(f"/proc/{pid}/stat").read_text()
+            cmdline = Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
+        except OSError:
+            continue
+        comm = stat[stat.index("(") + 1:stat.rindex(")")]
+        if comm in names or any(n in cmdline for n in names if n.endswith(".exe")):
+            fields = stat[stat.rindex(")") + 2:].split()
+            total += int(fields[11]) + int(fields[12])
+    return total
+
+
+def tool(folder: Path, *args: str, timeout: float = 60) -> subprocess.CompletedProcess:
+    return subprocess.run([WINE_RUN, "corvane_wintool.exe", *args], cwd=folder, capture_output=True,
+                          timeout=timeout)
+
+
+def office(n: int, m: int) -> tuple[list[sim.Session], list[sim.OpenFile]]:
+    users = [f"user{i:04}" for i in range(max(n, 1))]
+    return ([sim.Session(f"PC{i:04}", users[i], 1, 10, 0) for i in range(n)],
+            [sim.OpenFile(i, f"D:\\share\\部署{i % 9}\\資料{i:05}.xlsx", users[i % len(users)]) for i in range(m)])
+
+
+def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
+    folder = work / f"{exe.parent.name}-{n}-{m}"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    shutil.copy2(exe, folder / "corvane.exe")
+    for name in ("netapi32.dll", "corvane_wintool.exe"):
+        shutil.copy2(work / name, folder / name)
+    server = sim.SimServer(folder)
+    server.reset()
+    sessions, files = office(n, m)
+    server.set_sessions(sessions)
+    server.set_files(files)
+    row = {"load": f"{n} / {m}"}
+    program = subprocess.Popen([WINE_RUN, "corvane.exe"], cwd=folder, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 90
+        while server.counters()[sim.SESSION_ENUMS] < 2 and time.monotonic() < deadline:
+            time.sleep(0.2)
+        if server.counters()[sim.SESSION_ENUMS] < 2:
+            return row | {"passes/s": "< 0.01"}
+        time.sleep(1)
+        before_enums, before_cpu, start = server.counters()[sim.SESSION_ENUMS], cpu_ticks(
+            ("corvane.exe", "wineserver")), time.monotonic()
+        time.sleep(CPU_SECONDS)
+        elapsed = time.monotonic() - start
+        row["passes/s"] = f"{(server.counters()[sim.SESSION_ENUMS] - before_enums) / elapsed:.2f}"
+        row["CPU %"] = f"{100 * (cpu_ticks(('corvane.exe', 'wineserver')) - before_cpu) / TICKS / elapsed:.1f}"
+        try:
+            answer = tool(folder, "ping", "Corvane", "100", "30", timeout=90)
+            median, longest = answer.stdout.split()
+            row["answer ms (median / max)"] = f"{float(median):.1f} / {float(longest):.1f}"
+        except (subprocess.TimeoutExpired, ValueError):
+            row["answer ms (median / max)"] = "> 30000"
+        server.modify(lambda s: s.sessions.append(sim.Session("NEWPC", "newcomer", 1, 0, 0)))
+        written = time.monotonic()
+        log = folder / "CorvaneLog.txt"
+        row["to the log s"] = "> 60"
+        while time.monotonic() - written < 60:
+            if log.exists() and b"NEWPC" in log.read_bytes():
+                row["to the log s"] = f"{time.monotonic() - written:.2f}"
+                break
+            time.sleep(0.02)
+        tool(folder, "close", "Corvane")
+        closed = time.monotonic()
+        try:
+            program.wait(timeout=60)
+            row["close s"] = f"{time.monotonic() - closed:.2f}"
+        except subprocess.TimeoutExpired:
+            row["close s"] = "> 60"
+        return row
+    finally:
+        if program.poll() is None:
+            program.kill()
+        subprocess.run(["wineserver", "-k"], env=os.environ | {"WINEPREFIX": os.environ["CORVANE_WINEPREFIX"]})
+        time.sleep(1)
+
+
+def main() -> int:
+    if len(sys.argv) < 3 or len(sys.argv) % 2 == 0:
+        print(__doc__, file=sys.stderr)
+        return 2
+    work = Path(sys.argv[1])
+    builds = [("this build", Path(sys.argv[2]))] + [(sys.argv[i], Path(sys.argv[i + 1]))
+                                                   for i in range(3, len(sys.argv), 2)]
+    columns = ["build", "load", "passes/s", "CPU %", "answer ms (median / max)", "to the log s", "close s"]
+    rows = []
+    for label, exe in builds:
+        for n, m in LOADS:
+            row = {"build": label} | measure(work, exe.resolve(), n, m)
+            rows.append(row)
+            print("  " + ", ".join(f"{c}: {row.get(c, '-')}" for c in columns), flush=True)
+    print("\n| " + " | ".join(columns) + " |\n|" + "---|" * len(columns))
+    for row in rows:
+        print("| " + " | ".join(row.get(c, "-") for c in columns) + " |")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
