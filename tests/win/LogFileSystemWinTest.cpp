@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <thread>
+#include <cstring>
 
 #include "core/settings/EventLog.h"
 #include "core/settings/Settings.h"
@@ -23,6 +26,16 @@ protected:
         backupPath_ = dir_ / L"CorvaneLog.txt.bak";
     }
     static std::string Bytes(const fs::path& path) { return ReadBytes(path); }
+    // The lock is re-entrant, so only another thread can tell that it was released.
+    static void ExpectLockFree(EventLog& log) {
+        bool taken = false;
+        std::thread other([&] {
+            taken = log.Lock().try_lock();
+            if (taken) log.Lock().unlock();
+        });
+        other.join();
+        EXPECT_TRUE(taken) << "the log lock is still held";
+    }
 
     win::LogFileSystemWin files;
     FakeClock clock;
@@ -75,8 +88,23 @@ TEST_F(LogFileSystemWinTest, ErrorCarriesTheSystemCode) {
     } catch (const LogIoError& e) {
         EXPECT_EQ(e.Code(), static_cast<int>(ERROR_PATH_NOT_FOUND));
     }
-    EXPECT_TRUE(log.Lock().try_lock());
-    log.Lock().unlock();
+    ExpectLockFree(log);
+}
+
+TEST_F(LogFileSystemWinTest, TwoAppendersInterleaveWholeLines) {
+    // Both open before either writes, as two programs appending at once.
+    { std::ofstream(logPath_, std::ios::binary) << "earlier\r\n"; }
+    std::unique_ptr<ILogFile> first, second;
+    ASSERT_EQ(files.OpenForAppend(Utf8(logPath_), first), 0u);
+    ASSERT_EQ(files.OpenForAppend(Utf8(logPath_), second), 0u);
+    for (const char* line : {"a1\r\n", "b1\r\n", "a2\r\n", "b2\r\n"}) {
+        ILogFile& writer = line[0] == 'a' ? *first : *second;
+        ASSERT_EQ(writer.Write(line, std::strlen(line)), 0u);
+        ASSERT_EQ(writer.Flush(), 0u);
+    }
+    EXPECT_EQ(first->Close(), 0u);
+    EXPECT_EQ(second->Close(), 0u);
+    EXPECT_EQ(Bytes(logPath_), "earlier\r\na1\r\nb1\r\na2\r\nb2\r\n");
 }
 
 TEST_F(LogFileSystemWinTest, LogHeldExclusivelyRaisesSharingViolation) {

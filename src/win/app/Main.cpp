@@ -24,10 +24,14 @@ int RunMessageLoop(corvane::win::TCorvaneForm& form) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
-    corvane::win::UniqueHandle existing(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kMutexName));
-    if (existing) return 0;  // another instance runs
-    // Held for the life of the process, so the name exists exactly as long as we run.
-    corvane::win::UniqueHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
+    // Held for the life of the process, so the name exists exactly as long as we
+    // run. Creating it and learning whether it existed is one step, so two copies
+    // started at the same moment cannot both find the name free. A name that
+    // exists but may not be opened (access denied) is another instance too.
+    const HANDLE created = CreateMutexW(nullptr, FALSE, kMutexName);
+    const DWORD createError = GetLastError();
+    corvane::win::UniqueHandle mutex(created);
+    if (createError == ERROR_ALREADY_EXISTS || (!created && createError == ERROR_ACCESS_DENIED)) return 0;
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);

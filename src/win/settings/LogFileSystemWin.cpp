@@ -38,9 +38,6 @@ public:
         }
         return 0;
     }
-    std::uint32_t SeekToEnd() {
-        return SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_END) ? 0 : LastError();
-    }
     std::uint32_t Flush() override { return FlushFileBuffers(handle_.get()) ? 0 : LastError(); }
     std::uint32_t Close() override {
         // Closing is a checked step of its own, so it is not left to the owner.
@@ -83,9 +80,11 @@ std::uint32_t LogFileSystemWin::Create(const std::string& path, std::unique_ptr<
 }
 
 std::uint32_t LogFileSystemWin::OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) {
+    // Append access only: the system puts every write at the end of the file as
+    // it is then, so a line never lands on one that another writer (another
+    // instance, an editor) appended after this handle was opened.
     std::unique_ptr<LogFileWin> opened;
-    if (const auto code = Open(path, GENERIC_WRITE, OPEN_ALWAYS, opened)) return code;
-    if (const auto code = opened->SeekToEnd()) return code;  // closed by its destructor
+    if (const auto code = Open(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, opened)) return code;
     file = std::move(opened);
     return 0;
 }

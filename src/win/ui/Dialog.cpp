@@ -45,6 +45,7 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     Dialog* self = nullptr;
     if (msg == WM_INITDIALOG) {
         self = reinterpret_cast<Dialog*>(lp);
+        if (!self) return FALSE;  // not started by ShowModal: nobody handles it
         self->hwnd_ = hwnd;
         SetWindowLongPtrW(hwnd, DWLP_USER, lp);
     } else {

@@ -1,6 +1,8 @@
 #include "win/ui/MainThreadRunner.h"
 
 #include <exception>
+#include <stdexcept>
+#include <string>
 
 namespace corvane::win {
 namespace {
@@ -13,6 +15,12 @@ struct Request {
     std::exception_ptr error;
 };
 
+// Without its window no hand-over would ever run: the start-up ends with the
+// reason instead.
+[[noreturn]] void ThrowStartError(const char* what, DWORD code) {
+    throw std::runtime_error(std::string(what) + "を作成できません (エラー " + std::to_string(code) + ")");
+}
+
 }  // namespace
 
 MainThreadRunner::MainThreadRunner() : mainThreadId_(GetCurrentThreadId()) {
@@ -21,9 +29,12 @@ MainThreadRunner::MainThreadRunner() : mainThreadId_(GetCurrentThreadId()) {
     wc.lpfnWndProc = &MainThreadRunner::WindowProc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = kClassName;
-    RegisterClassExW(&wc);  // fails harmlessly when already registered
+    // Registered already by an earlier runner of this process: fine.
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        ThrowStartError("メインスレッドへの受け渡しのウィンドウクラス", GetLastError());
     window_.reset(CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
                                   nullptr));
+    if (!window_) ThrowStartError("メインスレッドへの受け渡しのウィンドウ", GetLastError());
 }
 
 void MainThreadRunner::RunOnMainThread(const std::function<void()>& call) {

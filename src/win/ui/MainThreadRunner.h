@@ -14,7 +14,8 @@ namespace corvane::win {
 
 class MainThreadRunner final : public IMainThreadRunner {
 public:
-    // Must be constructed on the main thread.
+    // Must be constructed on the main thread. Throws std::runtime_error when
+    // its window cannot be created, since no call would ever be handed over.
     MainThreadRunner();
     ~MainThreadRunner() override = default;
     void RunOnMainThread(const std::function<void()>& call) override;

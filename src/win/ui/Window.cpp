@@ -36,7 +36,11 @@ void ShowErrorBox(HWND owner, const std::string& message) {
 LRESULT CALLBACK Window::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     Window* self = nullptr;
     if (msg == WM_NCCREATE) {
-        self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lp);
+        self = create ? static_cast<Window*>(create->lpCreateParams) : nullptr;
+        // A window of one of these classes made without its object (not
+        // through CreateWindowObject) has nobody to handle it: refused.
+        if (!self) return FALSE;
         self->hwnd_ = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     } else {
