@@ -33,7 +33,8 @@ inline bool InCp932(std::string_view s) {
     return text::Cp932ToUtf8(text::Utf8ToCp932(s)) == s;
 }
 
-// One file per fuzzing process, in memory when /dev/shm is there.
+// A file of this fuzzing process for one input, in memory when /dev/shm is
+// there; gone when the input is done.
 class ScratchFile {
 public:
     explicit ScratchFile(const char* name) {

@@ -61,7 +61,7 @@ std::string SwapCase(std::string s) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static fuzz::ScratchFile file("ini_file.ini");
+    fuzz::ScratchFile file("ini_file.ini");
     FuzzedDataProvider input(data, size);
     const std::string section = input.ConsumeRandomLengthString(64);
     const std::string key = input.ConsumeRandomLengthString(64);

@@ -48,7 +48,7 @@ void RecordText(FuzzedDataProvider& input) {
 }
 
 void StoredString(const std::string& value) {
-    static fuzz::ScratchFile file("ini_value.ini");
+    fuzz::ScratchFile file("ini_value.ini");
     if (value.find('\n') != std::string::npos || !fuzz::InCp932(value)) return;
     auto write = [&](const std::string& stored) {
         file.Remove();
