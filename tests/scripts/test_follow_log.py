@@ -6,9 +6,9 @@ import os
 from pathlib import Path
 
 SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "follow-log.py"
-spec = importlib.util.spec_from_file_location("follow_log", SCRIPT)
-follow_log = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(follow_log)
+module_source = importlib.util.spec_from_file_location("follow_log", SCRIPT)
+follow_log = importlib.util.module_from_spec(module_source)
+module_source.loader.exec_module(follow_log)
 
 
 def append(path: Path, text: str) -> None:
