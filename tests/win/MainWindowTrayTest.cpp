@@ -132,6 +132,12 @@ TEST_F(MainWindowTrayTest, FailingEnumerationsAreShownOnceAndClearedWhenWatching
         tray->SetBalloonHelpTitle("");
         control.SetSessionStatus(step.sessionStatus);
         control.SetFileStatus(step.fileStatus);
+        // The line changes within a few passes; then a few more show whether
+        // the balloon comes again.
+        PumpUntil([&] {
+            const std::string now = StatusText(form->StatusBar());
+            return *step.shown ? now.find(step.shown) != std::string::npos : now.empty();
+        }, 10000);
         ASSERT_TRUE(passesLater(3));
         const std::string text = StatusText(form->StatusBar());
         if (*step.shown) {
