@@ -29,15 +29,6 @@ def test_second_instance_ends_at_once_and_leaves_the_first_running(wine, sandbox
                          what="the first instance to go on scanning")
 
 
-def test_main_window_appears(wine, sandbox):
-    program = wine.start(sandbox.exe)
-    wine.wait_window(TITLE, process=program)
-    time.sleep(1)  # let it finish painting
-    shot = wine.screenshot()
-    assert shot.is_file() and shot.stat().st_size > 0
-    assert program.running()
-
-
 def test_scans_keep_enumerating_with_the_documented_arguments(wine, sandbox):
     sandbox.sim.set_sessions([sim.Session("PC01", "alice", 1, 10, 5)])
     sandbox.sim.set_files([sim.OpenFile(1, "C:\\share\\a.txt", "alice")])

@@ -99,6 +99,7 @@ TEST_F(SambaWatch, ListingsBecomeEventsAndAFailedListingInventsNone) {
 
     watch->Pass();
     EXPECT_EQ(server.ListingError(), "");
+    ASSERT_FALSE(log.lines.empty());
     EXPECT_EQ(log.lines.back(), "切断検出,127.0.0.1,127.0.0.1,nobody");
     EXPECT_TRUE(watch->Resources().empty());
 }

@@ -18,7 +18,8 @@ public:
     std::map<std::string, std::string> files;
     // Paths another program holds open without letting them be deleted or moved.
     std::map<std::string, bool> heldByOthers;
-    // Step name ("open", "create", "append", "size", "write", "flush", "close")
+    // Step name ("open", "create", "append", "size", "write", "flush", "close",
+    // "delete", "move")
     // to the error code it fails with, every time.
     std::map<std::string, std::uint32_t> failures;
     int openHandles = 0;
@@ -45,12 +46,14 @@ public:
         return 0;
     }
     std::uint32_t Delete(const std::string& path) override {
+        if (auto code = Failure("delete")) return code;
         if (!Exists(path)) return kErrorFileNotFound;
         if (Held(path)) return kErrorSharingViolation;
         files.erase(path);
         return 0;
     }
     std::uint32_t Move(const std::string& from, const std::string& to) override {
+        if (auto code = Failure("move")) return code;
         if (!Exists(from)) return kErrorFileNotFound;
         if (Exists(to)) return kErrorAlreadyExists;
         if (Held(from)) return kErrorSharingViolation;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "support/FakeClock.h"
 #include "support/FakeLogFs.h"
@@ -112,38 +114,50 @@ TEST_F(EventLogTest, DeletedLogIsCreatedAgain) {
     EXPECT_EQ(fs.files[kLog], kStamp + "two\r\n");
 }
 
-TEST_F(EventLogTest, FailedStepRaisesItsCodeClosesTheFileAndReleasesTheLock) {
-    fs.files[kLog] = "x\r\n";
-    for (const char* step : {"open", "size", "close", "append", "write", "flush"}) {
-        SCOPED_TRACE(step);
-        fs.failures = {{step, 5}};
+TEST_F(EventLogTest, EveryFailedStepKeepsEarlierLinesAndTheNextWriteWorks) {
+    struct Row {
+        const char* step;
+        bool rotating;  // the line passes the limit: delete, move and create run
+        bool logExists;
+        bool raises;  // a refused delete or move only keeps the old files
+    };
+    const std::vector<Row> rows = {
+        {"open", false, true, true},    {"size", false, true, true},    {"close", false, true, true},
+        {"append", false, true, true},  {"write", false, true, true},   {"flush", false, true, true},
+        {"create", false, false, true}, {"create", true, true, true},   {"append", true, true, true},
+        {"delete", true, true, false},  {"move", true, true, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.step) + (row.rotating ? " while rotating" : ""));
+        fs.files.clear();
+        if (row.logExists) fs.files[kLog] = "earlier\r\n";
+        maxLogSize = row.rotating ? 0 : 1048576;
+        fs.failures = {{row.step, 5}};
+        bool raised = false;
         try {
             log.WriteLogFile("line");
-            FAIL() << "no error";
         } catch (const LogIoError& e) {
+            raised = true;
             EXPECT_EQ(e.Code(), 5);
         }
+        EXPECT_EQ(raised, row.raises);
         EXPECT_EQ(fs.openHandles, 0);
-        bool taken = false;
+        bool taken = false;  // the owner could re-lock a recursive mutex: ask another thread
         std::thread other([&] {
             taken = log.Lock().try_lock();
             if (taken) log.Lock().unlock();
         });
         other.join();
         EXPECT_TRUE(taken);
+        const std::string kept = fs.files[kLog] + fs.files[kBak];
+        if (row.logExists) EXPECT_NE(kept.find("earlier\r\n"), std::string::npos) << kept;
+
+        fs.failures.clear();
+        maxLogSize = 1048576;
+        const std::string before = fs.files[kLog];
+        log.WriteLogFile("next");
+        EXPECT_EQ(fs.files[kLog], before + kStamp + "next\r\n");
     }
-    fs.failures.clear();
-    fs.files.erase(kLog);
-    fs.failures = {{"create", 3}};
-    try {
-        log.WriteLogFile("line");
-        FAIL() << "no error";
-    } catch (const LogIoError& e) {
-        EXPECT_EQ(e.Code(), 3);
-    }
-    fs.failures.clear();
-    log.WriteLogFile("line");
-    EXPECT_EQ(fs.files[kLog], kStamp + "line\r\n");
 }
 
 TEST_F(EventLogTest, FailedRecreationAfterRotationIsRaised) {

@@ -225,6 +225,7 @@ TEST_F(SettingsStoreTest, RefusedWriteStopsAtItsKey) {
     } catch (const SettingsWriteError& e) {
         EXPECT_STREQ(e.what(), "C:\\Corvane\\Corvane.ini に書き込めません");
     }
+    ASSERT_FALSE(store.writes.empty());
     EXPECT_EQ(store.writes.back().key, "DisconnectConnTime");
     EXPECT_EQ(*Stored("Environment", "DisconnectConnTime"), "42");
     EXPECT_EQ(*Stored("Environment", "ExitMessage"), "1");  // after the refused key: untouched

@@ -204,10 +204,12 @@ TEST_F(ListViewRowsTest, HeaderSortOrdersTheRealList) {
     EXPECT_EQ(Column(sessionsHwnd, 3), (Strings{"0", "1", "1", "1", "1", "1", "1", "9", "10", "100"}));
     rows->SortSessionRows(views::kSessionConnectedTime);
     const Strings times = Column(sessionsHwnd, 4);
+    ASSERT_EQ(times.size(), 10u);
     EXPECT_EQ(Strings(times.end() - 3, times.end()),
               (Strings{"23:59:59", "1 d. 00:00:00", "49710 d. 06:28:15"}));
     rows->SortSessionRows(views::kSessionAddress);
     const Strings addresses = Column(sessionsHwnd, 1);
+    ASSERT_EQ(addresses.size(), 10u);
     EXPECT_EQ(addresses.front(), "10.0.0.1");
     EXPECT_EQ(addresses[1], "10.0.0.10");
     EXPECT_EQ(addresses.back(), "10.0.0.9");

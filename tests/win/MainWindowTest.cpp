@@ -137,8 +137,9 @@ TEST_F(MainWindowTest, ListsStayEmptyUntilRefreshInTheDefaultMode) {
 }
 
 TEST_F(MainWindowTest, HeaderClickSortsAscendingAndRemembersTheColumn) {
-    control.SetSessions({{std::string("PC02"), std::string("B"), 10, 1, 1},
-                         {std::string("PC01"), std::string("A"), 9, 1, 1}});
+    // Each column orders the rows differently, so every click has to move them.
+    control.SetSessions({{std::string("PC02"), std::string("A"), 10, 1, 1},
+                         {std::string("PC01"), std::string("B"), 9, 1, 1}});
     Start();
     form->ActionRefreshExecute();
     ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(form->SessionList()) == 2; }));
@@ -159,11 +160,12 @@ TEST_F(MainWindowTest, HeaderClickSortsAscendingAndRemembersTheColumn) {
     };
     click(3);  // open count: 9 before 10
     EXPECT_EQ(caption(0), L"PC01");
-    EXPECT_EQ(form->SettingsRecord().Sort, 3);
-    click(2);  // user name
-    click(2);  // again: the same ascending order
-    EXPECT_EQ(caption(0), L"PC01");
     EXPECT_EQ(caption(1), L"PC02");
+    EXPECT_EQ(form->SettingsRecord().Sort, 3);
+    click(2);  // user name: A before B
+    click(2);  // again: the same ascending order
+    EXPECT_EQ(caption(0), L"PC02");
+    EXPECT_EQ(caption(1), L"PC01");
     EXPECT_EQ(form->SettingsRecord().Sort, 2);
 }
 

@@ -38,6 +38,8 @@ private:
 
 // Serialises the file work of every process that loaded a DLL from the same
 // folder (the program and a second instance, or a test and the program).
+// When the lock cannot be had in time the call fails (ERROR_TIMEOUT) rather
+// than touching the shared files unlocked, where counts would be lost.
 class FolderLock {
 public:
     explicit FolderLock(const std::wstring& name) : mutex_(CreateMutexW(nullptr, FALSE, name.c_str())) {
@@ -51,6 +53,7 @@ public:
     ~FolderLock() {
         if (owned_) ReleaseMutex(mutex_.get());
     }
+    bool Held() const noexcept { return owned_; }
 
 private:
     Handle mutex_;
@@ -279,6 +282,7 @@ NET_API_STATUS NET_API_FUNCTION NetSessionEnum(LMSTR servername, LMSTR UncClient
                                                LPDWORD entriesread, LPDWORD totalentries,
                                                LPDWORD resume_handle) {
     FolderLock lock(OurFolder().lockName);
+    if (!lock.Held()) return ERROR_TIMEOUT;
     const bool odd = servername || UncClientName || username || level != 502 ||
                      prefmaxlen != MAX_PREFERRED_LENGTH || resume_handle;
     // One rewrite of the counters per call, whatever it returns.
@@ -318,6 +322,7 @@ NET_API_STATUS NET_API_FUNCTION NetFileEnum(LMSTR servername, LMSTR basepath, LM
                                             LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
                                             LPDWORD totalentries, PDWORD_PTR resume_handle) {
     FolderLock lock(OurFolder().lockName);
+    if (!lock.Held()) return ERROR_TIMEOUT;
     const bool odd =
         servername || basepath || username || level != 3 || prefmaxlen != MAX_PREFERRED_LENGTH || resume_handle;
     // One rewrite of the counters per call, whatever it returns.
@@ -352,6 +357,7 @@ NET_API_STATUS NET_API_FUNCTION NetFileEnum(LMSTR servername, LMSTR basepath, LM
 
 NET_API_STATUS NET_API_FUNCTION NetApiBufferFree(LPVOID Buffer) {
     FolderLock lock(OurFolder().lockName);
+    if (!lock.Held()) return ERROR_TIMEOUT;
     if (!Buffer) {
         Bump({sim::kNullFrees});
         return NERR_Success;
@@ -372,6 +378,7 @@ NET_API_STATUS NET_API_FUNCTION NetApiBufferFree(LPVOID Buffer) {
 
 NET_API_STATUS NET_API_FUNCTION NetSessionDel(LMSTR servername, LMSTR UncClientName, LMSTR username) {
     FolderLock lock(OurFolder().lockName);
+    if (!lock.Held()) return ERROR_TIMEOUT;
     sim::State state;
     const bool loaded = LoadState(state);
 
@@ -399,6 +406,7 @@ NET_API_STATUS NET_API_FUNCTION NetSessionDel(LMSTR servername, LMSTR UncClientN
 NET_API_STATUS NET_API_FUNCTION NetMessageBufferSend(LPCWSTR servername, LPCWSTR msgname, LPCWSTR fromname,
                                                      LPBYTE buf, DWORD buflen) {
     FolderLock lock(OurFolder().lockName);
+    if (!lock.Held()) return ERROR_TIMEOUT;
     sim::State state;
     LoadState(state);
     // The text is exactly `buflen` bytes of UTF-16; no terminator is looked for.
@@ -419,10 +427,10 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(instance);
         FolderLock lock(OurFolder().lockName);
-        Bump({sim::kLoads});
+        if (lock.Held()) Bump({sim::kLoads});
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         FolderLock lock(OurFolder().lockName);
-        Bump({sim::kUnloads});
+        if (lock.Held()) Bump({sim::kUnloads});
     }
     return TRUE;
 }
