@@ -58,9 +58,11 @@ public:
     std::string ReadString(const std::string& section, const std::string& key) override {
         return inner_ ? inner_->ReadString(section, key) : std::string();
     }
-    bool WriteString(const std::string&, const std::string&, const std::string&) override { return true; }
+    std::uint32_t WriteString(const std::string&, const std::string&, const std::string&) override { return 0; }
     bool ReadStruct(const std::string&, const std::string&, void*, std::size_t) override { return false; }
-    bool WriteStruct(const std::string&, const std::string&, const void*, std::size_t) override { return true; }
+    std::uint32_t WriteStruct(const std::string&, const std::string&, const void*, std::size_t) override {
+        return 0;
+    }
 
 private:
     std::unique_ptr<IProfileStore> inner_;  // none: every key takes its default

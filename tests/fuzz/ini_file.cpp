@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(ini.ReadString(SwapCase(section), SwapCase(key)) == read);
 
     if (!OneLine(section) || !OneLine(key) || !OneLine(value)) return 0;
-    FUZZ_CHECK(ini.WriteString(section, key, value));
+    FUZZ_CHECK(ini.WriteString(section, key, value) == 0);
     const std::string written = file.Get();
     const auto before = Lines(original);
     const auto after = Lines(written);
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (!Plain(section, key, value)) return 0;
     FUZZ_CHECK(ini.ReadString(section, key) == value);
-    FUZZ_CHECK(ini.WriteString(SwapCase(section), SwapCase(key), value));
+    FUZZ_CHECK(ini.WriteString(SwapCase(section), SwapCase(key), value) == 0);
     FUZZ_CHECK(file.Get() == written);  // the stored spelling of the names stays
     return 0;
 }

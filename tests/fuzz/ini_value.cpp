@@ -53,7 +53,7 @@ void StoredString(const std::string& value) {
     auto write = [&](const std::string& stored) {
         file.Remove();
         IniFile ini(file.Path());
-        FUZZ_CHECK(ini.WriteString("Environment", "SoundFileName", stored));
+        FUZZ_CHECK(ini.WriteString("Environment", "SoundFileName", stored) == 0);
         return ini.ReadString("Environment", "SoundFileName");
     };
 

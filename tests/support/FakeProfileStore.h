@@ -1,6 +1,7 @@
 #pragma once
 // In-memory settings file and main-window state for the settings tests.
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <string>
@@ -24,6 +25,7 @@ struct FakeProfileStore : IProfileStore {
     std::map<std::string, std::string> values;
     std::vector<Write> writes;           // every accepted write, in order
     std::string refuseKey;               // writes to this key are refused
+    std::uint32_t refuseCode = 5;        // with this error code
 
     static std::string Id(const std::string& section, const std::string& key) {
         std::string id = section + "/" + key;
@@ -43,20 +45,20 @@ struct FakeProfileStore : IProfileStore {
         const auto* value = Find(section, key);
         return value ? *value : std::string();
     }
-    bool WriteString(const std::string& section, const std::string& key,
-                     const std::string& value) override {
-        if (!refuseKey.empty() && Id("", key) == Id("", refuseKey)) return false;
+    std::uint32_t WriteString(const std::string& section, const std::string& key,
+                              const std::string& value) override {
+        if (!refuseKey.empty() && Id("", key) == Id("", refuseKey)) return refuseCode;
         Set(section, key, value);
         writes.push_back({section, key, value});
-        return true;
+        return 0;
     }
     bool ReadStruct(const std::string& section, const std::string& key, void* buffer,
                     std::size_t size) override {
         const auto* value = Find(section, key);
         return value && DecodeProfileStruct(*value, buffer, size);
     }
-    bool WriteStruct(const std::string& section, const std::string& key, const void* data,
-                     std::size_t size) override {
+    std::uint32_t WriteStruct(const std::string& section, const std::string& key, const void* data,
+                              std::size_t size) override {
         return WriteString(section, key, EncodeProfileStruct(data, size));
     }
 };

@@ -24,7 +24,7 @@ public:
 
     void SaveSettings() override {
         calls.push_back("save");
-        if (refuseSave) throw SettingsWriteError("C:\\p\\Corvane.ini");
+        if (refuseSave) throw SettingsWriteError("C:\\p\\Corvane.ini", 5);
         if (failSaveOtherwise) throw std::runtime_error("broken");
     }
     void MinimizeProgram() override { calls.push_back("minimise"); }

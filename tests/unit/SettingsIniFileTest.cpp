@@ -69,11 +69,11 @@ TEST(ProfileStructText, HexDigitsThenChecksum) {
 TEST_F(SettingsIniFileTest, WritesCodePage932WithCrLfAndReadsBack) {
     IniFile ini(PathUtf8());
     EXPECT_EQ(ini.ReadString("Environment", "SoundFileName"), "");  // no file yet
-    ASSERT_TRUE(ini.WriteString("Environment", "IsSecond", "1"));
-    ASSERT_TRUE(ini.WriteString("Environment", "SoundFileName", "C:\\音\\接続.wav"));
-    ASSERT_TRUE(ini.WriteString("Columns", "Sort", "2"));
-    ASSERT_TRUE(ini.WriteString("environment", "ISSECOND", "0"));  // names ignore case
-    ASSERT_TRUE(ini.WriteString("ENVIRONMENT", "TabIndex", "1"));  // joins the existing section
+    ASSERT_EQ(ini.WriteString("Environment", "IsSecond", "1"), 0u);
+    ASSERT_EQ(ini.WriteString("Environment", "SoundFileName", "C:\\音\\接続.wav"), 0u);
+    ASSERT_EQ(ini.WriteString("Columns", "Sort", "2"), 0u);
+    ASSERT_EQ(ini.WriteString("environment", "ISSECOND", "0"), 0u);  // names ignore case
+    ASSERT_EQ(ini.WriteString("ENVIRONMENT", "TabIndex", "1"), 0u);  // joins the existing section
 
     EXPECT_EQ(Bytes(),
               "[Environment]\r\nIsSecond=0\r\nSoundFileName=C:\\\x89\xb9\\\x90\xda\x91\xb1.wav\r\n"
@@ -91,8 +91,8 @@ TEST_F(SettingsIniFileTest, HandEditedFileKeepsItsOtherLines) {
     EXPECT_EQ(ini.ReadString("Environment", "SoundFileName"), "a b.wav");
     EXPECT_EQ(ini.ReadString("Environment", "noequals"), "");
 
-    ASSERT_TRUE(ini.WriteString("Environment", "IsSecond", "1"));
-    ASSERT_TRUE(ini.WriteString("Columns", "Sort", "4"));
+    ASSERT_EQ(ini.WriteString("Environment", "IsSecond", "1"), 0u);
+    ASSERT_EQ(ini.WriteString("Columns", "Sort", "4"), 0u);
     EXPECT_EQ(Bytes(),
               "; kept\r\n[Environment]\r\n  MaxLogSize =  0x1000  \r\nSoundFileName=\"a b.wav\"\r\nnoequals\r\n"
               "IsSecond=1\r\n\r\n[Columns]\r\nSort=4\r\n");
@@ -100,13 +100,13 @@ TEST_F(SettingsIniFileTest, HandEditedFileKeepsItsOtherLines) {
 
 TEST_F(SettingsIniFileTest, LongValuesAreCut) {
     IniFile ini(PathUtf8());
-    ASSERT_TRUE(ini.WriteString("Environment", "SoundFileName", std::string(3000, 'a')));
+    ASSERT_EQ(ini.WriteString("Environment", "SoundFileName", std::string(3000, 'a')), 0u);
     EXPECT_EQ(ini.ReadString("Environment", "SoundFileName"), std::string(2047, 'a'));
 }
 
 TEST_F(SettingsIniFileTest, UnwritableFileIsRefused) {
     IniFile ini(Utf8(dir_ / "missing" / "Corvane.ini"));
-    EXPECT_FALSE(ini.WriteString("Environment", "IsSecond", "1"));
+    EXPECT_NE(ini.WriteString("Environment", "IsSecond", "1"), 0u);
     Settings settings;
     FakeSettingsWindow window;
     EXPECT_THROW(LoadSettings(ini, window, settings), SettingsWriteError);

@@ -215,21 +215,40 @@ TEST_F(SettingsStoreTest, SaveWritesEveryKeyInOrder) {
     EXPECT_EQ(keys, expected);
 }
 
-TEST_F(SettingsStoreTest, RefusedWriteStopsAtItsKey) {
-    store.Set("Environment", "ExitMessage", "1");
-    store.refuseKey = "DisconnectIdleTime";
+TEST_F(SettingsStoreTest, EveryRefusedKeyEndsTheSaveThereWithItsCode) {
     settings.DisconnectConnTime = 42;
-    try {
-        SaveSettings(store, window, settings);
-        FAIL() << "no error";
-    } catch (const SettingsWriteError& e) {
-        EXPECT_STREQ(e.what(), "C:\\Corvane\\Corvane.ini に書き込めません");
+    settings.MaxLogSize = 4096;
+    SaveSettings(store, window, settings);
+    const std::vector<FakeProfileStore::Write> saved = store.writes;
+    ASSERT_GT(saved.size(), 20u);
+
+    for (std::size_t refused = 0; refused < saved.size(); ++refused) {
+        const std::string& key = saved[refused].key;
+        SCOPED_TRACE(key);
+        FakeProfileStore file;
+        for (const auto& w : saved) file.Set(w.section, w.key, "old");
+        file.refuseKey = key;
+        file.refuseCode = 1000 + static_cast<std::uint32_t>(refused);
+        bool raised = false;
+        try {
+            SaveSettings(file, window, settings);
+        } catch (const SettingsWriteError& e) {
+            raised = true;
+            EXPECT_EQ(e.Code(), file.refuseCode);
+            EXPECT_STREQ(e.what(), "C:\\Corvane\\Corvane.ini に書き込めません");
+        }
+        // The window placement is best effort; every other key stops the save.
+        const bool placement = key == "Placement";
+        EXPECT_EQ(raised, !placement);
+        for (std::size_t i = 0; i < saved.size(); ++i) {
+            const bool written = i < refused || (placement && i != refused);
+            EXPECT_EQ(*file.Find(saved[i].section, saved[i].key), written ? saved[i].value : "old")
+                << saved[i].key;
+        }
+        file.refuseKey.clear();
+        SaveSettings(file, window, settings);
+        for (const auto& w : saved) EXPECT_EQ(*file.Find(w.section, w.key), w.value) << w.key;
     }
-    ASSERT_FALSE(store.writes.empty());
-    EXPECT_EQ(store.writes.back().key, "DisconnectConnTime");
-    EXPECT_EQ(*Stored("Environment", "DisconnectConnTime"), "42");
-    EXPECT_EQ(*Stored("Environment", "ExitMessage"), "1");  // after the refused key: untouched
-    EXPECT_EQ(Stored("Environment", "MaxLogSize"), nullptr);
 }
 
 TEST_F(SettingsStoreTest, LoadFailsWhenTheSecondsMarkCannotBeWritten) {

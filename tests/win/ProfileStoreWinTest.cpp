@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <array>
+#include <cerrno>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -46,7 +47,7 @@ protected:
 TEST_F(ProfileStoreWinTest, SystemFileIsCodePage932) {
     ASSERT_EQ(GetACP(), 932u) << "run with a Japanese locale (LC_ALL=ja_JP.UTF-8)";
     OnBoth("", [](IProfileStore& store) {
-        ASSERT_TRUE(store.WriteString("Environment", "SoundFileName", "C:\\音\\接続.wav"));
+        ASSERT_EQ(store.WriteString("Environment", "SoundFileName", "C:\\音\\接続.wav"), 0u);
         EXPECT_EQ(store.ReadString("environment", "SOUNDFILENAME"), "C:\\音\\接続.wav");
     });
     EXPECT_EQ(System(), "[Environment]\r\nSoundFileName=C:\\\x89\xb9\\\x90\xda\x91\xb1.wav\r\n");
@@ -57,13 +58,13 @@ TEST_F(ProfileStoreWinTest, SameBytesForTheSameWrites) {
     OnBoth("; note\r\n[Columns]\r\nSort=1\r\nlone line\r\n[Other]\r\nkeep=this\r\n", [](IProfileStore& store) {
         const WindowPlacementRecord placement{44, 2, 1, -1, -1, -8, -8, 100, 120, 740, 600};
         const auto bytes = EncodePlacement(placement);
-        ASSERT_TRUE(store.WriteStruct("Window", "Placement", bytes.data(), bytes.size()));
-        ASSERT_TRUE(store.WriteString("Environment", "IsSecond", "1"));
-        ASSERT_TRUE(store.WriteString("columns", "SORT", "3"));   // stored spelling stays
-        ASSERT_TRUE(store.WriteString("COLUMNS", "Column0", "80"));  // after "lone line"
-        ASSERT_TRUE(store.WriteString("Environment", "SoundFileName", "ｶﾅ全角,=;[x]"));
-        ASSERT_TRUE(store.WriteString("Environment", "Empty", ""));
-        ASSERT_TRUE(store.WriteString("Window", "Placement2", "x"));
+        ASSERT_EQ(store.WriteStruct("Window", "Placement", bytes.data(), bytes.size()), 0u);
+        ASSERT_EQ(store.WriteString("Environment", "IsSecond", "1"), 0u);
+        ASSERT_EQ(store.WriteString("columns", "SORT", "3"), 0u);   // stored spelling stays
+        ASSERT_EQ(store.WriteString("COLUMNS", "Column0", "80"), 0u);  // after "lone line"
+        ASSERT_EQ(store.WriteString("Environment", "SoundFileName", "ｶﾅ全角,=;[x]"), 0u);
+        ASSERT_EQ(store.WriteString("Environment", "Empty", ""), 0u);
+        ASSERT_EQ(store.WriteString("Window", "Placement2", "x"), 0u);
     });
     EXPECT_EQ(Portable(), System());
 }
@@ -149,8 +150,8 @@ TEST_F(ProfileStoreWinTest, SameReadingsAndRejections) {
 TEST_F(ProfileStoreWinTest, BothRefuseAFileInAMissingFolder) {
     IniFile portable(Utf8(dir_ / "missing" / "Corvane.ini"));
     win::ProfileStoreWin system(Utf8(dir_ / "missing" / "Corvane.ini"));
-    EXPECT_FALSE(portable.WriteString("Environment", "IsSecond", "1"));
-    EXPECT_FALSE(system.WriteString("Environment", "IsSecond", "1"));
+    EXPECT_EQ(portable.WriteString("Environment", "IsSecond", "1"), std::uint32_t(ENOENT));
+    EXPECT_EQ(system.WriteString("Environment", "IsSecond", "1"), std::uint32_t(ERROR_PATH_NOT_FOUND));
 
     FakeSettingsWindow window;
     Settings settings;
@@ -159,6 +160,7 @@ TEST_F(ProfileStoreWinTest, BothRefuseAFileInAMissingFolder) {
         FAIL() << "no error";
     } catch (const SettingsWriteError& e) {
         EXPECT_EQ(std::string(e.what()), system.Path() + " に書き込めません");
+        EXPECT_EQ(e.Code(), std::uint32_t(ERROR_PATH_NOT_FOUND));
     }
 }
 

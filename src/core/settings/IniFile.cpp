@@ -1,6 +1,7 @@
 #include "core/settings/IniFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,8 @@ namespace corvane {
 namespace {
 
 constexpr const char* kHexDigits = "0123456789ABCDEF";
+
+std::uint32_t FailureCode() { return errno != 0 ? static_cast<std::uint32_t>(errno) : EIO; }
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -100,17 +103,20 @@ public:
         return doc;
     }
 
-    bool Save(const std::string& path) const {
+    // 0, or the error code of the failed write.
+    std::uint32_t Save(const std::string& path) const {
         std::string bytes;
         for (const auto& line : lines_) {
             bytes += line.raw;
             bytes += "\r\n";
         }
+        errno = 0;
         std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        return !out.fail();
+        if (out) {
+            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            out.close();
+        }
+        return out.fail() ? FailureCode() : 0;
     }
 
     // Index of the first line of the first section of that name, or npos.
@@ -222,10 +228,11 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
     return CapLength(Unquote(doc->At(at).value));
 }
 
-bool IniFile::WriteString(const std::string& section, const std::string& key,
-                          const std::string& value) {
+std::uint32_t IniFile::WriteString(const std::string& section, const std::string& key,
+                                   const std::string& value) {
+    errno = 0;
     auto doc = Document::Load(path_);
-    if (!doc) return false;
+    if (!doc) return FailureCode();
     doc->Set(section, key, value);
     return doc->Save(path_);
 }
@@ -240,8 +247,8 @@ bool IniFile::ReadStruct(const std::string& section, const std::string& key, voi
     return DecodeProfileStruct(doc->At(at).value, buffer, size);
 }
 
-bool IniFile::WriteStruct(const std::string& section, const std::string& key, const void* data,
-                          std::size_t size) {
+std::uint32_t IniFile::WriteStruct(const std::string& section, const std::string& key, const void* data,
+                                   std::size_t size) {
     return WriteString(section, key, EncodeProfileStruct(data, size));
 }
 

@@ -2,8 +2,10 @@
 // A settings file in code page 932 read and written without the platform's
 // profile functions, with the same value forms: case-insensitive sections and
 // keys, values trimmed and unquoted on reading, new sections and keys added at
-// the end, every call going to the file at once.
+// the end, every call going to the file at once. A refused write gives errno
+// as its code (EIO when the library left none).
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,11 +26,11 @@ public:
 
     std::string Path() const override { return path_; }
     std::string ReadString(const std::string& section, const std::string& key) override;
-    bool WriteString(const std::string& section, const std::string& key,
+    std::uint32_t WriteString(const std::string& section, const std::string& key,
                      const std::string& value) override;
     bool ReadStruct(const std::string& section, const std::string& key, void* buffer,
                     std::size_t size) override;
-    bool WriteStruct(const std::string& section, const std::string& key, const void* data,
+    std::uint32_t WriteStruct(const std::string& section, const std::string& key, const void* data,
                      std::size_t size) override;
 
 private:

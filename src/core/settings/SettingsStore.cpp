@@ -44,7 +44,7 @@ public:
     Writer(IProfileStore& store, const char* section) : store_(store), section_(section) {}
 
     void String(const std::string& key, const std::string& value) {
-        if (!store_.WriteString(section_, key, value)) throw SettingsWriteError(store_.Path());
+        if (const auto code = store_.WriteString(section_, key, value)) throw SettingsWriteError(store_.Path(), code);
     }
     void Int(const std::string& key, std::int32_t value) { String(key, std::to_string(value)); }
     void Flag(const std::string& key, bool value) { String(key, value ? "1" : "0"); }
@@ -61,8 +61,8 @@ std::int32_t MinutesToSeconds(std::int32_t minutes) {
 
 }  // namespace
 
-SettingsWriteError::SettingsWriteError(const std::string& path)
-    : std::runtime_error(Format("%s に書き込めません", path)), path_(path) {}
+SettingsWriteError::SettingsWriteError(const std::string& path, std::uint32_t code)
+    : std::runtime_error(Format("%s に書き込めません", path)), path_(path), code_(code) {}
 
 void LoadSettings(IProfileStore& store, ISettingsWindow& window, Settings& settings) {
     PlacementBytes bytes{};

@@ -1,5 +1,6 @@
 #pragma once
 // Reading and writing the Settings record and the window state in Corvane.ini.
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -11,13 +12,16 @@ namespace corvane {
 
 inline constexpr const char* kSettingsFileName = "Corvane.ini";
 
-// The settings file refused a write. The message names the file.
+// The settings file refused a write. The message names the file; the code is
+// the system's.
 class SettingsWriteError : public std::runtime_error {
 public:
-    explicit SettingsWriteError(const std::string& path);
+    SettingsWriteError(const std::string& path, std::uint32_t code);
     const std::string& Path() const noexcept { return path_; }
+    std::uint32_t Code() const noexcept { return code_; }
 private:
     std::string path_;
+    std::uint32_t code_;
 };
 
 // Reads every key into `settings` and `window`; converts disconnect times kept

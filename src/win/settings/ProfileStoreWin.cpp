@@ -18,10 +18,22 @@ std::string ProfileStoreWin::ReadString(const std::string& section, const std::s
     return text::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), length));
 }
 
-bool ProfileStoreWin::WriteString(const std::string& section, const std::string& key,
-                                  const std::string& value) {
-    return WritePrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), Wide(value).c_str(),
-                                      Wide(path_).c_str()) != FALSE;
+namespace {
+
+// The code of a profile write that failed; one is always given, even when the
+// system left none.
+std::uint32_t WriteResult(BOOL written) {
+    if (written) return 0;
+    const DWORD code = GetLastError();
+    return code != ERROR_SUCCESS ? code : ERROR_WRITE_FAULT;
+}
+
+}  // namespace
+
+std::uint32_t ProfileStoreWin::WriteString(const std::string& section, const std::string& key,
+                                           const std::string& value) {
+    return WriteResult(WritePrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(),
+                                                  Wide(value).c_str(), Wide(path_).c_str()));
 }
 
 bool ProfileStoreWin::ReadStruct(const std::string& section, const std::string& key, void* buffer,
@@ -36,10 +48,11 @@ bool ProfileStoreWin::ReadStruct(const std::string& section, const std::string& 
     return true;
 }
 
-bool ProfileStoreWin::WriteStruct(const std::string& section, const std::string& key, const void* data,
-                                  std::size_t size) {
-    return WritePrivateProfileStructW(Wide(section).c_str(), Wide(key).c_str(), const_cast<void*>(data),
-                                      static_cast<UINT>(size), Wide(path_).c_str()) != FALSE;
+std::uint32_t ProfileStoreWin::WriteStruct(const std::string& section, const std::string& key,
+                                           const void* data, std::size_t size) {
+    return WriteResult(WritePrivateProfileStructW(Wide(section).c_str(), Wide(key).c_str(),
+                                                  const_cast<void*>(data), static_cast<UINT>(size),
+                                                  Wide(path_).c_str()));
 }
 
 }  // namespace corvane::win

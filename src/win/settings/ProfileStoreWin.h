@@ -14,11 +14,11 @@ public:
 
     std::string Path() const override { return path_; }
     std::string ReadString(const std::string& section, const std::string& key) override;
-    bool WriteString(const std::string& section, const std::string& key,
+    std::uint32_t WriteString(const std::string& section, const std::string& key,
                      const std::string& value) override;
     bool ReadStruct(const std::string& section, const std::string& key, void* buffer,
                     std::size_t size) override;
-    bool WriteStruct(const std::string& section, const std::string& key, const void* data,
+    std::uint32_t WriteStruct(const std::string& section, const std::string& key, const void* data,
                      std::size_t size) override;
 
 private:
