@@ -199,16 +199,33 @@ TEST_F(ScanTest, AutomaticRefreshModeFollowsEveryPassAndClearsRequests) {
     EXPECT_FALSE(owner.refreshRequested);
 }
 
-TEST_F(ScanTest, FailingScanEndsOnlyThatPass) {
+TEST_F(ScanTest, FailingScanEndsOnlyThatPassAndLosesNoEvent) {
     server.sessions = {S("PC01", "Taro")};
+    server.files = {{1, 1, 0, "C:\\share\\a.txt", "Taro"}};
     log.fail = true;
     Pass();  // the log error is raised inside the session scan
     EXPECT_EQ(server.fileEnums, 0);
+    EXPECT_TRUE(thread.Sessions().empty());
+    EXPECT_THAT(views.calls, ElementsAre("add PC01/Taro", "remove PC01/Taro"));
     log.fail = false;
     server.sessions.push_back(S("PC02", "Hanako"));
     Pass();
-    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC02,10.0.0.2,Hanako"));
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.1,Taro", "接続検出,PC02,10.0.0.2,Hanako",
+                                       "アクセス検出,Taro,C:\\share\\a.txt"));
     EXPECT_EQ(server.fileEnums, 1);
+
+    // A new access, then a vanished session, whose lines fail: told later too.
+    server.files.push_back({2, 1, 0, "C:\\share\\b.txt", "Hanako"});
+    log.fail = true;
+    Pass();
+    EXPECT_EQ(thread.Resources().size(), 1u);
+    server.sessions = {S("PC02", "Hanako")};
+    Pass();
+    log.fail = false;
+    Pass();
+    EXPECT_THAT(std::vector<std::string>(log.lines.begin() + 3, log.lines.end()),
+                ElementsAre("切断検出,PC01,10.0.0.1,Taro", "アクセス検出,Hanako,C:\\share\\b.txt"));
+    EXPECT_EQ(thread.Resources().size(), 2u);
 }
 
 TEST_F(ScanTest, ResourceScanTracksPathAndUser) {

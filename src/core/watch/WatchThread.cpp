@@ -239,7 +239,17 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
         sessions_.push_back(info);
         sessionKeys_.push_back(listing.Keys[i]);
         if (flags.RefreshView) ctx_.Views.AddSessionRow(info);
-        ctx_.Log.WriteLogFile(EventText(kConnectDetected, info));
+        try {
+            ctx_.Log.WriteLogFile(EventText(kConnectDetected, info));
+        } catch (...) {
+            // Not tracked until its line is written: the first pass that can
+            // write the log tells of it.
+            if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&sessions_.back());
+            sessionIndex_.erase(sessionKeys_.back());
+            sessions_.pop_back();
+            sessionKeys_.pop_back();
+            throw;
+        }
         AppendLine(lines, OneLineName(info.ComputerName) + " (" + OneLineName(info.UserName) + ")");
     }
 
@@ -317,7 +327,15 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         resources_.push_back(info);
         resourceKeys_.push_back(listing.Keys[i]);
         if (flags.RefreshView) ctx_.Views.AddResourceRow(info);
-        ctx_.Log.WriteLogFile(kAccessDetected + OneLineName(info.UserName) + "," + OneLineName(info.PathName));
+        try {
+            ctx_.Log.WriteLogFile(kAccessDetected + OneLineName(info.UserName) + "," + OneLineName(info.PathName));
+        } catch (...) {
+            if (flags.RefreshView) ctx_.Views.RemoveResourceRow(&resources_.back());
+            resourceIndex_.erase(resourceKeys_.back());
+            resources_.pop_back();
+            resourceKeys_.pop_back();
+            throw;
+        }
         AppendLine(lines, OneLineName(info.UserName) + " (" + OneLineName(info.PathName) + ")");
     }
 
