@@ -10,8 +10,8 @@ namespace {
 
 struct RecordingHealthView : IWatchHealthView {
     std::vector<std::string> calls;
-    void ShowWatchFault(const std::string& line, bool announce) override {
-        calls.push_back((announce ? "balloon " : "status ") + line);
+    void ShowWatchFault(const std::string& line, const char* balloonTitle) override {
+        calls.push_back((balloonTitle ? std::string("balloon ") + balloonTitle + ": " : "status ") + line);
     }
     void ClearWatchFault() override { calls.push_back("clear"); }
 };
@@ -30,13 +30,13 @@ TEST(WatchHealth, AnnouncesOnceWhenWatchingStartsFailingAndClearsWhenItWorksAgai
         std::vector<std::string> calls;  // what this pass adds
     } steps[] = {
         {0, 0, {}},                                 // working from the start: nothing to say
-        {5, 5, {"balloon " + denied}},              // starts failing: status line and one balloon
+        {5, 5, {"balloon 共有リソースを監視できません: " + denied}},              // starts failing: status line and one balloon
         {5, 5, {}},                                 // the same failure goes on: nothing again
         {5, 0, {}},
         {2114, 0, {"status 監視できません: セッションの一覧を取得できません。 Server サービスは開始されていません。 (エラー 2114)"}},
         {0, 0, {"clear"}},                          // works again
         {0, 0, {}},
-        {0, 53, {"balloon 監視できません: 共有リソースの一覧を取得できません。 (エラー 53)"}},  // files alone
+        {0, 53, {"balloon 共有リソースを監視できません: 監視できません: 共有リソースの一覧を取得できません。 (エラー 53)"}},  // files alone
         {0, 0, {"clear"}},
     };
     std::vector<std::string> expected;
@@ -45,6 +45,28 @@ TEST(WatchHealth, AnnouncesOnceWhenWatchingStartsFailingAndClearsWhenItWorksAgai
         expected.insert(expected.end(), step.calls.begin(), step.calls.end());
         ASSERT_EQ(view.calls, expected) << "after sessions " << step.sessions << ", files " << step.files;
     }
+    EXPECT_FALSE(health.Failing());
+}
+
+TEST(WatchHealth, ALogThatCannotBeWrittenIsNamedFirstUntilAWriteWorks) {
+    RecordingHealthView view;
+    WatchHealth health(view, Describe);
+    const std::string log = "ログファイルに書き込めません: アクセスが拒否されました。 (エラー 5)";
+    const std::string files = "監視できません: 共有リソースの一覧を取得できません。 (エラー 53)";
+    health.LogResult(0);
+    health.LogResult(5);
+    health.LogResult(5);
+    health.PassResult(0, 53);  // behind the log's line
+    health.LogResult(0);       // the enumeration's line comes back, without a second balloon
+    health.LogResult(112);
+    health.PassResult(0, 0);
+    health.LogResult(0);
+    EXPECT_EQ(view.calls, (std::vector<std::string>{
+                              "balloon ログファイルに書き込めません: " + log,
+                              "status " + files,
+                              "balloon ログファイルに書き込めません: ログファイルに書き込めません: (エラー 112)",
+                              "clear",
+                          }));
     EXPECT_FALSE(health.Failing());
 }
 

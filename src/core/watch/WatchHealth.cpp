@@ -12,16 +12,37 @@ constexpr std::uint32_t kAccessDenied = 5;
 WatchHealth::WatchHealth(IWatchHealthView& view, std::function<std::string(std::uint32_t)> describe)
     : view_(view), describe_(std::move(describe)) {}
 
+// " <system message> (エラー N)".
+std::string WatchHealth::Reason(std::uint32_t code) const {
+    std::string reason = describe_ ? describe_(code) : std::string();
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+        reason.pop_back();
+    if (!reason.empty()) reason.insert(0, " ");
+    return reason + " (エラー " + std::to_string(code) + ")";
+}
+
 std::string WatchHealth::FaultLine(bool sessions, std::uint32_t status) const {
     std::string line = sessions ? "監視できません: セッションの一覧を取得できません。"
                                 : "監視できません: 共有リソースの一覧を取得できません。";
-    std::string reason = describe_ ? describe_(status) : std::string();
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
-        reason.pop_back();
-    if (!reason.empty()) line += " " + reason;
-    line += " (エラー " + std::to_string(status) + ")";
+    line += Reason(status);
     if (status == kAccessDenied) line += " 管理者として実行してください。";
     return line;
+}
+
+void WatchHealth::Show(const char* balloonTitle) {
+    if (logCode_ != 0)
+        view_.ShowWatchFault(std::string(kLogBalloonTitle) + ":" + Reason(logCode_), balloonTitle);
+    else if (shownStatus_ != 0)
+        view_.ShowWatchFault(FaultLine(shownSessions_, shownStatus_), balloonTitle);
+    else
+        view_.ClearWatchFault();
+}
+
+void WatchHealth::LogResult(std::uint32_t code) {
+    if (code == logCode_) return;
+    const bool wasFailing = logCode_ != 0;
+    logCode_ = code;
+    Show(code != 0 && !wasFailing ? kLogBalloonTitle : nullptr);
 }
 
 void WatchHealth::PassResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) {
@@ -29,13 +50,12 @@ void WatchHealth::PassResult(std::uint32_t sessionStatus, std::uint32_t fileStat
     const bool sessions = sessionStatus != 0 || fileStatus == 0;
     const std::uint32_t status = sessionStatus != 0 ? sessionStatus : fileStatus;
     if (status == shownStatus_ && (status == 0 || sessions == shownSessions_)) return;
-    const bool wasFailing = Failing();
+    const bool wasFailing = shownStatus_ != 0;
     shownStatus_ = status;
     shownSessions_ = sessions;
-    if (status == 0)
-        view_.ClearWatchFault();
-    else
-        view_.ShowWatchFault(FaultLine(sessions, status), !wasFailing);
+    // While the log fails its line stays; the enumeration's comes after it.
+    if (logCode_ != 0) return;
+    Show(status != 0 && !wasFailing ? kBalloonTitle : nullptr);
 }
 
 }  // namespace corvane

@@ -1,8 +1,9 @@
 #pragma once
-// Whether watching works: the outcome of each pass's two enumerations, told
-// to the user once when watching starts failing (a line in the status bar and
-// one warning balloon) and cleared when it works again. A failure that lasts
-// is not announced again on every pass.
+// Whether watching works: the outcome of each pass's two enumerations and of
+// each write to the event log, told to the user once when it starts failing
+// (a line in the status bar and one warning balloon) and cleared when it
+// works again. A failure that lasts is not announced again on every pass. A
+// log that cannot be written is named before an enumeration that fails.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,9 +14,9 @@ namespace corvane {
 class IWatchHealthView {
 public:
     virtual ~IWatchHealthView() = default;
-    // `line` is the status bar's text; `announce` asks for the warning
-    // balloon too (the first failure after a time of working).
-    virtual void ShowWatchFault(const std::string& line, bool announce) = 0;
+    // `line` is the status bar's text; a `balloonTitle` asks for the warning
+    // balloon too (the first failure after a time of working), null for none.
+    virtual void ShowWatchFault(const std::string& line, const char* balloonTitle) = 0;
     virtual void ClearWatchFault() = 0;
 };
 
@@ -29,18 +30,26 @@ public:
     // enumeration out reports 0 for it.
     void PassResult(std::uint32_t sessionStatus, std::uint32_t fileStatus);
 
-    bool Failing() const noexcept { return shownStatus_ != 0; }
+    // The outcome of one write to the event log: 0, or the system's code.
+    void LogResult(std::uint32_t code);
+
+    bool Failing() const noexcept { return shownStatus_ != 0 || logCode_ != 0; }
 
     // The status bar's line for a failed enumeration.
     std::string FaultLine(bool sessions, std::uint32_t status) const;
 
     static constexpr const char* kBalloonTitle = "共有リソースを監視できません";
+    static constexpr const char* kLogBalloonTitle = "ログファイルに書き込めません";
 
 private:
     IWatchHealthView& view_;
     std::function<std::string(std::uint32_t)> describe_;
+    std::string Reason(std::uint32_t code) const;
+    void Show(const char* balloonTitle);
+
     bool shownSessions_ = false;
     std::uint32_t shownStatus_ = 0;
+    std::uint32_t logCode_ = 0;
 };
 
 }  // namespace corvane

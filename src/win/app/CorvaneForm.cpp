@@ -391,7 +391,17 @@ void TCorvaneForm::SetTabIndex(int index) {
         TabCtrl_SetCurSel(tabControl_, *tab);
 }
 
-void TCorvaneForm::WriteLogFile(const std::string& text) { eventLog_->WriteLogFile(text); }
+// A failed write is named in the status bar and passed on to the scan, whose
+// pass it ends.
+void TCorvaneForm::WriteLogFile(const std::string& text) {
+    try {
+        eventLog_->WriteLogFile(text);
+    } catch (const LogIoError& e) {
+        if (watchHealth_) watchHealth_->LogResult(static_cast<std::uint32_t>(e.Code()));
+        throw;
+    }
+    if (watchHealth_) watchHealth_->LogResult(0);
+}
 
 void TCorvaneForm::CreateTrayIcon() {
     trayIcon_ = std::make_unique<TTrayIcon>(Handle());
@@ -454,11 +464,11 @@ void TCorvaneForm::SetStatusText(const std::wstring& line) {
     SetWindowTextW(statusBar_, line.c_str());
 }
 
-void TCorvaneForm::ShowWatchFault(const std::string& line, bool announce) {
+void TCorvaneForm::ShowWatchFault(const std::string& line, const char* balloonTitle) {
     SetStatusText(Wide(line));
-    if (!announce || !trayIcon_) return;
+    if (!balloonTitle || !trayIcon_) return;
     try {
-        trayIcon_->ShowBalloonHelp(WatchHealth::kBalloonTitle, line, kWatchFaultBalloonMs,
+        trayIcon_->ShowBalloonHelp(balloonTitle, line, kWatchFaultBalloonMs,
                                    TBalloonIconType::bitWarning);
     } catch (const ENotifyIconError&) {
     }

@@ -70,7 +70,7 @@ public:
     void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) override;
 
     // IWatchHealthView: a failing enumeration in the status bar, and once in a balloon.
-    void ShowWatchFault(const std::string& line, bool announce) override;
+    void ShowWatchFault(const std::string& line, const char* balloonTitle) override;
     void ClearWatchFault() override;
 
     // ISettingsWindow
