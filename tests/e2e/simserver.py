@@ -18,6 +18,7 @@ from typing import Callable, Iterable, Optional
 STATE_FILE = "simserver-state.txt"
 CALLS_FILE = "simserver-calls.txt"
 COUNTERS_FILE = "simserver-counters.txt"
+LIFETIME_FILE = "simserver-lifetime.txt"   # a line per load and release
 NULL_FIELD = "%null"
 
 # Counter names.
@@ -206,7 +207,7 @@ class SimServer:
 
     # -- state --------------------------------------------------------------
     def reset(self) -> None:
-        for name in (CALLS_FILE, COUNTERS_FILE):
+        for name in (CALLS_FILE, COUNTERS_FILE, LIFETIME_FILE):
             try:
                 (self.folder / name).unlink()
             except FileNotFoundError:
@@ -286,6 +287,8 @@ class SimServer:
                     counters[f[0]] = int(f[1])
                 except ValueError:
                     pass
+        for line in (_read_text(self.folder / LIFETIME_FILE) or "").splitlines():
+            counters[line] += 1
         return counters
 
     def wait_for(self, predicate: Callable[[Counters], bool], timeout: float,

@@ -48,6 +48,7 @@ void SimServerControl::Reset() const {
     std::error_code ignored;
     fs::remove(folder_ / sim::kCallsFileName, ignored);
     fs::remove(folder_ / sim::kCountersFileName, ignored);
+    fs::remove(folder_ / sim::kLifetimeFileName, ignored);
     Write(SimState());
 }
 
@@ -133,6 +134,10 @@ SimCounters SimServerControl::Counters() const {
     SimCounters counters;
     if (const std::optional<std::string> text = ReadFileBytes(folder_ / sim::kCountersFileName))
         counters.values = sim::ParseCounters(*text);
+    if (const std::optional<std::string> text = ReadFileBytes(folder_ / sim::kLifetimeFileName)) {
+        for (std::size_t start = 0, end; (end = text->find('\n', start)) != std::string::npos; start = end + 1)
+            ++counters.values[text->substr(start, end - start)];
+    }
     return counters;
 }
 

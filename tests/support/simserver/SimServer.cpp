@@ -175,8 +175,10 @@ void WriteFileAtomically(const std::wstring& path, const std::string& content) {
     DeleteFileW(temp.c_str());
 }
 
-void AppendLine(const std::string& line) {
-    Handle file(CreateFileW(FilePath(sim::kCallsFileName).c_str(), FILE_APPEND_DATA,
+// One write of the whole line at the end of the file: lines of several
+// processes never mix.
+void AppendLine(const char* fileName, const std::string& line) {
+    Handle file(CreateFileW(FilePath(fileName).c_str(), FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
@@ -201,7 +203,7 @@ bool LoadState(sim::State& state) {
     ReadWholeFile(FilePath(sim::kStateFileName), text);
     std::string error;
     if (sim::ParseState(text, state, error)) return true;
-    AppendLine(std::string(sim::kStateErrorRecord) + "\t" + sim::EscapeField(error));
+    AppendLine(sim::kCallsFileName, std::string(sim::kStateErrorRecord) + "\t" + sim::EscapeField(error));
     Bump({sim::kStateErrors});
     return false;
 }
@@ -396,7 +398,7 @@ NET_API_STATUS NET_API_FUNCTION NetSessionDel(LMSTR servername, LMSTR UncClientN
                              state.sessions.end());
         WriteFileAtomically(FilePath(sim::kStateFileName), sim::SerializeState(state));
     }
-    AppendLine(std::string(sim::kSessionDelCall) + "\t" + sim::EncodeField(ArgText(servername)) + "\t" +
+    AppendLine(sim::kCallsFileName, std::string(sim::kSessionDelCall) + "\t" + sim::EncodeField(ArgText(servername)) + "\t" +
                sim::EncodeField(ArgText(UncClientName)) + "\t" + sim::EncodeField(ArgText(username)) + "\t" +
                std::to_string(status));
     Bump({sim::kSessionDels});
@@ -413,7 +415,7 @@ NET_API_STATUS NET_API_FUNCTION NetMessageBufferSend(LPCWSTR servername, LPCWSTR
     const std::string text =
         buf ? WideToUtf8(reinterpret_cast<const wchar_t*>(buf), buflen / sizeof(wchar_t)) : std::string();
     const NET_API_STATUS status = !buf && buflen ? ERROR_INVALID_PARAMETER : state.messageSendStatus;
-    AppendLine(std::string(sim::kMessageSendCall) + "\t" + sim::EncodeField(ArgText(servername)) + "\t" +
+    AppendLine(sim::kCallsFileName, std::string(sim::kMessageSendCall) + "\t" + sim::EncodeField(ArgText(servername)) + "\t" +
                sim::EncodeField(ArgText(msgname)) + "\t" + sim::EncodeField(ArgText(fromname)) + "\t" +
                sim::EncodeField(buf ? sim::Text(text) : sim::Text()) + "\t" + std::to_string(buflen) + "\t" +
                std::to_string(status));
@@ -421,16 +423,16 @@ NET_API_STATUS NET_API_FUNCTION NetMessageBufferSend(LPCWSTR servername, LPCWSTR
     return status;
 }
 
+// Runs under the loader lock: it waits for no one. Each load and release is
+// one appended line, which needs no lock.
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     // Process-exit detaches are not counted: other threads may have died
     // holding locks by then.
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(instance);
-        FolderLock lock(OurFolder().lockName);
-        if (lock.Held()) Bump({sim::kLoads});
+        AppendLine(sim::kLifetimeFileName, sim::kLoads);
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-        FolderLock lock(OurFolder().lockName);
-        if (lock.Held()) Bump({sim::kUnloads});
+        AppendLine(sim::kLifetimeFileName, sim::kUnloads);
     }
     return TRUE;
 }

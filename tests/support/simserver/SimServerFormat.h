@@ -43,6 +43,9 @@ namespace corvane::simserver {
 inline constexpr char kStateFileName[] = "simserver-state.txt";
 inline constexpr char kCallsFileName[] = "simserver-calls.txt";
 inline constexpr char kCountersFileName[] = "simserver-counters.txt";
+// One line ("loads" or "unloads") per load and release of the library, each
+// appended whole without the folder lock; readers add them to the counters.
+inline constexpr char kLifetimeFileName[] = "simserver-lifetime.txt";
 inline constexpr std::string_view kNullField = "%null";
 
 // Counter names.
