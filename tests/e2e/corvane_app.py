@@ -4,7 +4,6 @@ watches, closing it with the close box, and what it shows for a name."""
 from __future__ import annotations
 
 import re
-import socket
 import subprocess
 import time
 from pathlib import Path
@@ -36,12 +35,14 @@ def close_and_wait(wine, program) -> None:
 
 
 def expected_address(computer: str) -> str:
-    """What the program shows for a computer name: its first IPv4 address, or
-    "(N/A)" when it does not resolve (Wine asks the same resolver)."""
-    try:
-        return socket.gethostbyname(computer)
-    except OSError:
-        return "(N/A)"
+    """What the program shows for a computer name, by the rule rather than by
+    asking this machine's resolver: a client named by its IPv4 address shows
+    that address; the tests give every other client a name that does not
+    resolve, shown as "(N/A)"."""
+    parts = computer.split(".")
+    if len(parts) == 4 and all(p.isdigit() and int(p) < 256 for p in parts):
+        return computer
+    return "(N/A)"
 
 
 STAMP = re.compile(rb"\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}")

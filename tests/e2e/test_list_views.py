@@ -60,8 +60,8 @@ def time_text(seconds: int) -> str:
 
 
 def test_manual_refresh_fills_the_lists_only_on_f5(wine, sandbox):
-    taro = sim.Session("PC01", "太郎", 2, 3661, 59)
-    hanako = sim.Session("PC02", "hanako", 1, 90061, 0)
+    taro = sim.Session("10.0.0.1", "太郎", 2, 3661, 59)
+    hanako = sim.Session("10.0.0.2", "hanako", 1, 90061, 0)
     report = sim.OpenFile(7, "C:\\share\\報告書.txt", "太郎")
     table = sim.OpenFile(8, "D:\\data\\a,b.csv", "hanako")
     sandbox.sim.set_sessions([taro, hanako])
@@ -89,14 +89,14 @@ def test_manual_refresh_fills_the_lists_only_on_f5(wine, sandbox):
 
     # The server changes: tracked and logged at once, shown only after F5.
     taro.seconds, taro.idle_seconds, taro.opens = 7322, 0, 3
-    jiro = sim.Session("PC03", "jiro", 1, 5, 5)
+    jiro = sim.Session("PC03.invalid", "jiro", 1, 5, 5)
     notes = sim.OpenFile(9, "C:\\share\\memo.txt", "jiro")
     sandbox.sim.set_sessions([taro, hanako, jiro])
     sandbox.sim.set_files([report, table, notes])
-    wait_for_log(sandbox.log, [f"接続検出,PC03,{expected_address('PC03')},jiro",
+    wait_for_log(sandbox.log, [f"接続検出,PC03.invalid,{expected_address('PC03.invalid')},jiro",
                                "アクセス検出,jiro,C:\\share\\memo.txt"], timeout=15)
     wait_passes(sandbox, 3)
-    assert wine.list_rows(TITLE, SESSIONS) == [session_row(sim.Session("PC01", "太郎", 2, 3661, 59)),
+    assert wine.list_rows(TITLE, SESSIONS) == [session_row(sim.Session("10.0.0.1", "太郎", 2, 3661, 59)),
                                                session_row(hanako)]
     assert wine.list_rows(TITLE, RESOURCES) == [["太郎", report.path], ["hanako", table.path]]
 
@@ -113,7 +113,7 @@ def test_manual_refresh_fills_the_lists_only_on_f5(wine, sandbox):
 
 def test_without_manual_refresh_the_lists_follow_every_pass(wine, sandbox):
     sandbox.ini.write_bytes(b"[Environment]\r\nIsSecond=1\r\nIgnoreAutoRefresh=0\r\n")
-    taro = sim.Session("PC01", "太郎", 2, 3661, 59)
+    taro = sim.Session("10.0.0.1", "太郎", 2, 3661, 59)
     report = sim.OpenFile(7, "C:\\share\\報告書.txt", "太郎")
     sandbox.sim.set_sessions([taro])
     sandbox.sim.set_files([report])
@@ -128,7 +128,7 @@ def test_without_manual_refresh_the_lists_follow_every_pass(wine, sandbox):
 
     # A new session and access appear, changed numbers show, without F5.
     taro.seconds, taro.opens = 3662, 3
-    hanako = sim.Session("PC02", "hanako", 1, 86400, 1)
+    hanako = sim.Session("10.0.0.2", "hanako", 1, 86400, 1)
     table = sim.OpenFile(8, "D:\\data\\a,b.csv", "hanako")
     sandbox.sim.set_sessions([taro, hanako])
     sandbox.sim.set_files([report, table])
@@ -147,8 +147,8 @@ def test_without_manual_refresh_the_lists_follow_every_pass(wine, sandbox):
     wine.screenshot("resources")
 
     logged = event_texts(sandbox.log)
-    pc01, pc02 = expected_address("PC01"), expected_address("PC02")
+    pc01, pc02 = expected_address("10.0.0.1"), expected_address("10.0.0.2")
     assert sorted(logged) == sorted([
-        f"接続検出,PC01,{pc01},太郎", "アクセス検出,太郎,C:\\share\\報告書.txt",
-        f"接続検出,PC02,{pc02},hanako", "アクセス検出,hanako,D:\\data\\a,b.csv",
-        f"切断検出,PC01,{pc01},太郎"])
+        f"接続検出,10.0.0.1,{pc01},太郎", "アクセス検出,太郎,C:\\share\\報告書.txt",
+        f"接続検出,10.0.0.2,{pc02},hanako", "アクセス検出,hanako,D:\\data\\a,b.csv",
+        f"切断検出,10.0.0.1,{pc01},太郎"])

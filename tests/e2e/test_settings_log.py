@@ -168,9 +168,9 @@ def test_session_lines_are_code_page_932_bytes(wine, sandbox):
     start(wine, sandbox, passes=3)
     assert not sandbox.log.exists(), "something was logged without any event"
 
-    sandbox.sim.set_sessions([sim.Session("PC01", "太郎", 1, 10, 0)])
-    address = expected_address("PC01")
-    connected = cp932(f"接続検出,PC01,{address},太郎")
+    sandbox.sim.set_sessions([sim.Session("10.0.0.1", "太郎", 1, 10, 0)])
+    address = expected_address("10.0.0.1")
+    connected = cp932(f"接続検出,10.0.0.1,{address},太郎")
     before = datetime.now()
     wait_for_log(sandbox.log, connected, timeout=15)
 
@@ -183,17 +183,17 @@ def test_session_lines_are_code_page_932_bytes(wine, sandbox):
     # The address in the log is the one the list shows after a refresh.
     wine.send_keys(TITLE, "F5")
     rows = wine.wait_until(lambda: wine.list_rows(TITLE, SESSIONS), timeout=10, what="the refreshed list")
-    assert rows == [["PC01", address, "太郎", "1", "00:00:10", "00:00:00"]]
+    assert rows == [["10.0.0.1", address, "太郎", "1", "00:00:10", "00:00:00"]]
 
     sandbox.sim.set_sessions([])
-    wait_for_log(sandbox.log, cp932(f"切断検出,PC01,{address},太郎"), timeout=15)
-    assert event_texts(sandbox.log) == [connected, cp932(f"切断検出,PC01,{address},太郎")]
+    wait_for_log(sandbox.log, cp932(f"切断検出,10.0.0.1,{address},太郎"), timeout=15)
+    assert event_texts(sandbox.log) == [connected, cp932(f"切断検出,10.0.0.1,{address},太郎")]
 
 
 def test_connected_time_limit_ends_the_session_and_logs_it(wine, sandbox):
     write_ini(sandbox.ini, {"Environment": {"IsSecond": "1", "DisconnectConnTime": "100"}})
-    sandbox.sim.set_sessions([sim.Session("PC01", "太郎", 1, 101, 0),
-                              sim.Session("PC02", "hanako", 1, 100, 0)])
+    sandbox.sim.set_sessions([sim.Session("10.0.0.1", "太郎", 1, 101, 0),
+                              sim.Session("10.0.0.2", "hanako", 1, 100, 0)])
     start(wine, sandbox)
     sandbox.sim.wait_for(lambda c: c[sim.SESSION_DELS] >= 1, timeout=15, what="NetSessionDel")
     # Some more passes: the ended session is gone from the server and must not
@@ -202,14 +202,14 @@ def test_connected_time_limit_ends_the_session_and_logs_it(wine, sandbox):
     sandbox.sim.wait_for(lambda c: c[sim.SESSION_ENUMS] >= now + 5, timeout=15, what="five more passes")
 
     deletes = sandbox.sim.calls().session_dels
-    assert [(d.server, d.client_name, d.user_name) for d in deletes] == [(None, "\\\\PC01", "太郎")]
-    assert [s.computer for s in sandbox.sim.read_state().sessions] == ["PC02"]
+    assert [(d.server, d.client_name, d.user_name) for d in deletes] == [(None, "\\\\10.0.0.1", "太郎")]
+    assert [s.computer for s in sandbox.sim.read_state().sessions] == ["10.0.0.2"]
 
-    pc01, pc02 = expected_address("PC01"), expected_address("PC02")
+    pc01, pc02 = expected_address("10.0.0.1"), expected_address("10.0.0.2")
     texts = event_texts(sandbox.log)
-    assert sorted(texts) == sorted([cp932(f"接続検出,PC01,{pc01},太郎"), cp932(f"接続検出,PC02,{pc02},hanako"),
-                                    cp932(f"接続時間による自動切断,PC01,{pc01},太郎")])
-    assert texts[-1] == cp932(f"接続時間による自動切断,PC01,{pc01},太郎")
+    assert sorted(texts) == sorted([cp932(f"接続検出,10.0.0.1,{pc01},太郎"), cp932(f"接続検出,10.0.0.2,{pc02},hanako"),
+                                    cp932(f"接続時間による自動切断,10.0.0.1,{pc01},太郎")])
+    assert texts[-1] == cp932(f"接続時間による自動切断,10.0.0.1,{pc01},太郎")
 
 
 def test_unwritable_settings_file_shows_an_error_and_the_close_box_still_ends(wine, sandbox):
