@@ -68,6 +68,15 @@ void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys, Go
     }
 }
 
+// Drops the record tracked last, with its key and its place in the index.
+template <class Item>
+void ForgetLast(std::vector<Item>& items, std::vector<std::string>& keys,
+                std::unordered_map<std::string, std::size_t>& index) {
+    index.erase(keys.back());
+    items.pop_back();
+    keys.pop_back();
+}
+
 }  // namespace
 
 std::string OneLineName(const std::string& name) {
@@ -245,9 +254,7 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
             // Not tracked until its line is written: the first pass that can
             // write the log tells of it.
             if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&sessions_.back());
-            sessionIndex_.erase(sessionKeys_.back());
-            sessions_.pop_back();
-            sessionKeys_.pop_back();
+            ForgetLast(sessions_, sessionKeys_, sessionIndex_);
             throw;
         }
         AppendLine(lines, OneLineName(info.ComputerName) + " (" + OneLineName(info.UserName) + ")");
@@ -331,9 +338,7 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
             ctx_.Log.WriteLogFile(kAccessDetected + OneLineName(info.UserName) + "," + OneLineName(info.PathName));
         } catch (...) {
             if (flags.RefreshView) ctx_.Views.RemoveResourceRow(&resources_.back());
-            resourceIndex_.erase(resourceKeys_.back());
-            resources_.pop_back();
-            resourceKeys_.pop_back();
+            ForgetLast(resources_, resourceKeys_, resourceIndex_);
             throw;
         }
         AppendLine(lines, OneLineName(info.UserName) + " (" + OneLineName(info.PathName) + ")");
