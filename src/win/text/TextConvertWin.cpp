@@ -46,7 +46,16 @@ public:
 }  // namespace
 
 std::string Utf8ToCp932(std::string_view utf8) {
-    const std::wstring wide = Wide(utf8);
+    // The code page has no character beyond the basic plane: such a character
+    // becomes one '?', as on the host, not one for each half of its pair.
+    std::wstring wide = Wide(utf8);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const bool pair = IS_HIGH_SURROGATE(wide[i]) && i + 1 < wide.size() && IS_LOW_SURROGATE(wide[i + 1]);
+        wide[kept++] = pair ? L'?' : wide[i];
+        if (pair) ++i;
+    }
+    wide.resize(kept);
     if (wide.empty()) return {};
     const int len = WideCharToMultiByte(kCp932, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                         nullptr, nullptr);
