@@ -1,10 +1,12 @@
 #include "support/SimServerControl.h"
 
+#include <chrono>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace corvane::test {
 
@@ -13,10 +15,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The server DLL replaces its files by renaming a new one over the old. Under
+// Wine an open that meets the replacement fails for a moment: that is not a
+// missing file (counters read as zero would go backwards), so try again.
 std::optional<std::string> ReadFileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        std::ifstream in(path, std::ios::binary);
+        if (in) return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::error_code ignored;
+        if (!fs::exists(path, ignored) || std::chrono::steady_clock::now() > deadline) return std::nullopt;
+        std::this_thread::yield();
+    }
 }
 
 void WriteFileAtomically(const fs::path& path, const std::string& content) {
