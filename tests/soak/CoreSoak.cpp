@@ -20,6 +20,7 @@
 // (tsan preset) on a data race.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -317,6 +318,23 @@ void TallyLines(const std::string& cp932, LineTally& tally) {
     }
 }
 
+// The main window's side: failed enumerations are counted, not kept.
+struct SoakOwner final : test::FakeOwner {
+    long failures = 0;
+    void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) override {
+        failures += sessionStatus != 0 || fileStatus != 0;
+    }
+};
+
+// Announcements are counted, not kept: a soak keeps no record that grows.
+struct CountingNotifier final : INotifier {
+    long tips = 0, balloons = 0, sounds = 0, animations = 0;
+    void SetTipHelp(const std::string&) override { ++tips; }
+    void ShowBalloonHelp(const std::string&, const std::string&, int, TBalloonIconType) override { ++balloons; }
+    void PlayWave(const std::string&) override { ++sounds; }
+    void StartIconAnimation(int) override { ++animations; }
+};
+
 // The log's files on disk; a backup about to be deleted by rotation is read
 // first, so that its lines still count.
 class KeepingFileSystem final : public ILogFileSystem {
@@ -380,7 +398,7 @@ bool SoakPasses(const Options& options) {
     samba::SystemClock clock;
     EventLog log(files, clock, logPath, [] { return 16384; });
 
-    test::FakeOwner owner;
+    SoakOwner owner;
     owner.settings.IgnoreLocalConnection = false;
     owner.settings.DisconnectConnTime = 60;
     owner.settings.PopupNotifyWindow = true;
@@ -392,7 +410,7 @@ bool SoakPasses(const Options& options) {
     std::recursive_mutex listLock;
     views::ListRows rows(sessionList, resourceList, listLock, [](const std::string&) { return std::string("(N/A)"); },
                          kCollation);
-    test::FakeNotifier notifier;
+    CountingNotifier notifier;
     QueueRunner runner;
     PassWait wait;
     TWatchThread thread(WatchContext{owner, server, resolver, rows, log, notifier, runner, wait, kCollation});
@@ -411,12 +429,6 @@ bool SoakPasses(const Options& options) {
         }
         if (served % 1009 == 0) owner.settings.IgnoreAutoRefresh = !owner.settings.IgnoreAutoRefresh;
         if (served % 4001 == 0) owner.settings.IgnoreSharedResource = !owner.settings.IgnoreSharedResource;
-        if (served % 503 == 0) {
-            // The notifier's records would grow without end; the tray keeps one tip.
-            notifier.tips.clear();
-            notifier.balloons.clear();
-            notifier.animations.clear();
-        }
         const long passes = server.SessionEnums();
         const long sample = passes * 10 / options.passes;
         if (sample != lastSample) {
@@ -451,8 +463,9 @@ bool SoakPasses(const Options& options) {
                 "%ld rotations; %ld ends asked of the server\n",
                 tally.lines, tally.connects.count, tally.ends, tally.autoEnds, tally.accesses.count,
                 files.rotations, server.Deletions());
-    std::printf("identities the server listed: %ld sessions, %ld open files\n", listedSessions.count,
-                listedFiles.count);
+    std::printf("identities the server listed: %ld sessions, %ld open files; tips %ld, balloons %ld, blinks %ld; passes told of a failed listing %ld\n",
+                listedSessions.count, listedFiles.count, notifier.tips, notifier.balloons, notifier.animations,
+                owner.failures);
     std::printf("live heap bytes by pass:");
     for (const auto& [pass, bytes] : heap) std::printf(" %ld:%zu", pass, bytes);
     std::printf("\n");
@@ -470,11 +483,14 @@ bool SoakPasses(const Options& options) {
     if (files.rotations < 2 && options.passes >= 10000) ok = Fail("the log never rotated");
     // Live heap: after the first tenth of the run (the log's buffers, the
     // tables at their working size) it must not keep growing.
+    // What a pass has in hand when a sample is taken comes and goes; 128 KiB
+    // is far above that and far below what one lost record per pass adds up to.
     if (heap.size() >= 3) {
         const std::size_t settled = heap[1].second;
-        const std::size_t last = heap.back().second;
-        if (last > settled + 512 * 1024) ok = Fail("live heap grew from " + std::to_string(settled) + " to " +
-                                                    std::to_string(last) + " bytes");
+        std::size_t most = 0;
+        for (std::size_t i = 2; i < heap.size(); ++i) most = std::max(most, heap[i].second);
+        if (most > settled + 128 * 1024) ok = Fail("live heap grew from " + std::to_string(settled) + " to " +
+                                                    std::to_string(most) + " bytes");
     }
     return ok;
 }
