@@ -399,7 +399,9 @@ def run(folder: Path, start_program: Callable[[], subprocess.Popen],
                 return
             _, handles, gdi, user = parse_stats(result.stdout)
             samples.append(Sample(time.monotonic() - started, handles, gdi, user, private))
-            progress(f"  {samples[-1]}")
+            s = samples[-1]
+            progress(f"  {s.elapsed:5.0f} s  handles {s.handles}  GDI {s.gdi}  USER {s.user}  "
+                     f"RssAnon {s.private_kib} KiB")
 
         def sampler() -> None:
             while True:
