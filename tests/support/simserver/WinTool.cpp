@@ -44,11 +44,18 @@
 //   corvane_wintool settext <title> <id> <text>
 //                                           sets the text of control <id> in
 //                                           every such dialog box
+//   corvane_wintool stats <title>           what the process of the first
+//                                           top-level window titled <title>
+//                                           (shown or hidden) holds, one line:
+//                                           pid handles gdi user
+//                                           (see ProcessStats below for how
+//                                           each is counted)
 // The list and tab contents are read across the process boundary: the
 // message structures and text buffers are placed in the owner's memory.
 // Exit code 0 on success, 1 when no window matched or a read failed, 2 on a
 // usage error.
 #include <windows.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <commctrl.h>
@@ -233,10 +240,171 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
     return TRUE;
 }
 
+// --- What a process holds, counted from outside ----------------------------
+// The system's own counters (GetProcessHandleCount, GetGuiResources) answer
+// 0 under Wine, so each count is taken in a way that works there and on
+// Windows alike.
+
+// Kernel handles: every handle value from 4 up, in steps of 4, is offered to
+// DuplicateHandle; a value the process does not hold fails with
+// ERROR_INVALID_HANDLE, any other answer (a copy, or a refusal to copy that
+// kind of object) is a handle in use. Values are handed out lowest first, so
+// the probe stops after a long run of free values past the last one in use.
+unsigned long CountHandles(HANDLE process) {
+    constexpr ULONG_PTR kStep = 4, kGiveUpAfter = 16384 * kStep, kLimit = ULONG_PTR{1} << 26;
+    unsigned long count = 0;
+    ULONG_PTR lastInUse = 0;
+    for (ULONG_PTR value = kStep; value < kLimit && value - lastInUse <= kGiveUpAfter; value += kStep) {
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
+            CloseHandle(copy);
+        } else if (GetLastError() == ERROR_INVALID_HANDLE) {
+            continue;
+        }
+        ++count;
+        lastInUse = value;
+    }
+    return count;
+}
+
+// One entry of the GDI handle table that the PEB points to
+// (GdiSharedHandleTable): 24 bytes on x64, at most 0x10000 entries. A free
+// entry has type 0; stock objects carry the stock flag. Windows keeps one
+// table for the session and stamps each entry with its owner's process id;
+// Wine keeps a table per process and leaves the owner 0.
+struct GdiEntry {
+    UINT64 object;
+    USHORT ownerProcessId;
+    USHORT ownerLockAndCount;
+    UCHAR extTypeAndStockFlag;   // bits 0-6 type with its extension, bit 7 stock object
+    UCHAR generation;
+    UCHAR type;
+    UCHAR flags;
+    UINT64 userPointer;
+};
+static_assert(sizeof(GdiEntry) == 24, "the x64 layout of a GDI handle table entry");
+constexpr std::size_t kGdiEntries = 0x10000;
+constexpr SIZE_T kPebGdiSharedHandleTable = 0xF8;   // x64 PEB
+
+using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*);
+
+// The GDI objects the process owns, stock objects not counted; false when
+// the table cannot be read.
+bool CountGdiObjects(HANDLE process, DWORD pid, unsigned long& count) {
+    auto query = reinterpret_cast<NtQueryInformationProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic{};
+    if (!query || query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 ||
+        !basic.PebBaseAddress)
+        return false;
+    UINT64 table = 0;
+    SIZE_T done = 0;
+    if (!ReadProcessMemory(process, reinterpret_cast<const char*>(basic.PebBaseAddress) + kPebGdiSharedHandleTable,
+                           &table, sizeof table, &done) ||
+        done != sizeof table || table == 0)
+        return false;
+    // Read a page-sized run at a time: the end of the table may not be
+    // committed, and entries are handed out from the start.
+    std::vector<GdiEntry> entries;
+    constexpr std::size_t kRun = 4096 / sizeof(GdiEntry) * 16;
+    for (std::size_t first = 0; first < kGdiEntries; first += kRun) {
+        const std::size_t n = std::min(kRun, kGdiEntries - first);
+        std::vector<GdiEntry> run(n);
+        if (!ReadProcessMemory(process, reinterpret_cast<const void*>(table + first * sizeof(GdiEntry)), run.data(),
+                               n * sizeof(GdiEntry), &done) ||
+            done != n * sizeof(GdiEntry))
+            break;
+        entries.insert(entries.end(), run.begin(), run.end());
+    }
+    if (entries.empty()) return false;
+    const bool stamped = std::any_of(entries.begin(), entries.end(),
+                                     [](const GdiEntry& e) { return e.type != 0 && e.ownerProcessId != 0; });
+    const auto owner = static_cast<USHORT>(pid);
+    count = static_cast<unsigned long>(std::count_if(entries.begin(), entries.end(), [&](const GdiEntry& e) {
+        return e.type != 0 && !(e.extTypeAndStockFlag & 0x80) && (!stamped || e.ownerProcessId == owner);
+    }));
+    return true;
+}
+
+// USER objects as the windows of the process: top-level ones, shown or
+// hidden, message-only ones, and all their descendants. (Menus, icons and
+// cursors are USER objects too but cannot be listed from outside; an icon
+// still shows in the GDI count through its bitmaps.)
+struct WindowCount {
+    DWORD pid;
+    unsigned long count;
+};
+
+BOOL CALLBACK CountOwnWindow(HWND window, LPARAM param) {
+    auto* c = reinterpret_cast<WindowCount*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == c->pid) ++c->count;
+    return TRUE;
+}
+
+BOOL CALLBACK CountTree(HWND window, LPARAM param) {
+    CountOwnWindow(window, param);
+    EnumChildWindows(window, CountOwnWindow, param);   // every descendant
+    return TRUE;
+}
+
+unsigned long CountWindows(DWORD pid) {
+    WindowCount c{pid, 0};
+    EnumWindows(CountTree, reinterpret_cast<LPARAM>(&c));
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window;
+         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr))
+        CountTree(window, reinterpret_cast<LPARAM>(&c));
+    return c.count;
+}
+
+HWND FindAnyWindow(const std::wstring& title) {
+    struct AnySearch {
+        const std::wstring* title;
+        HWND found;
+    } search{&title, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<AnySearch*>(param);
+            const int length = GetWindowTextLengthW(window);
+            std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+            text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), length + 1)));
+            if (text != *s->title || ClassOf(window) == L"#32770") return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int ProcessStats(const std::wstring& title) {
+    HWND window = FindAnyWindow(title);
+    if (!window) return 1;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process) {
+        std::fprintf(stderr, "cannot open process %lu (error %lu)\n", pid, GetLastError());
+        return 1;
+    }
+    const unsigned long handles = CountHandles(process);
+    unsigned long gdi = 0;
+    const bool gdiRead = CountGdiObjects(process, pid, gdi);
+    CloseHandle(process);
+    if (!gdiRead) {
+        std::fputs("cannot read the process's GDI handle table\n", stderr);
+        return 1;
+    }
+    std::printf("%lu %lu %lu %lu\n", pid, handles, gdi, CountWindows(pid));
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: corvane_wintool close|find|broadcast|placement|dialogs|dismiss <text>\n"
                "       corvane_wintool listview|columns|visible|command|text <title> <id>\n"
                "       corvane_wintool ping <title> <count> <pause-ms>\n"
+               "       corvane_wintool stats <title>\n"
                "       corvane_wintool tab <title> [<id>]\n"
                "       corvane_wintool tabrect <title> <index> [<id>]\n",
                stderr);
@@ -268,6 +436,7 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%u\n", static_cast<unsigned>(windows.size()));
         return windows.empty() ? 1 : 0;
     }
+    if (argc == 3 && command == L"stats") return ProcessStats(text);
     if (argc == 3 && command == L"broadcast") {
         const UINT message = RegisterWindowMessageW(text.c_str());
         return message != 0 && PostMessageW(HWND_BROADCAST, message, 0, 0) ? 0 : 1;
