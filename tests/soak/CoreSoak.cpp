@@ -427,8 +427,8 @@ bool SoakPasses(const Options& options) {
             owner.refreshRequested = true;  // F5
             thread.Wake();
         }
-        if (served % 1009 == 0) owner.settings.IgnoreAutoRefresh = !owner.settings.IgnoreAutoRefresh;
-        if (served % 4001 == 0) owner.settings.IgnoreSharedResource = !owner.settings.IgnoreSharedResource;
+        if (served % 1009 == 1008) owner.settings.IgnoreAutoRefresh = !owner.settings.IgnoreAutoRefresh;
+        if (served % 4001 == 4000) owner.settings.IgnoreSharedResource = !owner.settings.IgnoreSharedResource;
         const long passes = server.SessionEnums();
         const long sample = passes * 10 / options.passes;
         if (sample != lastSample) {
