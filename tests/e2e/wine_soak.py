@@ -196,17 +196,13 @@ class LogCollector:
         except OSError:
             moved = True
         if moved:
-            self._drain()
-            if self.pending:
-                self.unterminated.append(self.pending)
-                self.pending = b""
-            self.file.close()
-            self.file = None
+            self.close()
             self._open()
             if self.file is not None:
                 self._drain()
 
     def close(self) -> None:
+        """Finishes the file in hand: its last lines, and a tail without CR LF."""
         if self.file is not None:
             self._drain()
             if self.pending:
