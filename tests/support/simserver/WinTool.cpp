@@ -130,10 +130,10 @@ void PrintLine(const std::vector<std::wstring>& cells) {
 
 class ProcessHandle {
 public:
-    explicit ProcessHandle(HWND window) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        handle_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    explicit ProcessHandle(HWND window,
+                           DWORD access = PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE) {
+        GetWindowThreadProcessId(window, &pid_);
+        handle_ = OpenProcess(access, FALSE, pid_);
     }
     ~ProcessHandle() {
         if (handle_) CloseHandle(handle_);
@@ -141,8 +141,10 @@ public:
     ProcessHandle(const ProcessHandle&) = delete;
     ProcessHandle& operator=(const ProcessHandle&) = delete;
     HANDLE get() const noexcept { return handle_; }
+    DWORD pid() const noexcept { return pid_; }
 
 private:
+    DWORD pid_ = 0;
     HANDLE handle_ = nullptr;
 };
 
@@ -381,18 +383,15 @@ HWND FindAnyWindow(const std::wstring& title) {
 int ProcessStats(const std::wstring& title) {
     HWND window = FindAnyWindow(title);
     if (!window) return 1;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    HANDLE process = OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (!process) {
+    const ProcessHandle process(window, PROCESS_DUP_HANDLE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+    const DWORD pid = process.pid();
+    if (!process.get()) {
         std::fprintf(stderr, "cannot open process %lu (error %lu)\n", pid, GetLastError());
         return 1;
     }
-    const unsigned long handles = CountHandles(process);
+    const unsigned long handles = CountHandles(process.get());
     unsigned long gdi = 0;
-    const bool gdiRead = CountGdiObjects(process, pid, gdi);
-    CloseHandle(process);
-    if (!gdiRead) {
+    if (!CountGdiObjects(process.get(), pid, gdi)) {
         std::fputs("cannot read the process's GDI handle table\n", stderr);
         return 1;
     }
