@@ -18,6 +18,7 @@ from __future__ import annotations
 
 import collections
 import dataclasses
+import importlib.util
 import os
 import random
 import statistics
@@ -29,6 +30,12 @@ from typing import Callable, Optional
 
 import simserver as sim
 from corvane_app import STAMP, expected_address
+
+# The log follower of scripts/run, which reads the log across its rotations.
+_FOLLOW_LOG = Path(__file__).resolve().parents[2] / "scripts" / "follow-log.py"
+_spec = importlib.util.spec_from_file_location("follow_log", _FOLLOW_LOG)
+follow_log = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(follow_log)
 
 TITLE = "Corvane"
 LOG = "CorvaneLog.txt"
@@ -156,60 +163,16 @@ class Churn:
 # Following the log
 
 
-class LogCollector:
+class LogCollector(follow_log.Follower):
     """Collects the log's lines as they are written, file by file: the
     program keeps one backup generation, so a line must be read before the
-    log moves away twice. A rotation shows as a new file at the log's path;
-    the old one is finished through the handle still open on it."""
+    log moves away twice."""
 
     def __init__(self, path: Path):
-        self.path = path
-        self.file = None
-        self.inode = None
-        self.pending = b""
         self.logs: list[list[bytes]] = []    # the lines of each log file in turn
         self.unterminated: list[bytes] = []  # what a log held after its last CR LF
-
-    def _open(self) -> None:
-        try:
-            self.file = open(self.path, "rb")
-        except OSError:
-            return
-        self.inode = os.fstat(self.file.fileno()).st_ino
-        self.logs.append([])
-
-    def _drain(self) -> None:
-        data = self.file.read()
-        if data:
-            self.pending += data
-            *lines, self.pending = self.pending.split(b"\r\n")
-            self.logs[-1].extend(lines)
-
-    def poll(self) -> None:
-        if self.file is None:
-            self._open()
-            if self.file is None:
-                return
-        self._drain()
-        try:
-            moved = os.stat(self.path).st_ino != self.inode
-        except OSError:
-            moved = True
-        if moved:
-            self.close()
-            self._open()
-            if self.file is not None:
-                self._drain()
-
-    def close(self) -> None:
-        """Finishes the file in hand: its last lines, and a tail without CR LF."""
-        if self.file is not None:
-            self._drain()
-            if self.pending:
-                self.unterminated.append(self.pending)
-                self.pending = b""
-            self.file.close()
-            self.file = None
+        super().__init__(str(path), from_start=True, on_line=lambda raw: self.logs[-1].append(raw),
+                         on_file=lambda: self.logs.append([]), on_tail=self.unterminated.append)
 
 
 # ---------------------------------------------------------------------------

@@ -19,15 +19,15 @@ def append(path: Path, text: str) -> None:
 def test_every_line_once_across_partial_writes_and_rotation(tmp_path):
     log = tmp_path / "CorvaneLog.txt"
     out = io.StringIO()
-    follower = follow_log.Follower(str(log), from_start=False)
-    follower.poll(out)                      # no log yet: the first one is shown whole
+    follower = follow_log.Follower(str(log), from_start=False, on_line=follow_log.printer(out))
+    follower.poll()                         # no log yet: the first one is shown whole
     append(log, "2026/12/08 09:00:00,接続検出,PC01,(N/A),太郎\r\n2026/12/08 09:00:01,アク")
-    follower.poll(out)
+    follower.poll()
     append(log, "セス検出,太郎,D:\\共有\\表.xlsx\r\n")
     append(log, "2026/12/08 09:00:02,切断検出,PC01,(N/A),太郎\r\n")   # written just before the move
     os.replace(log, tmp_path / "CorvaneLog.txt.bak")
     append(log, "2026/12/08 09:00:03,接続検出,PC02,(N/A),花子\r\n")
-    follower.poll(out)
+    follower.poll()
     assert out.getvalue().splitlines() == [
         "2026/12/08 09:00:00,接続検出,PC01,(N/A),太郎",
         "2026/12/08 09:00:01,アクセス検出,太郎,D:\\共有\\表.xlsx",
@@ -40,8 +40,8 @@ def test_a_log_already_there_is_followed_from_its_end(tmp_path):
     log = tmp_path / "CorvaneLog.txt"
     append(log, "2026/12/07 18:00:00,接続検出,OLD,(N/A),old\r\n")
     out = io.StringIO()
-    follower = follow_log.Follower(str(log), from_start=False)
-    follower.poll(out)
+    follower = follow_log.Follower(str(log), from_start=False, on_line=follow_log.printer(out))
+    follower.poll()
     append(log, "2026/12/08 09:00:00,接続検出,NEW,(N/A),new\r\n")
-    follower.poll(out)
+    follower.poll()
     assert out.getvalue().splitlines() == ["2026/12/08 09:00:00,接続検出,NEW,(N/A),new"]

@@ -18,8 +18,6 @@
 // when live heap grows over the run, or when a teardown hangs. Built with
 // AddressSanitizer (host preset) it also fails on a leak; with ThreadSanitizer
 // (tsan preset) on a data race.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,9 +27,6 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -55,6 +50,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include "linux/LinuxAdapters.h"
 #include "support/FakeReportList.h"
 #include "support/FakeWatchPorts.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -351,7 +347,7 @@ public:
         return files_.OpenForAppend(path, file);
     }
     std::uint32_t Delete(const std::string& path) override {
-        const std::string bytes = ReadAll(path);
+        const std::string bytes = test::ReadBytes(path);
         const std::uint32_t code = files_.Delete(path);
         if (code == 0) {
             TallyLines(bytes, tally_);
@@ -361,10 +357,6 @@ public:
     }
     std::uint32_t Move(const std::string& from, const std::string& to) override { return files_.Move(from, to); }
 
-    static std::string ReadAll(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
 
     long rotations = 0;
 
@@ -452,8 +444,8 @@ bool SoakPasses(const Options& options) {
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     heap.emplace_back(server.SessionEnums(), LiveHeapBytes());
 
-    TallyLines(KeepingFileSystem::ReadAll(log.BackupPath()), tally);
-    TallyLines(KeepingFileSystem::ReadAll(logPath), tally);
+    TallyLines(test::ReadBytes(log.BackupPath()), tally);
+    TallyLines(test::ReadBytes(logPath), tally);
 
     std::printf("passes %ld in %.1f s (%.0f per second)\n", server.SessionEnums(), seconds,
                 server.SessionEnums() / seconds);
