@@ -78,14 +78,14 @@ void SambaServer::SessionDel(const std::string& uncClientName, const std::string
         }
     }
     if (pids.empty()) {
-        disconnectFailures_.push_back(computer + "," + userName + ",no smbd process is known for this session");
+        disconnectFailures_.push_back({computer, userName, "no smbd process is known for this session"});
         return;
     }
     for (long pid : pids) {
         const ProcessResult run = runner_.Run({tools_.Smbcontrol, std::to_string(pid), "shutdown"}, tools_.Timeout);
         if (!run.Succeeded()) {
-            disconnectFailures_.push_back(computer + "," + userName + "," + tools_.Smbcontrol + " " +
-                                          std::to_string(pid) + " shutdown: " + run.Describe());
+            disconnectFailures_.push_back(
+                {computer, userName, tools_.Smbcontrol + " " + std::to_string(pid) + " shutdown: " + run.Describe()});
         }
     }
 }
@@ -103,7 +103,7 @@ std::optional<std::string> SambaServer::LocalHostName() {
     return std::string(name);
 }
 
-std::vector<std::string> SambaServer::TakeDisconnectFailures() {
+std::vector<DisconnectFailure> SambaServer::TakeDisconnectFailures() {
     return std::exchange(disconnectFailures_, {});
 }
 

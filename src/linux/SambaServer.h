@@ -26,6 +26,14 @@ struct SambaTools {
 // status makes the scan skip its pass).
 inline constexpr std::uint32_t kListingFailed = 1;
 
+// A connection that could not be ended, and why.
+struct DisconnectFailure {
+    std::string ComputerName;
+    std::string UserName;
+    std::string Reason;
+    bool operator==(const DisconnectFailure&) const = default;
+};
+
 class SambaServer final : public IServerApi, public IResolver {
 public:
     // `now` gives seconds since the epoch, used when the listing has no time stamp.
@@ -50,7 +58,7 @@ public:
     const std::string& ListingError() const noexcept { return listingError_; }
     // Failed disconnections since the last call, one text each:
     // "<computer>,<user>,<reason>".
-    std::vector<std::string> TakeDisconnectFailures();
+    std::vector<DisconnectFailure> TakeDisconnectFailures();
 
 private:
     bool Query();
@@ -63,7 +71,7 @@ private:
     std::vector<FileRecord> files_;
     bool filesPending_ = false;  // EnumSessions queried; EnumFiles has not used the answer yet
     std::string listingError_;
-    std::vector<std::string> disconnectFailures_;
+    std::vector<DisconnectFailure> disconnectFailures_;
 };
 
 // "192.168.1.5" or "::ffff:192.168.1.5" -> the four bytes; anything else: nothing.

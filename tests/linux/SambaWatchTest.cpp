@@ -62,13 +62,14 @@ struct SambaWatch : ::testing::Test {
                        [] { return std::int64_t{0}; }};
     Settings settings;
     test::FakeLog log;
+    test::FakeClock clock;
     test::FakeNotifier notifier;
     std::unique_ptr<HeadlessWatch> watch;
 
     void SetUp() override {
         settings.IgnoreLocalConnection = false;  // the recording comes from 127.0.0.1
         settings.PopupNotifyWindow = true;
-        watch = std::make_unique<HeadlessWatch>(WatchParts{settings, "192.168.0.2", server, server, log, notifier});
+        watch = std::make_unique<HeadlessWatch>(WatchParts{settings, "192.168.0.2", server, server, log, clock, notifier});
     }
     void Answer(std::initializer_list<ProcessResult> results) { runner.answers["smbstatus"] = results; }
 };
@@ -113,7 +114,7 @@ TEST_F(SambaWatch, ConnectedTimeLimitEndsEveryProcessOfTheClientAndUserAndReport
     EXPECT_EQ(std::vector<std::string>(runner.calls.begin() + 1, runner.calls.end()),
               (std::vector<std::string>{"smbcontrol 26139 shutdown", "smbcontrol 26140 shutdown"}));
     EXPECT_EQ(server.TakeDisconnectFailures(),
-              std::vector<std::string>{"127.0.0.1,nobody,smbcontrol 26140 shutdown: exit status 1"});
+              (std::vector<DisconnectFailure>{{"127.0.0.1", "nobody", "smbcontrol 26140 shutdown: exit status 1"}}));
     EXPECT_TRUE(server.TakeDisconnectFailures().empty());
 }
 
@@ -137,7 +138,7 @@ TEST_F(SambaWatch, AddressComesFromTheListingNotFromANameLookup) {
 TEST_F(SambaWatch, EndingASessionWithNoKnownProcessIsAFailureNotASilence) {
     server.SessionDel("\\\\GONE", "user");
     EXPECT_EQ(server.TakeDisconnectFailures(),
-              std::vector<std::string>{"GONE,user,no smbd process is known for this session"});
+              (std::vector<DisconnectFailure>{{"GONE", "user", "no smbd process is known for this session"}}));
     EXPECT_TRUE(runner.calls.empty());
 }
 
