@@ -11,6 +11,7 @@ from pathlib import Path
 import simserver as sim
 
 TITLE = "Corvane"
+TTS_BALLOON = 0x40
 EXIT_TIMEOUT = 10     # the close box must end the program within this
 
 
@@ -78,3 +79,14 @@ def wait_for_log(path: Path, text: bytes, timeout: float) -> list[bytes]:
             raise AssertionError(f"no log line {text.decode('cp932')!r} within {timeout}s; log: "
                                  f"{[t.decode('cp932', 'replace') for t in texts]}")
         time.sleep(0.2)
+
+
+def balloons(wine) -> list[tuple[int, int, int, int]]:
+    """Screen rectangles of the visible balloon tooltips."""
+    result = wine.tool("windows", "tooltips_class32")
+    found = []
+    for line in result.stdout.decode().splitlines():
+        left, top, right, bottom, style = (int(v) for v in line.split("\t")[0].split())
+        if style & TTS_BALLOON:
+            found.append((left, top, right, bottom))
+    return found

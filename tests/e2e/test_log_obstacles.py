@@ -12,7 +12,7 @@ from pathlib import Path
 import pytest
 
 import simserver as sim
-from corvane_app import TITLE, close_and_wait, event_texts, start, wait_for_log
+from corvane_app import TITLE, balloons, close_and_wait, log_lines, start, wait_for_log
 
 STATUS_BAR = 13
 LOG_FAULT = "ログファイルに書き込めません"
@@ -104,3 +104,45 @@ def unwritable_log(wine, sandbox, tmp_path, obstacle, cleanups):
         assert sandbox.log.read_bytes().startswith(kept)
         assert texts == earlier + ["接続検出,10.0.0.2,10.0.0.2,hanako".encode("cp932")]
     close_and_wait(wine, program)
+
+
+def test_outage_ends_sessions_on_time_and_logs_them_with_their_own_times(wine, sandbox, tmp_path):
+    """While the log is a folder a session passes its connected-time limit and
+    another arrives: the first is ended at once and the second announced;
+    the lines come afterwards, in order, stamped when it happened. Closing
+    while the log is still broken leaves the held lines in a file beside it."""
+    sandbox.ini.write_bytes(b"[Environment]\r\nIsSecond=1\r\nDisconnectConnTime=60\r\n")
+    sandbox.sim.set_sessions([sim.Session("10.0.0.1", "taro", 1, 50, 0)])
+    program = start(wine, sandbox, passes=2)
+    wait_for_log(sandbox.log, "接続検出,10.0.0.1,10.0.0.1,taro".encode("cp932"), timeout=10)
+    wine.wait_until(lambda: not balloons(wine), timeout=40, what="the first balloon to go")
+
+    (tmp_path / "first").mkdir()
+    remove = replace_by_folder(sandbox.log, tmp_path / "first", [])
+    try:
+        sandbox.sim.set_sessions([sim.Session("10.0.0.1", "taro", 1, 61, 0),
+                                  sim.Session("10.0.0.2", "hanako", 1, 0, 0)])
+        sandbox.sim.wait_for(lambda c: c[sim.SESSION_DELS] >= 1, timeout=15, what="the end by connected time")
+        assert [(d.client_name, d.user_name) for d in sandbox.sim.calls().session_dels] == [("\\\\10.0.0.1", "taro")]
+        wine.wait_until(lambda: balloons(wine), timeout=15, what="the balloon of the new session")
+        line = status_line(wine, lambda text: "書き込み待ち 2 件" in text)
+        assert LOG_FAULT in line, line
+        time.sleep(1.2)  # the stamps of the held lines must be older than the moment the log works again
+        restored = time.strftime("%Y/%m/%d %H:%M:%S").encode()
+    finally:
+        remove()
+    wait_for_log(sandbox.log, "接続検出,10.0.0.2,10.0.0.2,hanako".encode("cp932"), timeout=15)
+    lines = log_lines(sandbox.log)
+    # One pass saw both: its new sessions come first, then the ends by time.
+    assert [line[20:] for line in lines] == ["接続検出,10.0.0.2,10.0.0.2,hanako".encode("cp932"),
+                                             "接続時間による自動切断,10.0.0.1,10.0.0.1,taro".encode("cp932")]
+    assert all(line[:19] < restored for line in lines), (lines, restored)
+
+    (tmp_path / "second").mkdir()
+    replace_by_folder(sandbox.log, tmp_path / "second", [])
+    sandbox.sim.modify(lambda s: s.sessions.append(sim.Session("10.0.0.3", "jiro", 1, 0, 0)))
+    status_line(wine, lambda text: "書き込み待ち 1 件" in text)
+    close_and_wait(wine, program)
+    unsaved = list(sandbox.folder.glob("CorvaneLog.unsaved-*.txt"))
+    assert len(unsaved) == 1, unsaved
+    assert log_lines(unsaved[0])[0][20:] == "接続検出,10.0.0.3,10.0.0.3,jiro".encode("cp932")

@@ -11,10 +11,9 @@ import subprocess
 import time
 
 import simserver as sim
-from corvane_app import EXIT_TIMEOUT, TITLE, close_and_wait, start
+from corvane_app import EXIT_TIMEOUT, TITLE, balloons, close_and_wait, start
 
 TRAY_TITLE = "Wine System Tray"
-TTS_BALLOON = 0x40
 ICON_SLOT = 20          # Wine's tray: a small icon with a 2-pixel border
 FRAME_PERIOD = 0.5      # the blinking's interval
 
@@ -46,17 +45,6 @@ def icon_colour(wine, keep_as: str = "") -> str:
     if blue > red + 60:
         return "blue"
     return f"other {pixel}"
-
-
-def balloons(wine) -> list[tuple[int, int, int, int]]:
-    """Screen rectangles of the visible balloon tooltips."""
-    result = wine.tool("windows", "tooltips_class32")
-    found = []
-    for line in result.stdout.decode().splitlines():
-        left, top, right, bottom, style = (int(v) for v in line.split("\t")[0].split())
-        if style & TTS_BALLOON:
-            found.append((left, top, right, bottom))
-    return found
 
 
 def open_menus(wine) -> list[tuple[int, int, int, int]]:
