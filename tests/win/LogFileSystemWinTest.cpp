@@ -107,7 +107,7 @@ TEST_F(LogFileSystemWinTest, TwoAppendersInterleaveWholeLines) {
     EXPECT_EQ(Bytes(logPath_), "earlier\r\na1\r\nb1\r\na2\r\nb2\r\n");
 }
 
-TEST_F(LogFileSystemWinTest, LogHeldExclusivelyRaisesSharingViolation) {
+TEST_F(LogFileSystemWinTest, LogHeldExclusivelyRaisesSharingViolationAndKeepsTheLine) {
     EventLog log(files, clock, Utf8(logPath_), [] { return kDefaultMaxLogSize; });
     log.WriteLogFile("one");
     const HANDLE held = CreateFileW(logPath_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -121,7 +121,7 @@ TEST_F(LogFileSystemWinTest, LogHeldExclusivelyRaisesSharingViolation) {
     }
     CloseHandle(held);
     log.WriteLogFile("three");
-    EXPECT_EQ(Bytes(logPath_), stamp_ + "one\r\n" + stamp_ + "three\r\n");
+    EXPECT_EQ(Bytes(logPath_), stamp_ + "one\r\n" + stamp_ + "two\r\n" + stamp_ + "three\r\n");
 }
 
 }  // namespace
