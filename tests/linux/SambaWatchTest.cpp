@@ -104,34 +104,57 @@ TEST_F(SambaWatch, ListingsBecomeEventsAndAFailedListingInventsNone) {
     EXPECT_TRUE(watch->Resources().empty());
 }
 
-TEST_F(SambaWatch, ConnectedTimeLimitEndsEveryProcessOfTheClientAndUserAndReportsFailures) {
+TEST_F(SambaWatch, ConnectedTimeLimitEndsEveryProcessOfTheClientAndTellsAFailureOnce) {
     settings.DisconnectConnTime = 3;  // the recording shows 4 s
+    settings.IgnoreSharedResource = true;
     Answer({Printed(Fixture("samba-4.17-two-clients.json"))});
     runner.answers["smbcontrol"] = {Printed(""), Failed(1, "")};
     watch->Pass();
-    EXPECT_EQ(log.lines.at(1), "接続時間による自動切断,127.0.0.1,127.0.0.1,nobody");
     EXPECT_EQ(std::vector<std::string>(runner.calls.begin() + 1, runner.calls.end()),
               (std::vector<std::string>{"smbcontrol 26139 shutdown", "smbcontrol 26140 shutdown"}));
     EXPECT_EQ(server.TakeDisconnectFailures(),
               std::vector<std::string>{"127.0.0.1,nobody,smbcontrol 26140 shutdown: exit status 1"});
+    // Still connected: no end is logged, and the next pass asks again without telling again.
+    EXPECT_EQ(log.lines, std::vector<std::string>{"接続検出,127.0.0.1,127.0.0.1,nobody"});
+    watch->Pass();
+    EXPECT_EQ(runner.calls.size(), 6u);
     EXPECT_TRUE(server.TakeDisconnectFailures().empty());
+    EXPECT_EQ(log.lines.size(), 1u);
+
+    runner.answers["smbcontrol"] = {Printed("")};
+    watch->Pass();
+    EXPECT_EQ(log.lines.back(), "接続時間による自動切断,127.0.0.1,127.0.0.1,nobody");
+    EXPECT_TRUE(watch->Sessions().empty());
 }
 
-TEST_F(SambaWatch, AddressComesFromTheListingNotFromANameLookup) {
+TEST_F(SambaWatch, AProcessThatAlsoServesAnotherUserIsNeverShutDown) {
     settings.IgnoreLocalConnection = true;
+    settings.DisconnectConnTime = 1000;  // jiro: 3000 s, in processes 5100 and 5200; saburo: 60 s, in 5100
+    settings.IgnoreSharedResource = true;
     Answer({Printed(Fixture("samba-4.20-style.json"))});
-    watch->Pass();
-    ASSERT_GE(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[0], "接続検出,10.0.0.7,10.0.0.7,SAMDOM\\jiro");   // IPv4-mapped IPv6
-    EXPECT_EQ(log.lines[1], "接続検出,10.0.0.7,10.0.0.7,SAMDOM\\saburo");
+    for (int pass = 0; pass < 3; ++pass) watch->Pass();
+    EXPECT_EQ(runner.calls, std::vector<std::string>(3, "smbstatus --json -B"));  // no smbcontrol at all
+    EXPECT_EQ(server.TakeDisconnectFailures(),
+              std::vector<std::string>{"10.0.0.7,SAMDOM\\jiro,smbd process 5100 also serves SAMDOM\\saburo "
+                                       "(10.0.0.7); Samba can end only whole processes, so it stays connected"});
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"接続検出,10.0.0.7,10.0.0.7,SAMDOM\\jiro",
+                                                   "接続検出,10.0.0.7,10.0.0.7,SAMDOM\\saburo"}));
+    ASSERT_EQ(watch->Sessions().size(), 2u);
+    EXPECT_NE(server.SharedProcess(watch->Sessions()[0]), "");
+}
 
-    SambaServer other{runner, {}, collation, [] { return std::int64_t{0}; }};
-    Answer({Printed(Fixture("samba-4.16-style.json"))});
-    std::vector<SessionRecord> records;
-    ASSERT_EQ(other.EnumSessions(records), 0u);
-    EXPECT_EQ(other.Resolve("PC01"), (std::array<std::uint8_t, 4>{192, 168, 10, 21}));
-    EXPECT_EQ(other.Resolve("2001:db8::15"), std::nullopt);  // IPv6 shows as "(N/A)"
-    EXPECT_EQ(other.Resolve("pc01"), std::nullopt);           // only the listed spelling
+TEST_F(SambaWatch, OneComputerNameFromTwoAddressesIsTwoClientsEachWithItsOwnAddress) {
+    settings.IgnoreLocalConnection = true;
+    settings.DisconnectConnTime = 3000;  // only the first PC01 (3600 s)
+    Answer({Printed(Fixture("samba-4.17-borrowed-names.json"))});
+    runner.answers["smbcontrol"] = {Printed("")};
+    watch->Pass();
+    EXPECT_EQ(log.lines, (std::vector<std::string>{
+                             "接続検出,PC01,192.168.10.21,taro", "接続検出,pc01,192.168.10.99,taro",
+                             "接続検出,NAS,192.168.10.77,hanako",  // the local NAS session hides nobody
+                             "接続時間による自動切断,PC01,192.168.10.21,taro"}));
+    EXPECT_EQ(runner.calls.back(), "smbcontrol 6001 shutdown");
+    EXPECT_EQ(runner.calls.size(), 2u);
 }
 
 TEST_F(SambaWatch, EndingASessionWithNoKnownProcessIsAFailureNotASilence) {
