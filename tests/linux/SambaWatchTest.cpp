@@ -9,6 +9,7 @@
 
 #include "support/FakeProfileStore.h"
 #include "support/FakeWatchPorts.h"
+#include "linux/ChangeSignals.h"
 #include "linux/SambaServer.h"
 #include "linux/WatchGlue.h"
 #include "linux/WatchOptions.h"
@@ -164,6 +165,45 @@ TEST_F(SambaWatch, EndingASessionWithNoKnownProcessIsAFailureNotASilence) {
     EXPECT_TRUE(runner.calls.empty());
 }
 
+// When a full listing is asked for: each step is (time in ms, what the
+// signals read, whether a listing is due; a due listing is taken at once).
+TEST(ListingScheduleTest, ListsOnlyWhenSambaSaysItsStateMayHaveChanged) {
+    using std::chrono::milliseconds;
+    const SignalReading quiet{7, "100\n200\n"}, fileOpened{8, "100\n200\n"}, clientCame{8, "100\n200\n300\n"},
+        unreadable{std::nullopt, "100\n200\n300\n"};
+    const struct Step {
+        int at;
+        SignalReading read;
+        bool due;
+    } steps[] = {
+        {0, quiet, true},           // the first look
+        {250, quiet, false},        {5000, quiet, false},
+        {5250, fileOpened, true},   // an open or close moved the sequence number
+        {5500, fileOpened, false},
+        {6000, clientCame, true},   // a process came: now, then twice more shortly after
+        {6250, clientCame, false},  {6500, clientCame, true}, {6750, clientCame, false},
+        {7500, clientCame, true},   {7750, clientCame, false}, {22000, clientCame, false},
+        {22500, clientCame, true},  // nothing moved for 15 s
+        {23000, unreadable, false}, // a signal lost: plain polling every second
+        {23500, unreadable, true},  {24000, unreadable, false}, {24500, unreadable, true},
+    };
+    ListingSchedule schedule(true, std::chrono::seconds(1));
+    const ListingSchedule::Clock::time_point start;
+    for (const Step& step : steps) {
+        const auto now = start + milliseconds(step.at);
+        EXPECT_EQ(schedule.Due(now, step.read), step.due) << "at " << step.at << " ms";
+        if (step.due) schedule.Listed(now, step.read, std::nullopt);
+    }
+
+    // Open files unwatched: their signal neither starts a listing nor is needed.
+    ListingSchedule sessionsOnly(false, std::chrono::seconds(1));
+    ASSERT_TRUE(sessionsOnly.Due(start, quiet));
+    sessionsOnly.Listed(start, quiet, std::chrono::seconds(3));  // a session reaches the limit in 3 s
+    EXPECT_FALSE(sessionsOnly.Due(start + milliseconds(1000), SignalReading{std::nullopt, quiet.Processes}));
+    EXPECT_FALSE(sessionsOnly.Due(start + milliseconds(2750), quiet));
+    EXPECT_TRUE(sessionsOnly.Due(start + milliseconds(3000), quiet));
+}
+
 TEST(WatchOptionsTest, CommandLine) {
     const struct {
         std::vector<std::string> args;
@@ -191,6 +231,10 @@ TEST(WatchOptionsTest, CommandLine) {
         {{"--interval", "0"}, "above 0", nullptr},
         {{"--timeout", "fast"}, "above 0", nullptr},
         {{"--idle"}, "unknown option: --idle", nullptr},
+        {{"--poll", "--lock-directory", "/var/run/samba"}, "", [](const WatchOptions& o) {
+             return o.Poll && o.LockDirectory == "/var/run/samba";
+         }},
+        {{"--lock-directory="}, "--lock-directory needs a folder", nullptr},
     };
     for (const auto& c : cases) {
         const ParsedOptions parsed = ParseCommandLine(c.args);
