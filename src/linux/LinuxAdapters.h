@@ -100,9 +100,9 @@ private:
 };
 
 // Events go nowhere: a snapshot (--once) reads only.
-class DiscardingLog final : public IEventLog {
+class DiscardingSink final : public IEventSink {
 public:
-    void WriteLogFile(const std::string&) override {}
+    void Publish(const std::vector<WatchEvent>&) noexcept override {}
 };
 
 // The first IPv4 address of this computer's own host name, or "(N/A)".

@@ -31,28 +31,30 @@ namespace corvane::samba {
 namespace {
 
 constexpr const char* kProgram = "corvane-watch";
-constexpr const char* kDisconnectFailed = "切断失敗,";
 
 void Problem(const std::string& text) { std::cerr << kProgram << ": " << text << std::endl; }
 
-// The event log, with a failed write also told on standard error (once until
-// the log works again); the error still ends the scan as it would on Windows.
-class ReportingLog final : public IEventLog {
+// The event log as the watch's output: a log that cannot be written holds its
+// lines, and the problem is told on standard error once when it starts and
+// once when it ends.
+class ReportingLog final : public IEventSink {
 public:
-    explicit ReportingLog(IEventLog& inner) : inner_(inner) {}
-    void WriteLogFile(const std::string& text) override {
+    explicit ReportingLog(EventLog& log) : log_(log) {}
+    void Publish(const std::vector<WatchEvent>& events) noexcept override {
+        log_.Publish(events);
+        const EventLogState state = log_.State();
         try {
-            inner_.WriteLogFile(text);
-            failing_ = false;
-        } catch (const std::exception& e) {
-            if (!failing_) Problem(std::string("cannot write the event log: ") + e.what());
-            failing_ = true;
-            throw;
+            if (state.Code != 0 && !failing_)
+                Problem("cannot write the event log: " + state.Error + "; holding its lines until it can");
+            else if (state.Code == 0 && failing_)
+                Problem("the event log can be written again; the lines held were written");
+        } catch (...) {
         }
+        failing_ = state.Code != 0;
     }
 
 private:
-    IEventLog& inner_;
+    EventLog& log_;
     bool failing_ = false;
 };
 
@@ -168,8 +170,8 @@ int Main(const std::vector<std::string>& args) {
     SystemClock clock;
     EventLog eventLog(files, clock, options.LogPath, [&settings] { return settings.MaxLogSize; }, options.Encoding);
     ReportingLog reportingLog(eventLog);
-    DiscardingLog discard;
-    IEventLog& log = options.Once ? static_cast<IEventLog&>(discard) : reportingLog;
+    DiscardingSink discard;
+    IEventSink& log = options.Once ? static_cast<IEventSink&>(discard) : reportingLog;
     // A snapshot (--once) prints only its listing, for scripts to read.
     std::ostringstream unheard;
     ConsoleNotifier notifier(options.Once ? static_cast<std::ostream&>(unheard) : std::cout, runner,
@@ -180,7 +182,7 @@ int Main(const std::vector<std::string>& args) {
     // local: every IPv6 client shows "(N/A)" and must not be taken for this computer.
     std::string localAddress = LocalIpv4Address();
     if (localAddress == kNoAddress) localAddress.clear();
-    HeadlessWatch watch(WatchParts{settings, localAddress, server, server, log, notifier});
+    HeadlessWatch watch(WatchParts{settings, localAddress, server, server, log, clock, notifier});
 
     // The listing problem last told (numbers left out, so a changing pid or
     // time in smbstatus' message does not make a new line every pass).
@@ -193,14 +195,30 @@ int Main(const std::vector<std::string>& args) {
             else if (!reported.empty()) Problem("smbstatus answers again; watching");
             reported = error;
         }
-        for (const std::string& failure : server.TakeDisconnectFailures()) {
-            Problem("could not end a connection: " + failure);
-            try {
-                log.WriteLogFile(kDisconnectFailed + failure);
-            } catch (const std::exception&) {
-                // already told by the log itself
-            }
+        std::vector<WatchEvent> failed;
+        for (const DisconnectFailure& failure : server.TakeDisconnectFailures()) {
+            Problem("could not end a connection: " + failure.ComputerName + "," + failure.UserName + "," +
+                    failure.Reason);
+            WatchEvent event;
+            event.Kind = EventKind::DisconnectFailed;
+            event.Time = clock.Now();
+            event.ComputerName = failure.ComputerName;
+            event.IpAddress = failure.Address;
+            event.UserName = failure.UserName;
+            event.Detail = failure.Reason;
+            failed.push_back(std::move(event));
         }
+        if (!failed.empty()) log.Publish(failed);
+    };
+    // Lines the log could not take go to a file beside it at the end.
+    const auto finish = [&] {
+        const EventLogExit exit = eventLog.Finish();
+        if (exit.Unsaved == 0) return;
+        if (!exit.SavedTo.empty())
+            Problem(std::to_string(exit.Unsaved) + " lines the event log could not take were saved to " +
+                    exit.SavedTo);
+        else
+            Problem(std::to_string(exit.Unsaved) + " events could not be logged: " + exit.Error);
     };
 
     if (options.Once) {
@@ -217,6 +235,7 @@ int Main(const std::vector<std::string>& args) {
     if (options.Poll) {
         Problem("watching Samba through " + options.Smbstatus + " every " + every + "; event log: " + options.LogPath);
         watch.Run(options.Interval, nullptr, afterPass);
+        finish();
         Problem("stopped");
         return 0;
     }
@@ -256,6 +275,7 @@ int Main(const std::vector<std::string>& args) {
     Problem("watching Samba through " + options.Smbstatus + " when its state changes (at least every " +
             std::to_string(kFullListingEvery.count()) + " s); event log: " + options.LogPath);
     watch.Run(std::min<std::chrono::milliseconds>(kSignalTick, options.Interval), due, listed);
+    finish();
     Problem("stopped");
     return 0;
 }

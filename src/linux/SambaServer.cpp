@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include "core/watch/HostAddress.h"
+
 namespace corvane::samba {
 namespace {
 
@@ -70,7 +72,8 @@ void SambaServer::Fail(const SambaSession& session, const std::string& reason) {
     std::string identity = Identity(collation_, session.Record);
     if (std::find(failureTold_.begin(), failureTold_.end(), identity) != failureTold_.end()) return;
     failureTold_.push_back(std::move(identity));
-    disconnectFailures_.push_back(session.Record.ComputerName + "," + session.Record.UserName + "," + reason);
+    disconnectFailures_.push_back(
+        {session.Record.ComputerName, session.Record.UserName, reason, LoggedAddress(session.Record.ClientAddress)});
 }
 
 bool SambaServer::End(const SambaSession& session) {
@@ -99,8 +102,8 @@ bool SambaServer::End(const SambaSession& session) {
 bool SambaServer::EndSession(const TSessionInfo& session) {
     if (const SambaSession* listed = Find(session.ComputerName, session.ClientAddress, session.UserName))
         return End(*listed);
-    disconnectFailures_.push_back(session.ComputerName + "," + session.UserName +
-                                  ",no smbd process is known for this session");
+    disconnectFailures_.push_back({session.ComputerName, session.UserName, "no smbd process is known for this session",
+                                   session.IpAddress});
     return false;
 }
 
@@ -115,7 +118,7 @@ void SambaServer::SessionDel(const std::string& uncClientName, const std::string
             any = true;
         }
     }
-    if (!any) disconnectFailures_.push_back(computer + "," + userName + ",no smbd process is known for this session");
+    if (!any) disconnectFailures_.push_back({computer, userName, "no smbd process is known for this session"});
 }
 
 std::string SambaServer::SharedProcess(const TSessionInfo& session) const {
@@ -129,7 +132,7 @@ std::optional<std::string> SambaServer::LocalHostName() {
     return std::string(name);
 }
 
-std::vector<std::string> SambaServer::TakeDisconnectFailures() {
+std::vector<DisconnectFailure> SambaServer::TakeDisconnectFailures() {
     return std::exchange(disconnectFailures_, {});
 }
 

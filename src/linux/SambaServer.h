@@ -27,6 +27,15 @@ struct SambaTools {
 // status makes the scan skip its pass).
 inline constexpr std::uint32_t kListingFailed = 1;
 
+// A connection that could not be ended, and why.
+struct DisconnectFailure {
+    std::string ComputerName;
+    std::string UserName;
+    std::string Reason;
+    std::string Address = {};  // as the log writes it; empty when the session is not listed
+    bool operator==(const DisconnectFailure&) const = default;
+};
+
 class SambaServer final : public IServerApi, public IResolver {
 public:
     // `now` gives seconds since the epoch, used when the listing has no time stamp.
@@ -55,9 +64,8 @@ public:
 
     // Why the latest listing was not had; empty when it was.
     const std::string& ListingError() const noexcept { return listingError_; }
-    // Failed disconnections since the last call, one text each:
-    // "<computer>,<user>,<reason>".
-    std::vector<std::string> TakeDisconnectFailures();
+    // Failed disconnections since the last call.
+    std::vector<DisconnectFailure> TakeDisconnectFailures();
     // Why the tracked session cannot be ended alone (see
     // SambaSession::SharedProcess); empty when it can or is not listed.
     std::string SharedProcess(const TSessionInfo& session) const;
@@ -76,7 +84,7 @@ private:
     std::vector<FileRecord> files_;
     bool filesPending_ = false;  // EnumSessions queried; EnumFiles has not used the answer yet
     std::string listingError_;
-    std::vector<std::string> disconnectFailures_;
+    std::vector<DisconnectFailure> disconnectFailures_;
     // Sessions whose failed end has been told, by identity; forgotten when
     // they leave the listing or are ended.
     std::vector<std::string> failureTold_;

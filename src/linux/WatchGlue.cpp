@@ -53,8 +53,8 @@ struct HeadlessWatch::Glue {
 
     explicit Glue(const WatchParts& parts)
         : owner(parts.CurrentSettings, parts.LocalAddress),
-          thread(WatchContext{owner, parts.Server, parts.Resolver, views, parts.Log, parts.Notifier, runner,
-                              wait, text::PlatformCollation()}) {}
+          thread(WatchContext{owner, parts.Server, parts.Resolver, views, parts.Events, parts.Clock, parts.Notifier,
+                              runner, wait, text::PlatformCollation()}) {}
 };
 
 HeadlessWatch::HeadlessWatch(const WatchParts& parts) : glue_(std::make_unique<Glue>(parts)) {}

@@ -19,7 +19,8 @@ struct WatchParts {
     std::string LocalAddress;
     IServerApi& Server;
     IResolver& Resolver;
-    IEventLog& Log;
+    IEventSink& Events;
+    IClock& Clock;
     INotifier& Notifier;
 };
 

@@ -63,13 +63,14 @@ struct SambaWatch : ::testing::Test {
                        [] { return std::int64_t{0}; }};
     Settings settings;
     test::FakeLog log;
+    test::FakeClock clock;
     test::FakeNotifier notifier;
     std::unique_ptr<HeadlessWatch> watch;
 
     void SetUp() override {
         settings.IgnoreLocalConnection = false;  // the recording comes from 127.0.0.1
         settings.PopupNotifyWindow = true;
-        watch = std::make_unique<HeadlessWatch>(WatchParts{settings, "192.168.0.2", server, server, log, notifier});
+        watch = std::make_unique<HeadlessWatch>(WatchParts{settings, "192.168.0.2", server, server, log, clock, notifier});
     }
     void Answer(std::initializer_list<ProcessResult> results) { runner.answers["smbstatus"] = results; }
 };
@@ -114,7 +115,8 @@ TEST_F(SambaWatch, ConnectedTimeLimitEndsEveryProcessOfTheClientAndTellsAFailure
     EXPECT_EQ(std::vector<std::string>(runner.calls.begin() + 1, runner.calls.end()),
               (std::vector<std::string>{"smbcontrol 26139 shutdown", "smbcontrol 26140 shutdown"}));
     EXPECT_EQ(server.TakeDisconnectFailures(),
-              std::vector<std::string>{"127.0.0.1,nobody,smbcontrol 26140 shutdown: exit status 1"});
+              (std::vector<DisconnectFailure>{
+                  {"127.0.0.1", "nobody", "smbcontrol 26140 shutdown: exit status 1", "127.0.0.1"}}));
     // Still connected: no end is logged, and the next pass asks again without telling again.
     EXPECT_EQ(log.lines, std::vector<std::string>{"接続検出,127.0.0.1,127.0.0.1,nobody"});
     watch->Pass();
@@ -136,8 +138,10 @@ TEST_F(SambaWatch, AProcessThatAlsoServesAnotherUserIsNeverShutDown) {
     for (int pass = 0; pass < 3; ++pass) watch->Pass();
     EXPECT_EQ(runner.calls, std::vector<std::string>(3, "smbstatus --json -B"));  // no smbcontrol at all
     EXPECT_EQ(server.TakeDisconnectFailures(),
-              std::vector<std::string>{"10.0.0.7,SAMDOM\\jiro,smbd process 5100 also serves SAMDOM\\saburo "
-                                       "(10.0.0.7); Samba can end only whole processes, so it stays connected"});
+              (std::vector<DisconnectFailure>{{"10.0.0.7", "SAMDOM\\jiro",
+                                               "smbd process 5100 also serves SAMDOM\\saburo (10.0.0.7); Samba can "
+                                               "end only whole processes, so it stays connected",
+                                               "10.0.0.7"}}));
     EXPECT_EQ(log.lines, (std::vector<std::string>{"接続検出,10.0.0.7,10.0.0.7,SAMDOM\\jiro",
                                                    "接続検出,10.0.0.7,10.0.0.7,SAMDOM\\saburo"}));
     ASSERT_EQ(watch->Sessions().size(), 2u);
@@ -161,7 +165,7 @@ TEST_F(SambaWatch, OneComputerNameFromTwoAddressesIsTwoClientsEachWithItsOwnAddr
 TEST_F(SambaWatch, EndingASessionWithNoKnownProcessIsAFailureNotASilence) {
     server.SessionDel("\\\\GONE", "user");
     EXPECT_EQ(server.TakeDisconnectFailures(),
-              std::vector<std::string>{"GONE,user,no smbd process is known for this session"});
+              (std::vector<DisconnectFailure>{{"GONE", "user", "no smbd process is known for this session"}}));
     EXPECT_TRUE(runner.calls.empty());
 }
 

@@ -405,7 +405,7 @@ bool SoakPasses(const Options& options) {
     CountingNotifier notifier;
     QueueRunner runner;
     PassWait wait;
-    TWatchThread thread(WatchContext{owner, server, resolver, rows, log, notifier, runner, wait, kCollation});
+    TWatchThread thread(WatchContext{owner, server, resolver, rows, log, clock, notifier, runner, wait, kCollation});
 
     std::vector<std::pair<long, std::size_t>> heap;  // (pass, live heap bytes)
     const auto started = Clock::now();
@@ -501,10 +501,12 @@ bool SoakTeardowns(const Options& options) {
         test::FakeResolver resolver;
         test::FakeViews views;
         test::FakeLog log;
+        test::FakeClock clock;
         test::FakeNotifier notifier;
         QueueRunner runner;
         PassWait wait;
-        TWatchThread thread(WatchContext{owner, server, resolver, views, log, notifier, runner, wait, kCollation});
+        TWatchThread thread(
+            WatchContext{owner, server, resolver, views, log, clock, notifier, runner, wait, kCollation});
         thread.Start();
         const long calls = static_cast<long>(random() % 4);
         for (long served = 0; served < calls;) {

@@ -1,5 +1,5 @@
 #pragma once
-#include "core/settings/EventLog.h"
+#include "core/events/WatchEvent.h"
 
 namespace corvane::test {
 

@@ -23,6 +23,7 @@ public:
     // to the error code it fails with, every time.
     std::map<std::string, std::uint32_t> failures;
     int openHandles = 0;
+    int appends = 0;  // successful OpenForAppend calls
 
     bool Exists(const std::string& path) override { return files.count(path) != 0; }
 
@@ -41,6 +42,7 @@ public:
     }
     std::uint32_t OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) override {
         if (auto code = Failure("append")) return code;
+        ++appends;
         files[path];
         file = std::make_unique<File>(*this, path);
         return 0;

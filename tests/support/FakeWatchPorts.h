@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/settings/Settings.h"
+#include "support/FakeClock.h"
 #include "core/watch/HostAddress.h"
 #include "core/watch/WatchPorts.h"
 #include "core/watch/WatchThread.h"
@@ -70,12 +71,17 @@ struct FakeViews : IWatchViews {
     }
 };
 
-struct FakeLog : IEventLog {
+// The events published, each as its log text, and how often Publish ran.
+struct FakeLog : IEventSink {
     std::vector<std::string> lines;
-    bool fail = false;
-    void WriteLogFile(const std::string& text) override {
-        if (fail) throw std::runtime_error("log cannot be written");
-        lines.push_back(text);
+    std::vector<WatchEvent> events;
+    int publishes = 0;
+    void Publish(const std::vector<WatchEvent>& published) noexcept override {
+        ++publishes;
+        for (const WatchEvent& e : published) {
+            lines.push_back(LogText(e));
+            events.push_back(e);
+        }
     }
 };
 
@@ -141,11 +147,12 @@ struct WatchFixture {
     FakeResolver resolver;
     FakeViews views;
     FakeLog log;
+    FakeClock clock;
     FakeNotifier notifier;
     DirectRunner runner;
     CountingWait wait;
     text::SimpleCollation collation;
-    TWatchThread thread{WatchContext{owner, server, resolver, views, log, notifier, runner, wait, collation}};
+    TWatchThread thread{WatchContext{owner, server, resolver, views, log, clock, notifier, runner, wait, collation}};
 };
 
 }  // namespace corvane::test

@@ -7,6 +7,7 @@
 #include "support/FakeClock.h"
 #include "support/FakeLogFs.h"
 #include "core/settings/EventLog.h"
+#include "core/text/Text.h"
 
 namespace corvane::test {
 namespace {
@@ -120,12 +121,18 @@ TEST_F(EventLogTest, EveryFailedStepKeepsEarlierLinesAndTheNextWriteWorks) {
         bool rotating;  // the line passes the limit: delete, move and create run
         bool logExists;
         bool raises;  // a refused delete or move only keeps the old files
+        bool holds;   // the line did not reach the file and waits for the next write
     };
+    // The steps of a write: the log is opened for appending (created when
+    // missing), its size read from that handle, the lines written, flushed
+    // and closed; rotating closes it, deletes the backup, moves the log,
+    // creates a fresh one and opens that.
     const std::vector<Row> rows = {
-        {"open", false, true, true},    {"size", false, true, true},    {"close", false, true, true},
-        {"append", false, true, true},  {"write", false, true, true},   {"flush", false, true, true},
-        {"create", false, false, true}, {"create", true, true, true},   {"append", true, true, true},
-        {"delete", true, true, false},  {"move", true, true, false},
+        {"size", false, true, true, true},     {"close", false, true, true, false},
+        {"append", false, true, true, true},   {"write", false, true, true, true},
+        {"flush", false, true, true, false},   {"append", false, false, true, true},
+        {"create", true, true, true, true},    {"append", true, true, true, true},
+        {"delete", true, true, false, false},  {"move", true, true, false, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.step) + (row.rotating ? " while rotating" : ""));
@@ -150,13 +157,17 @@ TEST_F(EventLogTest, EveryFailedStepKeepsEarlierLinesAndTheNextWriteWorks) {
         other.join();
         EXPECT_TRUE(taken);
         const std::string kept = fs.files[kLog] + fs.files[kBak];
-        if (row.logExists) EXPECT_NE(kept.find("earlier\r\n"), std::string::npos) << kept;
+        if (row.logExists) {
+            EXPECT_NE(kept.find("earlier\r\n"), std::string::npos) << kept;
+        }
+
+        EXPECT_EQ(log.State().Held, row.holds ? 1u : 0u);
 
         fs.failures.clear();
         maxLogSize = 1048576;
         const std::string before = fs.files[kLog];
         log.WriteLogFile("next");
-        EXPECT_EQ(fs.files[kLog], before + kStamp + "next\r\n");
+        EXPECT_EQ(fs.files[kLog], before + (row.holds ? kStamp + "line\r\n" : "") + kStamp + "next\r\n");
     }
 }
 
@@ -192,6 +203,90 @@ TEST_F(EventLogTest, Utf8LogKeepsEveryCharacterAndCountsItsOwnBytes) {
     utf8.WriteLogFile("接続検出");
     EXPECT_EQ(fs.files[kBak], std::string(100, 'a'));
     EXPECT_EQ(fs.files[kLog], kStamp + "接続検出\r\n");
+}
+
+std::vector<WatchEvent> Accesses(std::size_t count, std::size_t pathBytes = 1) {
+    std::vector<WatchEvent> events(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        events[i].Kind = EventKind::Accessed;
+        events[i].Time = FakeClock{}.now;
+        events[i].UserName = "u" + std::to_string(i);
+        events[i].PathName = std::string(pathBytes, 'p');
+    }
+    return events;
+}
+
+// While the log cannot be written its lines wait in memory, oldest first, up
+// to the bound; what did not fit is counted and told in one line after them.
+// The first write that works puts them all out before newer lines; at exit
+// they go to a file of their own.
+TEST_F(EventLogTest, HeldLinesAreWrittenFirstAndWhatDidNotFitIsCounted) {
+    struct Row {
+        const char* name;
+        std::size_t events, pathBytes;
+        std::size_t held;
+        std::uint64_t dropped;
+    };
+    const std::vector<Row> rows = {
+        {"a few", 3, 1, 3, 0},
+        {"more lines than the bound", EventLog::kMaxHeldLines + 5, 1, EventLog::kMaxHeldLines, 5},
+        {"more bytes than the bound", 3, 3u << 20, 1, 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const bool atExit : {false, true}) {
+            FakeLogFs files;
+            EventLog held{files, clock, kLog, [] { return 1 << 30; }};
+            files.failures = {{"append", 112}};
+            held.Publish(Accesses(row.events, row.pathBytes));
+            held.Publish({});
+            EXPECT_EQ(held.State().Held, row.held);
+            EXPECT_EQ(held.State().Dropped, row.dropped);
+            EXPECT_EQ(held.State().Code, 112u);
+
+            std::string expected;
+            for (const WatchEvent& e : Accesses(row.held, row.pathBytes))
+                expected += kStamp + text::Utf8ToCp932(LogText(e)) + "\r\n";
+            if (row.dropped)
+                expected += kStamp + text::Utf8ToCp932("ログ欠落," + std::to_string(row.dropped)) + "\r\n";
+            if (atExit) {
+                const EventLogExit exit = held.Finish();
+                const std::string unsaved = "C:\\Corvane\\CorvaneLog.unsaved-20060501-090507.txt";
+                EXPECT_EQ(exit.SavedTo, unsaved);
+                EXPECT_EQ(exit.Unsaved, row.held + (row.dropped ? 1 : 0));
+                EXPECT_EQ(files.files[unsaved], expected);
+            } else {
+                files.failures.clear();
+                held.Publish({});  // the next pass, with nothing new
+                EXPECT_EQ(files.appends, 1);
+                held.Publish(Accesses(1));
+                EXPECT_EQ(files.files[kLog], expected + kStamp + text::Utf8ToCp932("アクセス検出,u0,p") + "\r\n");
+                EXPECT_EQ(held.State(), EventLogState{});
+            }
+        }
+    }
+}
+
+// Lines written together rotate the log exactly where they would one by one.
+TEST_F(EventLogTest, LinesOfOnePassRotateWhereSingleLinesWould) {
+    maxLogSize = 300;
+    FakeLogFs single;
+    EventLog oneByOne{single, clock, kLog, [this] { return maxLogSize; }};
+    const auto events = Accesses(40, 7);
+    for (const WatchEvent& e : events) oneByOne.Publish({e});
+    log.Publish(events);
+    EXPECT_EQ(fs.files[kLog], single.files[kLog]);
+    EXPECT_EQ(fs.files[kBak], single.files[kBak]);
+    EXPECT_FALSE(fs.files[kBak].empty());
+}
+
+TEST_F(EventLogTest, ExitWithAnUnwritableFolderTellsHowManyAndWhy) {
+    fs.failures = {{"append", 5}, {"create", 5}};
+    log.Publish(Accesses(2));
+    const EventLogExit exit = log.Finish();
+    EXPECT_EQ(exit.Unsaved, 2u);
+    EXPECT_TRUE(exit.SavedTo.empty());
+    EXPECT_NE(exit.Error.find("create failed (error 5)"), std::string::npos) << exit.Error;
 }
 
 struct BalloonRecord {

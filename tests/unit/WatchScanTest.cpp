@@ -5,9 +5,11 @@
 #include <future>
 #include <thread>
 
+#include "core/settings/EventLog.h"
 #include "core/watch/PassWait.h"
 
 #include "core/watch/WatchThread.h"
+#include "support/FakeLogFs.h"
 #include "support/FakeWatchPorts.h"
 
 namespace corvane::test {
@@ -238,33 +240,66 @@ TEST_F(ScanTest, AutomaticRefreshModeFollowsEveryPassAndClearsRequests) {
     EXPECT_FALSE(owner.refreshRequested);
 }
 
-TEST_F(ScanTest, FailingScanEndsOnlyThatPassAndLosesNoEvent) {
-    server.sessions = {S("PC01", "Taro")};
+// A log that cannot be written holds the pass's lines: the pass still
+// announces, notices what went away, ends the session over its limit and
+// scans the files, and the lines reach the log in order, with the times of
+// their events, at the first pass that can write it.
+TEST_F(ScanTest, LogThatCannotBeWrittenStopsNothingAndLosesNothing) {
+    FakeLogFs fs;
+    EventLog eventLog{fs, clock, "CorvaneLog.txt", [] { return 1048576; }, LogEncoding::Utf8};
+    TWatchThread t{WatchContext{owner, server, resolver, views, eventLog, clock, notifier, runner, wait, collation}};
+    owner.settings.DisconnectConnTime = 60;
+    server.sessions = {S("PC01", "Taro", 1, 50), S("PC03", "Jiro")};
     server.files = {{1, 1, 0, "C:\\share\\a.txt", "Taro"}};
-    log.fail = true;
-    Pass();  // the log error is raised inside the session scan
-    EXPECT_EQ(server.fileEnums, 0);
-    EXPECT_TRUE(thread.Sessions().empty());
-    EXPECT_THAT(views.calls, ElementsAre("add PC01/Taro", "remove PC01/Taro"));
-    log.fail = false;
-    server.sessions.push_back(S("PC02", "Hanako"));
-    Pass();
-    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.1,Taro", "接続検出,PC02,10.0.0.2,Hanako",
-                                       "アクセス検出,Taro,C:\\share\\a.txt"));
-    EXPECT_EQ(server.fileEnums, 1);
-
-    // A new access, then a vanished session, whose lines fail: told later too.
+    fs.failures = {{"append", 5}};
+    t.Pass();
+    clock.now.second = 30;
+    server.sessions = {S("PC01", "Taro", 1, 61), S("PC02", "Hanako")};
     server.files.push_back({2, 1, 0, "C:\\share\\b.txt", "Hanako"});
-    log.fail = true;
-    Pass();
-    EXPECT_EQ(thread.Resources().size(), 1u);
+    t.Pass();
+
+    EXPECT_THAT(server.deleted, ElementsAre(std::make_pair(std::string("\\\\PC01"), std::string("Taro"))));
+    ASSERT_EQ(notifier.balloons.size(), 2u);
+    EXPECT_EQ(notifier.balloons[1].text, "PC02 (Hanako)");
+    EXPECT_EQ(server.fileEnums, 2);
+    EXPECT_EQ(t.Resources().size(), 2u);
+    EXPECT_EQ(eventLog.State(), (EventLogState{5, "CorvaneLog.txt: open failed (error 5)", 7, 0}));
+    EXPECT_EQ(fs.files.count("CorvaneLog.txt"), 0u);
+
+    fs.failures.clear();
+    clock.now.second = 59;
     server.sessions = {S("PC02", "Hanako")};
+    t.Pass();
+    EXPECT_EQ(fs.files["CorvaneLog.txt"],
+              "2006/05/01 09:05:07,接続検出,PC01,10.0.0.1,Taro\r\n"
+              "2006/05/01 09:05:07,接続検出,PC03,10.0.0.3,Jiro\r\n"
+              "2006/05/01 09:05:07,アクセス検出,Taro,C:\\share\\a.txt\r\n"
+              "2006/05/01 09:05:30,接続検出,PC02,10.0.0.2,Hanako\r\n"
+              "2006/05/01 09:05:30,切断検出,PC03,10.0.0.3,Jiro\r\n"
+              "2006/05/01 09:05:30,接続時間による自動切断,PC01,10.0.0.1,Taro\r\n"
+              "2006/05/01 09:05:30,アクセス検出,Hanako,C:\\share\\b.txt\r\n");
+    EXPECT_EQ(eventLog.State(), EventLogState{});
+    EXPECT_EQ(fs.appends, 1);  // the held lines of two passes went out in one write
+}
+
+// A refresh asked for in manual mode while the listing fails keeps the rows
+// on screen and stays asked for until a listing works.
+TEST_F(ScanTest, RefreshWhileTheListingFailsKeepsTheRowsAndTheRequest) {
+    owner.settings.IgnoreAutoRefresh = true;
+    server.sessions = {S("PC01", "Taro")};
+    owner.refreshRequested = true;
     Pass();
-    log.fail = false;
+    views.calls.clear();
+    server.sessionStatus = 53;
+    owner.refreshRequested = true;
     Pass();
-    EXPECT_THAT(std::vector<std::string>(log.lines.begin() + 3, log.lines.end()),
-                ElementsAre("切断検出,PC01,10.0.0.1,Taro", "アクセス検出,Hanako,C:\\share\\b.txt"));
-    EXPECT_EQ(thread.Resources().size(), 2u);
+    EXPECT_THAT(views.calls, ElementsAre("clear resources"));  // its own listing worked
+    views.calls.clear();
+    EXPECT_TRUE(owner.refreshRequested);
+    server.sessionStatus = 0;
+    Pass();
+    EXPECT_THAT(views.calls, ElementsAre("clear sessions", "update PC01/Taro", "clear resources"));
+    EXPECT_FALSE(owner.refreshRequested);
 }
 
 TEST_F(ScanTest, ResourceScanTracksPathAndUser) {
@@ -375,7 +410,7 @@ TEST_F(ScanTest, RefreshRequestedDuringAPassIsServedByTheNext) {
         }
     } requesting;
     requesting.owner = &owner;
-    TWatchThread t{WatchContext{owner, server, resolver, views, log, notifier, requesting, wait, collation}};
+    TWatchThread t{WatchContext{owner, server, resolver, views, log, clock, notifier, requesting, wait, collation}};
     t.Pass();
     EXPECT_TRUE(views.calls.empty());
     EXPECT_TRUE(owner.refreshRequested);

@@ -9,10 +9,6 @@ namespace {
 
 constexpr std::int64_t kBlock = 128;
 
-void Check(std::uint32_t code, const char* operation, const std::string& path) {
-    if (code != 0) throw LogIoError(operation, path, code);
-}
-
 // Closes the file now and reports the result; the unique_ptr is empty after.
 std::uint32_t CloseFile(std::unique_ptr<ILogFile>& file) {
     const auto code = file->Close();
@@ -22,57 +18,200 @@ std::uint32_t CloseFile(std::unique_ptr<ILogFile>& file) {
 
 }  // namespace
 
-std::string FormatTimeStamp(const LocalTime& t) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
-    return buffer;
+std::string LogIoError::Describe(const std::string& operation, const std::string& path, std::uint32_t code) {
+    return path + ": " + operation + " failed (error " + std::to_string(code) + ")";
 }
 
 LogIoError::LogIoError(const std::string& operation, const std::string& path, std::uint32_t code)
-    : std::runtime_error(path + ": " + operation + " failed (error " + std::to_string(code) + ")"),
-      code_(static_cast<int>(code)) {}
+    : std::runtime_error(Describe(operation, path, code)), code_(static_cast<int>(code)) {}
+
+LogIoError::LogIoError(const std::string& description, std::uint32_t code)
+    : std::runtime_error(description), code_(static_cast<int>(code)) {}
 
 EventLog::EventLog(ILogFileSystem& files, IClock& clock, std::string logPath,
                    std::function<std::int32_t()> maxLogSize, LogEncoding encoding)
     : files_(files), clock_(clock), logPath_(std::move(logPath)), maxLogSize_(std::move(maxLogSize)),
       encoding_(encoding) {}
 
+std::string EventLog::Encode(const std::string& line) const {
+    return encoding_ == LogEncoding::Cp932 ? text::Utf8ToCp932(line) : line;
+}
+
+void EventLog::Hold(const LocalTime& time, const std::string& text) {
+    std::string line = Encode(FormatTimeStamp(time) + "," + text);
+    heldBytes_ += line.size();
+    held_.push_back(std::move(line));
+}
+
+void EventLog::Failed(std::uint32_t code, std::string error) {
+    code_ = code;
+    error_ = std::move(error);
+    // Past the bound the oldest lines are kept: they are the ones a reader
+    // misses most, and the lost-count line then follows them in time order.
+    while (held_.size() > kMaxHeldLines || (heldBytes_ > kMaxHeldBytes && held_.size() > 1)) {
+        heldBytes_ -= held_.back().size();
+        held_.pop_back();
+        ++dropped_;
+    }
+}
+
+void EventLog::Publish(const std::vector<WatchEvent>& events) noexcept {
+    try {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        // After a loss the kept lines and the count of the lost go first, so
+        // that no newer line lands before them.
+        if (dropped_ != 0 && !events.empty()) WriteHeld();
+        for (const WatchEvent& event : events) {
+            try {
+                Hold(event.Time, LogText(event));
+            } catch (const std::bad_alloc&) {
+                ++dropped_;
+            }
+        }
+        WriteHeld();
+    } catch (...) {
+        // Out of memory while writing: what is held stays held.
+    }
+}
+
 void EventLog::WriteLogFile(const std::string& text) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    std::string line = FormatTimeStamp(clock_.Now()) + "," + text;
-    if (encoding_ == LogEncoding::Cp932) line = text::Utf8ToCp932(line);
+    Hold(clock_.Now(), text);
+    std::string error;
+    if (const std::uint32_t code = WriteHeldLocked(error); code != 0) throw LogIoError(error, code);
+}
 
-    std::unique_ptr<ILogFile> file;  // closed by its destructor when a step throws
-    if (files_.Exists(logPath_)) {
-        Check(files_.OpenForRead(logPath_, file), "open", logPath_);
-    } else {
-        Check(files_.Create(logPath_, file), "create", logPath_);
+std::uint32_t EventLog::WriteHeld() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::string error;
+    return WriteHeldLocked(error);
+}
+
+std::uint32_t EventLog::WriteHeldLocked(std::string& error) {
+    // The lost events are told after the lines that were kept, which are all
+    // older than any of them; the count stays for the next try when the
+    // write fails.
+    const bool tellLost = dropped_ != 0;
+    if (tellLost) {
+        WatchEvent lost;
+        lost.Kind = EventKind::EventsLost;
+        lost.Count = dropped_;
+        Hold(clock_.Now(), LogText(lost));
     }
+    const std::uint32_t code = WriteLines(error);
+    if (code == 0) {
+        dropped_ = 0;
+        code_ = 0;
+        error_.clear();
+        return 0;
+    }
+    if (tellLost && !held_.empty()) {
+        heldBytes_ -= held_.back().size();
+        held_.pop_back();
+    }
+    Failed(code, error);
+    return code;
+}
+
+std::uint32_t EventLog::WriteLines(std::string& error) {
+    if (held_.empty()) return 0;
+    const auto fail = [&](std::uint32_t code, const char* operation) {
+        error = LogIoError::Describe(operation, logPath_, code);
+        return code;
+    };
+    std::unique_ptr<ILogFile> file;  // closed by its destructor when a step fails
     std::uint64_t size = 0;
-    Check(file->Size(size), "size", logPath_);
-    Check(CloseFile(file), "close", logPath_);
-
-    // The current size rounded up to the next whole block, plus the new line.
-    const std::int64_t expected =
-        kBlock * (static_cast<std::int64_t>(size) / kBlock + 1) + static_cast<std::int64_t>(line.size());
-    if (expected > static_cast<std::int64_t>(maxLogSize_())) {
-        const std::string backup = BackupPath();
-        files_.Delete(backup);  // a missing backup is normal
-        // Only a log that really moved away is replaced by a fresh one; when
-        // the backup or the log is held open elsewhere, the line goes to the
-        // current log rather than destroying it.
-        if (files_.Move(logPath_, backup) == 0) {
-            Check(files_.Create(logPath_, file), "create", logPath_);
-            Check(CloseFile(file), "close", logPath_);
+    const auto open = [&]() -> std::uint32_t {
+        if (auto code = files_.OpenForAppend(logPath_, file)) return fail(code, "open");
+        if (auto code = file->Size(size)) return fail(code, "size");
+        return 0;
+    };
+    // The lines gathered since the log was opened go out in one write. They
+    // leave the hold as soon as the write worked: a flush or close that fails
+    // after it is told, but writing them again would repeat them.
+    std::string run;
+    std::size_t inRun = 0;
+    const auto writeRun = [&]() -> std::uint32_t {
+        if (inRun != 0) {
+            if (auto code = file->Write(run.data(), run.size())) return fail(code, "write");
+            for (; inRun > 0; --inRun) {
+                heldBytes_ -= held_.front().size();
+                held_.pop_front();
+            }
+            run.clear();
+            if (auto code = file->Flush()) return fail(code, "flush");
         }
-    }
+        if (auto code = CloseFile(file)) return fail(code, "close");
+        return 0;
+    };
 
-    Check(files_.OpenForAppend(logPath_, file), "open", logPath_);
-    const std::string bytes = line + "\r\n";
-    Check(file->Write(bytes.data(), bytes.size()), "write", logPath_);
-    Check(file->Flush(), "flush", logPath_);
-    Check(CloseFile(file), "close", logPath_);
+    if (auto code = open()) return code;
+    for (std::size_t i = 0; i < held_.size(); ++i) {
+        const std::int64_t expected = kBlock * (static_cast<std::int64_t>(size) / kBlock + 1) +
+                                      static_cast<std::int64_t>(held_[i].size());
+        if (expected > static_cast<std::int64_t>(maxLogSize_())) {
+            if (auto code = writeRun()) return code;
+            i = 0;  // the run written was every line before this one
+            const std::string backup = BackupPath();
+            files_.Delete(backup);  // a missing backup is normal
+            // Only a log that really moved away is replaced by a fresh one;
+            // when the backup or the log is held open elsewhere, the line
+            // goes to the current log rather than destroying it.
+            if (files_.Move(logPath_, backup) == 0) {
+                if (auto code = files_.Create(logPath_, file)) return fail(code, "create");
+                if (auto code = CloseFile(file)) return fail(code, "close");
+            }
+            if (auto code = open()) return code;
+        }
+        run += held_[i];
+        run += "\r\n";
+        ++inRun;
+        size += held_[i].size() + 2;
+    }
+    return writeRun();
+}
+
+EventLogExit EventLog::Finish() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    EventLogExit exit;
+    if (WriteHeld() == 0) return exit;
+    exit.Unsaved = held_.size() + (dropped_ != 0 ? 1 : 0);
+
+    const LocalTime now = clock_.Now();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.year, now.month, now.day, now.hour,
+                  now.minute, now.second);
+    std::string stem = logPath_;
+    if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".txt") == 0) stem.resize(stem.size() - 4);
+    const std::string path = stem + ".unsaved-" + stamp + ".txt";
+
+    std::string bytes;
+    for (const std::string& line : held_) bytes += line + "\r\n";
+    if (dropped_ != 0) {
+        WatchEvent lost;
+        lost.Kind = EventKind::EventsLost;
+        lost.Count = dropped_;
+        bytes += Encode(FormatTimeStamp(now) + "," + LogText(lost)) + "\r\n";
+    }
+    std::unique_ptr<ILogFile> file;
+    std::uint32_t code = files_.Create(path, file);
+    const char* operation = "create";
+    if (code == 0 && (code = file->Write(bytes.data(), bytes.size())) != 0) operation = "write";
+    if (code == 0 && (code = CloseFile(file)) != 0) operation = "close";
+    if (code == 0) {
+        exit.SavedTo = path;
+        held_.clear();
+        heldBytes_ = 0;
+        dropped_ = 0;
+    } else {
+        exit.Error = error_ + "; " + LogIoError::Describe(operation, path, code);
+    }
+    return exit;
+}
+
+EventLogState EventLog::State() const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return EventLogState{code_, error_, held_.size(), dropped_};
 }
 
 void OpenLogFile(IShellOpener& shell, INotifier& notifier, const std::string& logPath) {

@@ -1,6 +1,8 @@
 #pragma once
 // The event log CorvaneLog.txt: one time-stamped line per event, in code page
-// 932 with CR LF, bounded by MaxLogSize with one backup generation.
+// 932 with CR LF, bounded by MaxLogSize with one backup generation. A line
+// that cannot be written is held in memory and written, before any newer one,
+// as soon as a write works again.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -8,6 +10,9 @@
 #include <stdexcept>
 #include <string>
 
+#include <deque>
+
+#include "core/events/WatchEvent.h"
 #include "core/watch/WatchPorts.h"
 
 namespace corvane {
@@ -41,28 +46,12 @@ public:
     virtual std::uint32_t Move(const std::string& from, const std::string& to) = 0;
 };
 
-struct LocalTime {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-};
-
-class IClock {
-public:
-    virtual ~IClock() = default;
-    virtual LocalTime Now() = 0;
-};
-
-// "yyyy/mm/dd hh:nn:ss"
-std::string FormatTimeStamp(const LocalTime& time);
-
 // A file step of the log failed. Code() is the operating system's error code.
 class LogIoError : public std::runtime_error {
 public:
     LogIoError(const std::string& operation, const std::string& path, std::uint32_t code);
+    LogIoError(const std::string& description, std::uint32_t code);
+    static std::string Describe(const std::string& operation, const std::string& path, std::uint32_t code);
     int Code() const noexcept { return code_; }
 private:
     int code_;
@@ -72,28 +61,77 @@ private:
 // watcher may keep the log in UTF-8. The size limit counts the file's own bytes.
 enum class LogEncoding { Cp932, Utf8 };
 
-class EventLog : public IEventLog {
+// What the log holds back while it cannot be written, and why.
+struct EventLogState {
+    std::uint32_t Code = 0;     // the last write's error code, 0 when it worked
+    std::string Error;          // the last failure's description (empty when Code is 0)
+    std::size_t Held = 0;       // lines waiting to be written
+    std::uint64_t Dropped = 0;  // events not kept while the hold was full
+
+    bool operator==(const EventLogState&) const = default;
+};
+
+// The end of the log at exit: what could not be written to it.
+struct EventLogExit {
+    std::size_t Unsaved = 0;  // lines (and lost events) that did not reach the log
+    std::string SavedTo;      // the file they went to instead; empty when none could be written
+    std::string Error;        // why they are lost, when SavedTo is empty
+};
+
+class EventLog : public IEventSink {
 public:
+    // While the log cannot be written it holds at most this many lines and
+    // bytes; the oldest are kept and the rest counted in one "ログ欠落" line.
+    static constexpr std::size_t kMaxHeldLines = 10000;
+    static constexpr std::size_t kMaxHeldBytes = 4u << 20;
+
     // `maxLogSize` is asked on every write, so a changed limit applies to the next line.
     EventLog(ILogFileSystem& files, IClock& clock, std::string logPath,
              std::function<std::int32_t()> maxLogSize, LogEncoding encoding = LogEncoding::Cp932);
 
-    // Appends "stamp,text" CR LF, rotating first when the line would pass the
-    // limit. Throws LogIoError; the lock is released and the file closed then.
-    void WriteLogFile(const std::string& text) override;
+    // Holds the lines of the events and writes everything held.
+    void Publish(const std::vector<WatchEvent>& events) noexcept override;
+
+    // Holds "stamp,text" (stamped now) and writes everything held. Throws
+    // LogIoError when the write failed; the line stays held then.
+    void WriteLogFile(const std::string& text);
+
+    // Writes what is held, oldest first, with one open and one write (more
+    // only when the log rotates on the way); returns 0 or the failed step's
+    // error code. The size rule is applied to every line as if it were
+    // written alone: the log's size rounded up to a whole block plus the
+    // line, against the limit.
+    std::uint32_t WriteHeld();
+
+    // The program ends: tries the log once more, then puts what is still
+    // held into "<log name>.unsaved-<yyyymmdd-hhnnss>.txt" beside it.
+    EventLogExit Finish();
+
+    EventLogState State() const;
 
     const std::string& LogPath() const noexcept { return logPath_; }
     std::string BackupPath() const { return logPath_ + kBackupSuffix; }
-    // The log lock (re-entrant); WriteLogFile holds it for the whole call.
+    // The log lock (re-entrant); every call holds it throughout.
     std::recursive_mutex& Lock() noexcept { return lock_; }
 
 private:
+    void Hold(const LocalTime& time, const std::string& text);
+    std::uint32_t WriteHeldLocked(std::string& error);
+    std::uint32_t WriteLines(std::string& error);
+    void Failed(std::uint32_t code, std::string error);
+    std::string Encode(const std::string& line) const;
+
     ILogFileSystem& files_;
     IClock& clock_;
     std::string logPath_;
     std::function<std::int32_t()> maxLogSize_;
     LogEncoding encoding_;
-    std::recursive_mutex lock_;
+    mutable std::recursive_mutex lock_;
+    std::deque<std::string> held_;  // encoded lines without their CR LF
+    std::size_t heldBytes_ = 0;
+    std::uint64_t dropped_ = 0;
+    std::uint32_t code_ = 0;
+    std::string error_;
 };
 
 // The shell's "open" verb; returns the shell's result (success above 32).

@@ -30,18 +30,25 @@ std::string WatchHealth::FaultLine(bool sessions, std::uint32_t status) const {
 }
 
 void WatchHealth::Show(const char* balloonTitle) {
-    if (logCode_ != 0)
-        view_.ShowWatchFault(std::string(kLogBalloonTitle) + ":" + Reason(logCode_), balloonTitle);
+    if (logCode_ != 0) {
+        std::string line = std::string(kLogBalloonTitle) + ":" + Reason(logCode_);
+        if (logHeld_ != 0) line += " 書き込み待ち " + std::to_string(logHeld_) + " 件";
+        if (logDropped_ != 0) line += "、欠落 " + std::to_string(logDropped_) + " 件";
+        view_.ShowWatchFault(line, balloonTitle);
+    }
     else if (shownStatus_ != 0)
         view_.ShowWatchFault(FaultLine(shownSessions_, shownStatus_), balloonTitle);
     else
         view_.ClearWatchFault();
 }
 
-void WatchHealth::LogResult(std::uint32_t code) {
-    if (code == logCode_) return;
+void WatchHealth::LogResult(std::uint32_t code, std::size_t held, std::uint64_t dropped) {
+    if (code == 0) held = dropped = 0;
+    if (code == logCode_ && held == logHeld_ && dropped == logDropped_) return;
     const bool wasFailing = logCode_ != 0;
     logCode_ = code;
+    logHeld_ = held;
+    logDropped_ = dropped;
     Show(code != 0 && !wasFailing ? kLogBalloonTitle : nullptr);
 }
 

@@ -4,6 +4,7 @@
 // (a line in the status bar and one warning balloon) and cleared when it
 // works again. A failure that lasts is not announced again on every pass. A
 // log that cannot be written is named before an enumeration that fails.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,8 +31,9 @@ public:
     // enumeration out reports 0 for it.
     void PassResult(std::uint32_t sessionStatus, std::uint32_t fileStatus);
 
-    // The outcome of one write to the event log: 0, or the system's code.
-    void LogResult(std::uint32_t code);
+    // The state of the event log after a write: 0 or the system's code, the
+    // lines it holds until it can be written, the events it had to drop.
+    void LogResult(std::uint32_t code, std::size_t held = 0, std::uint64_t dropped = 0);
 
     bool Failing() const noexcept { return shownStatus_ != 0 || logCode_ != 0; }
 
@@ -50,6 +52,8 @@ private:
     bool shownSessions_ = false;
     std::uint32_t shownStatus_ = 0;
     std::uint32_t logCode_ = 0;
+    std::size_t logHeld_ = 0;
+    std::uint64_t logDropped_ = 0;
 };
 
 }  // namespace corvane

@@ -55,12 +55,6 @@ public:
     virtual void RemoveResourceRow(const TFileInfo* info) = 0;    // null: clear the list
 };
 
-class IEventLog {
-public:
-    virtual ~IEventLog() = default;
-    virtual void WriteLogFile(const std::string& text) = 0;
-};
-
 // Announcements through the tray icon and the sound device.
 class INotifier {
 public:

@@ -8,11 +8,6 @@
 namespace corvane {
 namespace {
 
-constexpr const char* kConnectDetected = "接続検出,";
-constexpr const char* kDisconnectDetected = "切断検出,";
-constexpr const char* kConnTimeDisconnect = "接続時間による自動切断,";
-constexpr const char* kIdleTimeDisconnect = "アイドル時間による自動切断,";
-constexpr const char* kAccessDetected = "アクセス検出,";
 constexpr const char* kSessionBalloonTitle = "共有リソースへの接続を検出しました。";
 constexpr const char* kResourceBalloonTitle = "共有リソースへのアクセスを検出しました。";
 constexpr const char* kTipPrefix = "Corvane\r\n";
@@ -68,23 +63,17 @@ void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys, Go
     }
 }
 
-// Drops the record tracked last, with its key and its place in the index.
-template <class Item>
-void ForgetLast(std::vector<Item>& items, std::vector<std::string>& keys,
-                std::unordered_map<std::string, std::size_t>& index) {
-    index.erase(keys.back());
-    items.pop_back();
-    keys.pop_back();
+// An announcement that fails (a notification area that refuses the icon, a
+// sound device that is gone) must not keep the pass from its other work.
+template <class F>
+void Announce(F announce) noexcept {
+    try {
+        announce();
+    } catch (...) {
+    }
 }
 
 }  // namespace
-
-std::string OneLineName(const std::string& name) {
-    std::string line = name;
-    for (char& c : line)
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    return line;
-}
 
 TWatchThread::TWatchThread(const WatchContext& context) : ctx_(context) {}
 
@@ -181,6 +170,10 @@ void TWatchThread::Pass() {
     flags.RefreshView = !manual || requested;
     flags.Rebuild = manual && requested;
     refreshView_ = flags.RefreshView;
+    events_.clear();
+    // A refresh that was asked for stays asked for until a listing it needs
+    // has worked: a failing listing must not leave the lists empty.
+    bool listed = false;
     try {
         const Listing<SessionRecord> sessions = ListSessions();
         const auto addresses = AddressesOfNewSessions(sessions);
@@ -191,20 +184,29 @@ void TWatchThread::Pass() {
             fileStatus = files.Status;
             ctx_.Runner.RunOnMainThread([&] { ResourceScan(flags, files); });
         }
+        listed = sessions.Status == 0 && fileStatus == 0;
         if (sessions.Status != 0 || fileStatus != 0 || enumerationFailed_) {
             enumerationFailed_ = sessions.Status != 0 || fileStatus != 0;
             ctx_.Runner.RunOnMainThread([&] { ctx_.Owner.EnumerationResult(sessions.Status, fileStatus); });
         }
     } catch (...) {
-        // A scan that failed (for instance an event log that cannot be
-        // written) ends this pass only; watching goes on with the next one.
+        // A hand-over that failed ends this pass only; watching goes on with
+        // the next one. What the scans found so far is still published.
     }
-    if (flags.RefreshView) ctx_.Owner.ClearRefreshRequested();
+    // Also with no events: an output holding what it could not write tries again.
+    ctx_.Events.Publish(events_);
+    events_.clear();
+    if (flags.RefreshView && (listed || !flags.Rebuild)) ctx_.Owner.ClearRefreshRequested();
 }
 
-std::string TWatchThread::EventText(const char* word, const TSessionInfo& info) const {
-    return std::string(word) + OneLineName(info.ComputerName) + "," + info.IpAddress + "," +
-           OneLineName(info.UserName);
+void TWatchThread::SessionEvent(EventKind kind, const TSessionInfo& info) {
+    WatchEvent event;
+    event.Kind = kind;
+    event.Time = ctx_.Clock.Now();
+    event.ComputerName = info.ComputerName;
+    event.IpAddress = info.IpAddress;
+    event.UserName = info.UserName;
+    events_.push_back(std::move(event));
 }
 
 void TWatchThread::ReindexSessions() {
@@ -220,8 +222,8 @@ void TWatchThread::ReindexResources() {
 void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionRecord>& listing,
                                const std::unordered_map<std::string, std::string>& addresses) {
     const Settings& settings = ctx_.Owner.CurrentSettings();
-    if (flags.Rebuild) ctx_.Views.RemoveSessionRow(nullptr);
     if (listing.Status != 0) return;
+    if (flags.Rebuild) ctx_.Views.RemoveSessionRow(nullptr);
 
     for (auto& session : sessions_) session.Seen = false;
 
@@ -257,43 +259,39 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
         sessionIndex_.emplace(listing.Keys[i], sessions_.size());
         sessions_.push_back(info);
         sessionKeys_.push_back(listing.Keys[i]);
+        SessionEvent(EventKind::Connected, info);
         if (flags.RefreshView) ctx_.Views.AddSessionRow(info);
-        try {
-            ctx_.Log.WriteLogFile(EventText(kConnectDetected, info));
-        } catch (...) {
-            // Not tracked until its line is written: the first pass that can
-            // write the log tells of it.
-            if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&sessions_.back());
-            ForgetLast(sessions_, sessionKeys_, sessionIndex_);
-            throw;
-        }
         AppendLine(lines, OneLineName(info.ComputerName) + " (" + OneLineName(info.UserName) + ")");
     }
 
-    if (!lines.empty()) ctx_.Notifier.SetTipHelp(kTipPrefix + lines);
+    if (!lines.empty()) Announce([&] { ctx_.Notifier.SetTipHelp(kTipPrefix + lines); });
 
     RemoveFromLast(
         sessions_, sessionKeys_, [](const TSessionInfo& s) { return !s.Seen; },
         [&](const TSessionInfo& s) {
+            SessionEvent(EventKind::Disconnected, s);
             if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&s);
-            ctx_.Log.WriteLogFile(EventText(kDisconnectDetected, s));
         },
         [this] { ReindexSessions(); });
 
-    RemoveOverLimit(flags, settings.DisconnectConnTime, &TSessionInfo::ConnectedSeconds, kConnTimeDisconnect);
-    RemoveOverLimit(flags, settings.DisconnectIdleTime, &TSessionInfo::IdleSeconds, kIdleTimeDisconnect);
+    RemoveOverLimit(flags, settings.DisconnectConnTime, &TSessionInfo::ConnectedSeconds,
+                    EventKind::ConnTimeDisconnect);
+    RemoveOverLimit(flags, settings.DisconnectIdleTime, &TSessionInfo::IdleSeconds, EventKind::IdleTimeDisconnect);
 
     if (lines.empty()) return;
     if (settings.PopupNotifyWindow)
-        ctx_.Notifier.ShowBalloonHelp(kSessionBalloonTitle, lines, kBalloonTimeoutMs, TBalloonIconType::bitInfo);
-    if (settings.NotifyConnectSessionBySound) ctx_.Notifier.PlayWave(settings.SoundFileNameConnectSession);
-    if (settings.PopupNotifyWindowByTray) ctx_.Notifier.StartIconAnimation(kBlinkIntervalMs);
+        Announce([&] {
+            ctx_.Notifier.ShowBalloonHelp(kSessionBalloonTitle, lines, kBalloonTimeoutMs, TBalloonIconType::bitInfo);
+        });
+    if (settings.NotifyConnectSessionBySound)
+        Announce([&] { ctx_.Notifier.PlayWave(settings.SoundFileNameConnectSession); });
+    if (settings.PopupNotifyWindowByTray) Announce([&] { ctx_.Notifier.StartIconAnimation(kBlinkIntervalMs); });
 }
 
 void TWatchThread::RemoveOverLimit(const PassFlags& flags, std::int32_t limit,
-                                   std::uint32_t TSessionInfo::*seconds, const char* eventWord) {
+                                   std::uint32_t TSessionInfo::*seconds, EventKind kind) {
     if (limit <= 0) return;
-    // The session is ended before its line is written, and only one that the
+    // The session is ended before its event is made, and only one that the
     // server ended is picked: the log never tells of an end that has not
     // happened, and a session the server kept stays tracked (and is asked
     // for again by the next pass).
@@ -303,19 +301,19 @@ void TWatchThread::RemoveOverLimit(const PassFlags& flags, std::int32_t limit,
             return s.*seconds > static_cast<std::uint32_t>(limit) && ctx_.Server.EndSession(s);
         },
         [&](const TSessionInfo& s) {
+            SessionEvent(kind, s);
             if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&s);
-            ctx_.Log.WriteLogFile(EventText(eventWord, s));
         },
         [this] { ReindexSessions(); });
 }
 
 void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing) {
     const Settings& settings = ctx_.Owner.CurrentSettings();
+    if (listing.Status != 0) return;
     if (flags.Rebuild) {
         ctx_.Views.RemoveResourceRow(nullptr);
         for (auto& resource : resources_) resource.Shown = false;
     }
-    if (listing.Status != 0) return;
 
     for (auto& resource : resources_) resource.Seen = false;
 
@@ -346,14 +344,13 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         resourceIndex_.emplace(listing.Keys[i], resources_.size());
         resources_.push_back(info);
         resourceKeys_.push_back(listing.Keys[i]);
+        WatchEvent event;
+        event.Kind = EventKind::Accessed;
+        event.Time = ctx_.Clock.Now();
+        event.UserName = info.UserName;
+        event.PathName = info.PathName;
+        events_.push_back(std::move(event));
         if (flags.RefreshView) ctx_.Views.AddResourceRow(info);
-        try {
-            ctx_.Log.WriteLogFile(kAccessDetected + OneLineName(info.UserName) + "," + OneLineName(info.PathName));
-        } catch (...) {
-            if (flags.RefreshView) ctx_.Views.RemoveResourceRow(&resources_.back());
-            ForgetLast(resources_, resourceKeys_, resourceIndex_);
-            throw;
-        }
         AppendLine(lines, OneLineName(info.UserName) + " (" + OneLineName(info.PathName) + ")");
     }
 
@@ -366,9 +363,11 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
 
     if (lines.empty()) return;
     if (settings.NotifyResourceAccess)
-        ctx_.Notifier.ShowBalloonHelp(kResourceBalloonTitle, lines, kBalloonTimeoutMs, TBalloonIconType::bitInfo);
-    if (settings.NotifyResourceAccessBySound) ctx_.Notifier.PlayWave(settings.SoundFileName);
-    if (settings.NotifyResourceAccessByTray) ctx_.Notifier.StartIconAnimation(kBlinkIntervalMs);
+        Announce([&] {
+            ctx_.Notifier.ShowBalloonHelp(kResourceBalloonTitle, lines, kBalloonTimeoutMs, TBalloonIconType::bitInfo);
+        });
+    if (settings.NotifyResourceAccessBySound) Announce([&] { ctx_.Notifier.PlayWave(settings.SoundFileName); });
+    if (settings.NotifyResourceAccessByTray) Announce([&] { ctx_.Notifier.StartIconAnimation(kBlinkIntervalMs); });
 }
 
 }  // namespace corvane

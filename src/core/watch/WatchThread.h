@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/events/WatchEvent.h"
 #include "core/text/Collation.h"
 #include "core/watch/WatchPorts.h"
 #include "core/watch/WatchTypes.h"
@@ -23,7 +24,8 @@ struct WatchContext {
     IServerApi& Server;
     IResolver& Resolver;
     IWatchViews& Views;
-    IEventLog& Log;
+    IEventSink& Events;  // takes each pass's events on the watch thread
+    IClock& Clock;       // the time of each event
     INotifier& Notifier;
     IMainThreadRunner& Runner;
     IPassWait& Wait;
@@ -34,11 +36,6 @@ inline constexpr int kBlinkIntervalMs = 500;
 inline constexpr int kBalloonTimeoutMs = 1000;
 // The pause between the end of one pass and the start of the next.
 inline constexpr std::chrono::milliseconds kPassInterval{500};
-
-// A name from the server as it goes into a log line, a notification or the
-// tip: every control character (C0) is written as one blank, so that a name
-// can never split one event over several lines.
-std::string OneLineName(const std::string& name);
 
 class TWatchThread {
 public:
@@ -93,8 +90,8 @@ private:
                      const std::unordered_map<std::string, std::string>& addresses);
     void ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing);
     void RemoveOverLimit(const PassFlags& flags, std::int32_t limit, std::uint32_t TSessionInfo::*seconds,
-                         const char* eventWord);
-    std::string EventText(const char* word, const TSessionInfo& info) const;
+                         EventKind kind);
+    void SessionEvent(EventKind kind, const TSessionInfo& info);
     void ReindexSessions();
     void ReindexResources();
 
@@ -105,6 +102,7 @@ private:
     std::vector<TFileInfo> resources_;
     std::vector<std::string> resourceKeys_;
     std::unordered_map<std::string, std::size_t> resourceIndex_;
+    std::vector<WatchEvent> events_;  // the pass's events, published when its scans are done
     bool enumerationFailed_ = false;  // the last pass told of a failed enumeration
     std::atomic<bool> refreshView_{false};
     std::mutex passLock_;

@@ -141,8 +141,9 @@ bool TCorvaneForm::FormCreate() {
     trayIcon_->Loaded();
     if (netApi_) {
         watchHealth_ = std::make_unique<WatchHealth>(*this, SystemMessageText);
-        watchThread_ = std::make_unique<TWatchThread>(WatchContext{*this, *netApi_, resolver_, *rows_, *this, *this,
-                                                                   *runner_, passWait_, text::PlatformCollation()});
+        watchThread_ = std::make_unique<TWatchThread>(WatchContext{*this, *netApi_, resolver_, *rows_, *this, *clock_,
+                                                                   *this, *runner_, passWait_,
+                                                                   text::PlatformCollation()});
         watchThread_->Start();
     }
     return true;
@@ -391,16 +392,18 @@ void TCorvaneForm::SetTabIndex(int index) {
         TabCtrl_SetCurSel(tabControl_, *tab);
 }
 
-// A failed write is named in the status bar and passed on to the scan, whose
-// pass it ends.
-void TCorvaneForm::WriteLogFile(const std::string& text) {
+void TCorvaneForm::Publish(const std::vector<WatchEvent>& events) noexcept {
+    eventLog_->Publish(events);
+    const EventLogState state = eventLog_->State();
+    if (state == shownLogState_) return;
+    shownLogState_ = state;
     try {
-        eventLog_->WriteLogFile(text);
-    } catch (const LogIoError& e) {
-        if (watchHealth_) watchHealth_->LogResult(static_cast<std::uint32_t>(e.Code()));
-        throw;
+        runner_->RunOnMainThread([this, state] {
+            if (watchHealth_) watchHealth_->LogResult(state.Code, state.Held, state.Dropped);
+        });
+    } catch (...) {
+        // The window is going away: nothing left to show it in.
     }
-    if (watchHealth_) watchHealth_->LogResult(0);
 }
 
 void TCorvaneForm::CreateTrayIcon() {
@@ -637,6 +640,14 @@ void TCorvaneForm::FormDestroy() {
         watchThread_.reset();
     }
     netApi_.reset();
+    // Lines the log still holds go to a file beside it; only when that fails
+    // too are they lost, and then the person is told how many and why.
+    if (eventLog_) {
+        const EventLogExit exit = eventLog_->Finish();
+        if (exit.Unsaved != 0 && exit.SavedTo.empty())
+            ShowErrorBox(Handle(), "ログファイルに書き込めなかったため、" + std::to_string(exit.Unsaved) +
+                                       " 件のイベントを記録できませんでした。\r\n\r\n" + exit.Error);
+    }
 }
 
 LRESULT TCorvaneForm::OnNotify(const NMHDR& header) {

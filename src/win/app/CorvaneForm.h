@@ -42,7 +42,7 @@ enum ActionId : UINT {
 class TCorvaneForm final : public Window,
                            public IWatchOwner,
                            public ISettingsWindow,
-                           public IEventLog,
+                           public IEventSink,
                            public INotifier,
                            public IWatchHealthView,
                            private app::ICloseHost {
@@ -83,8 +83,9 @@ public:
     int GetTabIndex() override;
     void SetTabIndex(int index) override;
 
-    // IEventLog
-    void WriteLogFile(const std::string& text) override;
+    // IEventSink: each pass's events go to the event log on the watch thread;
+    // what the log holds back, and why, is shown on the main thread.
+    void Publish(const std::vector<WatchEvent>& events) noexcept override;
 
     // INotifier: the tray icon's tip, balloon, sound and blinking.
     void SetTipHelp(const std::string& tip) override;
@@ -207,6 +208,7 @@ private:
     std::unique_ptr<IClock> clock_;
     std::unique_ptr<IShellOpener> shell_;
     std::unique_ptr<EventLog> eventLog_;
+    EventLogState shownLogState_;  // watch thread only
     std::unique_ptr<WatchHealth> watchHealth_;
     std::unique_ptr<TWatchThread> watchThread_;
 };

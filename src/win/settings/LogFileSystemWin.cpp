@@ -84,7 +84,9 @@ std::uint32_t LogFileSystemWin::OpenForAppend(const std::string& path, std::uniq
     // it is then, so a line never lands on one that another writer (another
     // instance, an editor) appended after this handle was opened.
     std::unique_ptr<LogFileWin> opened;
-    if (const auto code = Open(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, opened)) return code;
+    // Reading its attributes lets the size be had from the same handle.
+    if (const auto code = Open(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, OPEN_ALWAYS, opened))
+        return code;
     file = std::move(opened);
     return 0;
 }
@@ -100,7 +102,12 @@ std::uint32_t LogFileSystemWin::Move(const std::string& from, const std::string&
 LocalTime LocalClockWin::Now() {
     SYSTEMTIME t{};
     GetLocalTime(&t);
-    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+    TIME_ZONE_INFORMATION zone{};
+    const DWORD which = GetTimeZoneInformation(&zone);
+    LONG bias = zone.Bias;  // UTC = local time + bias
+    if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+    if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, static_cast<int>(-bias)};
 }
 
 int ShellOpenerWin::Open(const std::string& path) {
