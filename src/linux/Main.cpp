@@ -21,6 +21,7 @@
 #include "core/watch/HostAddress.h"
 #include "core/views/TimeStr.h"
 #include "linux/ChangeSignals.h"
+#include "linux/JsonEvents.h"
 #include "linux/LinuxAdapters.h"
 #include "linux/Process.h"
 #include "linux/SambaServer.h"
@@ -171,10 +172,17 @@ int Main(const std::vector<std::string>& args) {
     EventLog eventLog(files, clock, options.LogPath, [&settings] { return settings.MaxLogSize; }, options.Encoding);
     ReportingLog reportingLog(eventLog);
     DiscardingSink discard;
-    IEventSink& log = options.Once ? static_cast<IEventSink&>(discard) : reportingLog;
+    // Collectors read every event as a JSON line; the announcements then stay off standard output.
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    JsonLinesSink json(std::cout, host);
+    EventFanOut logAndJson({&reportingLog, &json});
+    IEventSink& log = options.Once ? static_cast<IEventSink&>(discard)
+                      : options.JsonEvents ? static_cast<IEventSink&>(logAndJson)
+                                           : reportingLog;
     // A snapshot (--once) prints only its listing, for scripts to read.
-    std::ostringstream unheard;
-    ConsoleNotifier notifier(options.Once ? static_cast<std::ostream&>(unheard) : std::cout, runner,
+    std::ostream unheard(nullptr);  // takes every line and keeps none
+    ConsoleNotifier notifier(options.Once || options.JsonEvents ? static_cast<std::ostream&>(unheard) : std::cout, runner,
                              options.Once ? std::string() : notifySend);
     SambaServer server(runner, SambaTools{options.Smbstatus, options.Smbcontrol, options.Timeout},
                        text::PlatformCollation(), [] { return static_cast<std::int64_t>(std::time(nullptr)); });

@@ -91,6 +91,16 @@ ParsedOptions ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--lock-directory") {
             text(o.LockDirectory);
             if (parsed.Error.empty() && o.LockDirectory.empty()) parsed.Error = "--lock-directory needs a folder";
+        } else if (name == "--stdout-format") {
+            std::string format;
+            text(format);
+            if (format == "json") {
+                o.JsonEvents = true;
+            } else if (format == "text") {
+                o.JsonEvents = false;
+            } else if (parsed.Error.empty()) {
+                parsed.Error = "--stdout-format: text or json, not " + format;
+            }
         } else if (name == "--poll") {
             o.Poll = true;
         } else if (name == "--interval") {
@@ -148,6 +158,10 @@ smbcontrol need it to see and end every connection).
                               /run/samba)
   --poll                      do not read Samba's change signals: ask smbstatus
                               every --interval
+  --stdout-format text|json   standard output of the watch: announcements, one
+                              line each (text, the default), or every event as
+                              one JSON object per line (json: time, kind,
+                              word, server, computer, address, user, path)
   --notify-send[=PATH]        also announce through notify-send on the desktop
   --interval SEC              pause between two listings when Samba's change
                               signals are not read (default 1)

@@ -10,6 +10,7 @@
 #include "support/FakeProfileStore.h"
 #include "support/FakeWatchPorts.h"
 #include "linux/ChangeSignals.h"
+#include "linux/JsonEvents.h"
 #include "linux/SambaServer.h"
 #include "linux/WatchGlue.h"
 #include "linux/WatchOptions.h"
@@ -208,6 +209,48 @@ TEST(ListingScheduleTest, ListsOnlyWhenSambaSaysItsStateMayHaveChanged) {
     EXPECT_TRUE(sessionsOnly.Due(start + milliseconds(3000), quiet));
 }
 
+TEST(JsonEventsTest, OneObjectPerLineWithTheFieldsOfItsKind) {
+    const LocalTime at{2025, 6, 30, 12, 0, 5, 540};
+    const auto event = [&](EventKind kind, std::string computer, std::string address, std::string user,
+                           std::string path, std::string detail = {}, std::uint64_t count = 0) {
+        WatchEvent e;
+        e.Kind = kind;
+        e.Time = at;
+        e.ComputerName = std::move(computer);
+        e.IpAddress = std::move(address);
+        e.UserName = std::move(user);
+        e.PathName = std::move(path);
+        e.Detail = std::move(detail);
+        e.Count = count;
+        return e;
+    };
+    const std::pair<WatchEvent, std::string> cases[] = {
+        {event(EventKind::Connected, "PC01", "192.168.1.5", "taro", ""),
+         R"({"time":"2025-06-30T12:00:05+09:00","kind":"connect","word":"接続検出","server":"nas1",)"
+         R"("computer":"PC01","address":"192.168.1.5","user":"taro","path":""})"},
+        {event(EventKind::Accessed, "", "", "hanako", "/srv/経理/a\"b\nc.xlsx"),
+         R"({"time":"2025-06-30T12:00:05+09:00","kind":"access","word":"アクセス検出","server":"nas1",)"
+         R"("computer":"","address":"","user":"hanako","path":"/srv/経理/a\"b\nc.xlsx"})"},
+        {event(EventKind::DisconnectFailed, "PC\xff", "10.0.0.7", "jiro", "", "shared"),
+         R"({"time":"2025-06-30T12:00:05+09:00","kind":"disconnect-failed","word":"切断失敗","server":"nas1",)"
+         "\"computer\":\"PC\xef\xbf\xbd\",\"address\":\"10.0.0.7\",\"user\":\"jiro\",\"path\":\"\",\"detail\":\"shared\"}"},
+        {event(EventKind::EventsLost, "", "", "", "", "", 3),
+         R"({"time":"2025-06-30T12:00:05+09:00","kind":"events-lost","word":"ログ欠落","server":"nas1",)"
+         R"("computer":"","address":"","user":"","path":"","count":3})"},
+    };
+    std::ostringstream out;
+    JsonLinesSink sink(out, "nas1");
+    std::vector<WatchEvent> events;
+    std::string expected;
+    for (const auto& [e, line] : cases) {
+        EXPECT_EQ(JsonLine(e, "nas1"), line);
+        events.push_back(e);
+        expected += line + "\n";
+    }
+    sink.Publish(events);
+    EXPECT_EQ(out.str(), expected);
+}
+
 TEST(WatchOptionsTest, CommandLine) {
     const struct {
         std::vector<std::string> args;
@@ -239,6 +282,8 @@ TEST(WatchOptionsTest, CommandLine) {
              return o.Poll && o.LockDirectory == "/var/run/samba";
          }},
         {{"--lock-directory="}, "--lock-directory needs a folder", nullptr},
+        {{"--stdout-format", "json"}, "", [](const WatchOptions& o) { return o.JsonEvents; }},
+        {{"--stdout-format=xml"}, "text or json, not xml", nullptr},
     };
     for (const auto& c : cases) {
         const ParsedOptions parsed = ParseCommandLine(c.args);
