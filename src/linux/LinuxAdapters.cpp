@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <ostream>
 #include <utility>
@@ -9,6 +10,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,8 +57,11 @@ private:
     int fd_;
 };
 
+// The log tells who used the shares: readable by its owner and group only.
+constexpr mode_t kLogFileMode = 0640;
+
 std::uint32_t Open(const std::string& path, int flags, std::unique_ptr<ILogFile>& file) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, kLogFileMode);
     if (fd < 0) return LastError();
     file = std::make_unique<PosixLogFile>(fd);
     return 0;
@@ -122,6 +127,37 @@ void ConsoleNotifier::ShowBalloonHelp(const std::string& title, const std::strin
         runner_.Run({notifySend_, "--app-name=corvane-watch", "--", title, body}, std::chrono::seconds(3));
     }
 }
+
+std::unique_ptr<LogLock> LogLock::Acquire(const std::string& logPath, std::string& error) {
+    const std::string path = logPath + ".lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kLogFileMode);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int why = errno;
+        char text[32] = {};
+        const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+        std::string holder = n > 0 ? std::string(text, static_cast<std::size_t>(n)) : std::string();
+        while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) holder.pop_back();
+        ::close(fd);
+        if (why != EWOULDBLOCK) {
+            error = path + ": " + std::strerror(why);
+        } else {
+            error = "the event log " + logPath + " is already kept by another corvane-watch (" +
+                    (holder.empty() ? std::string("pid unknown") : "pid " + holder) + ", holding " + path + ")";
+        }
+        return nullptr;
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+        // The lock holds all the same; only the name of its owner is missing.
+    }
+    return std::unique_ptr<LogLock>(new LogLock(fd));
+}
+
+LogLock::~LogLock() { ::close(fd_); }
 
 std::string LocalIpv4Address() {
     char name[256] = {};

@@ -81,6 +81,30 @@ public:
     void SetTabIndex(int) override {}
 };
 
+// The one watcher of an event log: an exclusive lock on the file "<log>.lock"
+// beside it (which holds the pid of its owner), held while this object lives.
+// Two watchers on one log would both rotate it, and one could delete the
+// other's fresh backup.
+class LogLock {
+public:
+    // Nothing, with `error` saying why (naming the watcher that holds it),
+    // when the lock cannot be had.
+    static std::unique_ptr<LogLock> Acquire(const std::string& logPath, std::string& error);
+    ~LogLock();
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+
+private:
+    explicit LogLock(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+// Events go nowhere: a snapshot (--once) reads only.
+class DiscardingSink final : public IEventSink {
+public:
+    void Publish(const std::vector<WatchEvent>&) noexcept override {}
+};
+
 // The first IPv4 address of this computer's own host name, or "(N/A)".
 std::string LocalIpv4Address();
 

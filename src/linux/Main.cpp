@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -19,6 +20,8 @@
 #include "core/text/Collation.h"
 #include "core/watch/HostAddress.h"
 #include "core/views/TimeStr.h"
+#include "linux/ChangeSignals.h"
+#include "linux/JsonEvents.h"
 #include "linux/LinuxAdapters.h"
 #include "linux/Process.h"
 #include "linux/SambaServer.h"
@@ -89,10 +92,16 @@ std::string LogWriteProblem(const std::string& path) {
     return ::access(folder.c_str(), W_OK) == 0 ? "" : folder + ": " + std::strerror(errno);
 }
 
-void PrintSnapshot(const HeadlessWatch& watch, bool withFiles) {
+void PrintSnapshot(const HeadlessWatch& watch, const SambaServer& server, bool withFiles) {
     for (const auto& s : watch.Sessions()) {
         std::cout << "session\t" << s.ComputerName << '\t' << s.IpAddress << '\t' << s.UserName << '\t' << s.OpenCount
                   << '\t' << views::CardinalToTimeStr(s.ConnectedSeconds) << '\n';
+    }
+    // Sessions that a time limit could not end: Samba ends whole processes.
+    for (const auto& s : watch.Sessions()) {
+        if (const std::string shared = server.SharedProcess(s); !shared.empty())
+            std::cout << "unendable\t" << s.ComputerName << '\t' << s.IpAddress << '\t' << s.UserName << '\t' << shared
+                      << '\n';
     }
     if (withFiles) {
         for (const auto& f : watch.Resources()) {
@@ -134,10 +143,21 @@ int Main(const std::vector<std::string>& args) {
         return 2;
     }
 
-    // A log that cannot be written would lose events silently until someone looks.
-    if (const std::string problem = LogWriteProblem(options.LogPath); !problem.empty()) {
-        Problem("cannot write the event log " + options.LogPath + ": " + problem);
-        return 2;
+    // A snapshot reads only: it ends nothing, and writes no file.
+    if (options.Once) settings.DisconnectConnTime = 0;
+    std::unique_ptr<LogLock> logLock;
+    if (!options.Once) {
+        // A log that cannot be written would lose events silently until someone looks.
+        if (const std::string problem = LogWriteProblem(options.LogPath); !problem.empty()) {
+            Problem("cannot write the event log " + options.LogPath + ": " + problem);
+            return 2;
+        }
+        std::string locked;
+        logLock = LogLock::Acquire(options.LogPath, locked);
+        if (!logLock) {
+            Problem(locked);
+            return 2;
+        }
     }
 
     PosixProcessRunner runner;
@@ -150,10 +170,19 @@ int Main(const std::vector<std::string>& args) {
     PosixLogFileSystem files;
     SystemClock clock;
     EventLog eventLog(files, clock, options.LogPath, [&settings] { return settings.MaxLogSize; }, options.Encoding);
-    ReportingLog log(eventLog);
+    ReportingLog reportingLog(eventLog);
+    DiscardingSink discard;
+    // Collectors read every event as a JSON line; the announcements then stay off standard output.
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    JsonLinesSink json(std::cout, host);
+    EventFanOut logAndJson({&reportingLog, &json});
+    IEventSink& log = options.Once ? static_cast<IEventSink&>(discard)
+                      : options.JsonEvents ? static_cast<IEventSink&>(logAndJson)
+                                           : reportingLog;
     // A snapshot (--once) prints only its listing, for scripts to read.
-    std::ostringstream unheard;
-    ConsoleNotifier notifier(options.Once ? static_cast<std::ostream&>(unheard) : std::cout, runner,
+    std::ostream unheard(nullptr);  // takes every line and keeps none
+    ConsoleNotifier notifier(options.Once || options.JsonEvents ? static_cast<std::ostream&>(unheard) : std::cout, runner,
                              options.Once ? std::string() : notifySend);
     SambaServer server(runner, SambaTools{options.Smbstatus, options.Smbcontrol, options.Timeout},
                        text::PlatformCollation(), [] { return static_cast<std::int64_t>(std::time(nullptr)); });
@@ -182,6 +211,7 @@ int Main(const std::vector<std::string>& args) {
             event.Kind = EventKind::DisconnectFailed;
             event.Time = clock.Now();
             event.ComputerName = failure.ComputerName;
+            event.IpAddress = failure.Address;
             event.UserName = failure.UserName;
             event.Detail = failure.Reason;
             failed.push_back(std::move(event));
@@ -202,18 +232,57 @@ int Main(const std::vector<std::string>& args) {
     if (options.Once) {
         watch.Pass();
         afterPass();
-        finish();
         if (!server.ListingError().empty()) return 1;
-        PrintSnapshot(watch, !settings.IgnoreSharedResource);
+        PrintSnapshot(watch, server, !settings.IgnoreSharedResource);
         return 0;
     }
 
-    StopSignals signals(watch);
     const auto ms = options.Interval.count();
-    Problem("watching Samba through " + options.Smbstatus + " every " +
-            (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms") +
-            "; event log: " + options.LogPath);
-    watch.Run(options.Interval, afterPass);
+    const std::string every = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+    StopSignals stopSignals(watch);
+    if (options.Poll) {
+        Problem("watching Samba through " + options.Smbstatus + " every " + every + "; event log: " + options.LogPath);
+        watch.Run(options.Interval, nullptr, afterPass);
+        finish();
+        Problem("stopped");
+        return 0;
+    }
+
+    // A full listing only when Samba's own signals say its state may have changed.
+    SambaSignals signals(options.LockDirectory.empty() ? SambaLockDirectory(runner) : options.LockDirectory);
+    ListingSchedule schedule(!settings.IgnoreSharedResource, options.Interval);
+    SignalReading reading;
+    ListingSchedule::Clock::time_point readAt;
+    std::optional<bool> polling;
+    const auto due = [&] {
+        readAt = ListingSchedule::Clock::now();
+        reading = signals.Read();
+        const bool now = schedule.Polling(reading);
+        if (now != polling) {
+            if (now) Problem("cannot read Samba's change signals (" + signals.Problem() + "); asking " +
+                             options.Smbstatus + " every " + every);
+            else if (polling) Problem("reading Samba's change signals again");
+            polling = now;
+        }
+        return schedule.Due(readAt, reading);
+    };
+    const auto listed = [&] {
+        afterPass();
+        // The next tracked session to pass the connected-time limit is listed in time.
+        std::optional<std::chrono::seconds> untilLimit;
+        if (settings.DisconnectConnTime > 0) {
+            const auto limit = static_cast<std::uint32_t>(settings.DisconnectConnTime);
+            for (const auto& s : watch.Sessions()) {
+                if (s.ConnectedSeconds > limit) continue;  // kept by Samba: the regular listing asks again
+                const std::chrono::seconds left(limit + 1 - s.ConnectedSeconds);
+                if (!untilLimit || left < *untilLimit) untilLimit = left;
+            }
+        }
+        schedule.Listed(readAt, reading, untilLimit);
+    };
+    Problem("watching Samba through " + options.Smbstatus + " when its state changes (at least every " +
+            std::to_string(kFullListingEvery.count()) + " s); event log: " + options.LogPath);
+    watch.Run(std::min<std::chrono::milliseconds>(kSignalTick, options.Interval), due, listed);
     finish();
     Problem("stopped");
     return 0;

@@ -1,33 +1,21 @@
 #include "linux/SambaServer.h"
 
 #include <algorithm>
-#include <charconv>
 #include <utility>
 
 #include <unistd.h>
 
-namespace corvane::samba {
+#include "core/watch/HostAddress.h"
 
-std::optional<std::array<std::uint8_t, 4>> ParseIpv4(std::string_view address) {
-    for (std::string_view mapped : {"::ffff:", "::FFFF:"}) {
-        if (address.starts_with(mapped)) address.remove_prefix(mapped.size());
-    }
-    std::array<std::uint8_t, 4> bytes{};
-    for (std::size_t i = 0; i < 4; ++i) {
-        unsigned value = 0;
-        const auto [end, ec] = std::from_chars(address.data(), address.data() + address.size(), value);
-        const std::size_t used = static_cast<std::size_t>(end - address.data());
-        if (ec != std::errc() || used == 0 || used > 3 || value > 255) return std::nullopt;
-        bytes[i] = static_cast<std::uint8_t>(value);
-        address.remove_prefix(used);
-        if (i < 3) {
-            if (address.empty() || address.front() != '.') return std::nullopt;
-            address.remove_prefix(1);
-        }
-    }
-    if (!address.empty()) return std::nullopt;
-    return bytes;
+namespace corvane::samba {
+namespace {
+
+// One client and user: computer, address and user name.
+std::string Identity(const text::ICollation& collation, const SessionRecord& r) {
+    return text::PairKey(collation, r.ComputerName, r.UserName) + '\x01' + r.ClientAddress;
 }
+
+}  // namespace
 
 SambaServer::SambaServer(IProcessRunner& runner, SambaTools tools, const text::ICollation& collation,
                          std::function<std::int64_t()> now)
@@ -47,6 +35,11 @@ bool SambaServer::Query() {
     listingError_.clear();
     sessions_ = std::move(parsed.Snapshot->Sessions);
     files_ = std::move(parsed.Snapshot->Files);
+    // A session that left and comes back is a new one: its failures are told again.
+    std::erase_if(failureTold_, [this](const std::string& told) {
+        return std::none_of(sessions_.begin(), sessions_.end(),
+                            [&](const SambaSession& s) { return Identity(collation_, s.Record) == told; });
+    });
     return true;
 }
 
@@ -65,36 +58,72 @@ std::uint32_t SambaServer::EnumFiles(std::vector<FileRecord>& records) {
     return 0;
 }
 
+const SambaSession* SambaServer::Find(const std::string& computer, const std::string& address,
+                                      const std::string& user) const {
+    for (const auto& session : sessions_) {
+        if (session.Record.ClientAddress == address && collation_.EqualIgnoreCase(session.Record.ComputerName, computer) &&
+            collation_.EqualIgnoreCase(session.Record.UserName, user))
+            return &session;
+    }
+    return nullptr;
+}
+
+void SambaServer::Fail(const SambaSession& session, const std::string& reason) {
+    std::string identity = Identity(collation_, session.Record);
+    if (std::find(failureTold_.begin(), failureTold_.end(), identity) != failureTold_.end()) return;
+    failureTold_.push_back(std::move(identity));
+    disconnectFailures_.push_back(
+        {session.Record.ComputerName, session.Record.UserName, reason, LoggedAddress(session.Record.ClientAddress)});
+}
+
+bool SambaServer::End(const SambaSession& session) {
+    // Shutting down a process ends every session it serves: another user's
+    // connection and open files are not ours to end.
+    if (!session.SharedProcess.empty()) {
+        Fail(session, session.SharedProcess + "; Samba can end only whole processes, so it stays connected");
+        return false;
+    }
+    if (session.Pids.empty()) {
+        Fail(session, "no smbd process is known for this session");
+        return false;
+    }
+    bool ended = true;
+    for (const long pid : session.Pids) {
+        const ProcessResult run = runner_.Run({tools_.Smbcontrol, std::to_string(pid), "shutdown"}, tools_.Timeout);
+        if (!run.Succeeded()) {
+            Fail(session, tools_.Smbcontrol + " " + std::to_string(pid) + " shutdown: " + run.Describe());
+            ended = false;
+        }
+    }
+    if (ended) std::erase(failureTold_, Identity(collation_, session.Record));
+    return ended;
+}
+
+bool SambaServer::EndSession(const TSessionInfo& session) {
+    if (const SambaSession* listed = Find(session.ComputerName, session.ClientAddress, session.UserName))
+        return End(*listed);
+    disconnectFailures_.push_back({session.ComputerName, session.UserName, "no smbd process is known for this session",
+                                   session.IpAddress});
+    return false;
+}
+
 void SambaServer::SessionDel(const std::string& uncClientName, const std::string& userName) {
     std::string computer = uncClientName;
     computer.erase(0, std::min(computer.find_first_not_of('\\'), computer.size()));
-    std::vector<long> pids;
+    bool any = false;
     for (const auto& session : sessions_) {
         if (collation_.EqualIgnoreCase(session.Record.ComputerName, computer) &&
             collation_.EqualIgnoreCase(session.Record.UserName, userName)) {
-            for (long pid : session.Pids) {
-                if (pid > 0 && std::find(pids.begin(), pids.end(), pid) == pids.end()) pids.push_back(pid);
-            }
+            End(session);
+            any = true;
         }
     }
-    if (pids.empty()) {
-        disconnectFailures_.push_back({computer, userName, "no smbd process is known for this session"});
-        return;
-    }
-    for (long pid : pids) {
-        const ProcessResult run = runner_.Run({tools_.Smbcontrol, std::to_string(pid), "shutdown"}, tools_.Timeout);
-        if (!run.Succeeded()) {
-            disconnectFailures_.push_back(
-                {computer, userName, tools_.Smbcontrol + " " + std::to_string(pid) + " shutdown: " + run.Describe()});
-        }
-    }
+    if (!any) disconnectFailures_.push_back({computer, userName, "no smbd process is known for this session"});
 }
 
-std::optional<std::array<std::uint8_t, 4>> SambaServer::Resolve(const std::string& name) {
-    for (const auto& session : sessions_) {
-        if (session.Record.ComputerName == name && !session.Address.empty()) return ParseIpv4(session.Address);
-    }
-    return std::nullopt;
+std::string SambaServer::SharedProcess(const TSessionInfo& session) const {
+    const SambaSession* listed = Find(session.ComputerName, session.ClientAddress, session.UserName);
+    return listed ? listed->SharedProcess : std::string();
 }
 
 std::optional<std::string> SambaServer::LocalHostName() {

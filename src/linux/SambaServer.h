@@ -5,6 +5,7 @@
 // recorded for it (no name lookup).
 #include <chrono>
 #include <functional>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ struct DisconnectFailure {
     std::string ComputerName;
     std::string UserName;
     std::string Reason;
+    std::string Address = {};  // as the log writes it; empty when the session is not listed
     bool operator==(const DisconnectFailure&) const = default;
 };
 
@@ -44,24 +46,35 @@ public:
     std::uint32_t EnumSessions(std::vector<SessionRecord>& records) override;
     // Uses the listing the session scan just took, or runs smbstatus itself.
     std::uint32_t EnumFiles(std::vector<FileRecord>& records) override;
-    // Ends every smbd process that serves that computer and user.
+    // Ends every session of that computer and user, as EndSession does.
     void SessionDel(const std::string& uncClientName, const std::string& userName) override;
+    // Shuts down the smbd processes of the session of the latest listing with
+    // that computer, address and user. Samba ends whole processes only: a
+    // session whose process also serves another session is not ended at all.
+    // False when it was not ended; why is told through TakeDisconnectFailures,
+    // once for as long as the session stays listed.
+    bool EndSession(const TSessionInfo& session) override;
     // Samba has no messenger service; nothing is sent.
     void MessageBufferSend(const std::string&, const std::string&) override {}
 
-    // The IPv4 address Samba recorded for a computer of the latest listing
-    // (an IPv4-mapped IPv6 address counts); nothing for other names.
-    std::optional<std::array<std::uint8_t, 4>> Resolve(const std::string& name) override;
+    // Every session carries the address Samba recorded for it; a name is
+    // never looked up, so this gives nothing ("(N/A)").
+    std::optional<std::array<std::uint8_t, 4>> Resolve(const std::string&) override { return std::nullopt; }
     std::optional<std::string> LocalHostName() override;
 
     // Why the latest listing was not had; empty when it was.
     const std::string& ListingError() const noexcept { return listingError_; }
-    // Failed disconnections since the last call, one text each:
-    // "<computer>,<user>,<reason>".
+    // Failed disconnections since the last call.
     std::vector<DisconnectFailure> TakeDisconnectFailures();
+    // Why the tracked session cannot be ended alone (see
+    // SambaSession::SharedProcess); empty when it can or is not listed.
+    std::string SharedProcess(const TSessionInfo& session) const;
 
 private:
     bool Query();
+    const SambaSession* Find(const std::string& computer, const std::string& address, const std::string& user) const;
+    bool End(const SambaSession& session);
+    void Fail(const SambaSession& session, const std::string& reason);
 
     IProcessRunner& runner_;
     SambaTools tools_;
@@ -72,9 +85,9 @@ private:
     bool filesPending_ = false;  // EnumSessions queried; EnumFiles has not used the answer yet
     std::string listingError_;
     std::vector<DisconnectFailure> disconnectFailures_;
+    // Sessions whose failed end has been told, by identity; forgotten when
+    // they leave the listing or are ended.
+    std::vector<std::string> failureTold_;
 };
-
-// "192.168.1.5" or "::ffff:192.168.1.5" -> the four bytes; anything else: nothing.
-std::optional<std::array<std::uint8_t, 4>> ParseIpv4(std::string_view address);
 
 }  // namespace corvane::samba

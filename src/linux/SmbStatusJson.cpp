@@ -217,8 +217,10 @@ SmbStatusSnapshot Convert(const Json& root, std::int64_t nowFallback, const text
         }
     }
 
-    // One session per client computer and user, as the Windows server lists
-    // them; several Samba sessions of the same pair are merged.
+    // One session per client computer, address and user, as the Windows
+    // server lists them (by computer and user); several Samba sessions of the
+    // same client and user are merged. The address keeps a borrowed computer
+    // name from merging with the client that owns it.
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const RawSession& s = raw[i];
         // Its earliest tree connect; else (newer Samba) its creation; else the
@@ -234,14 +236,14 @@ SmbStatusSnapshot Convert(const Json& root, std::int64_t nowFallback, const text
         const std::uint32_t connected = Clamp32(now - since);
 
         auto same = std::find_if(snapshot.Sessions.begin(), snapshot.Sessions.end(), [&](const SambaSession& t) {
-            return collation.EqualIgnoreCase(t.Record.ComputerName, s.machine) &&
+            return t.Record.ClientAddress == s.address && collation.EqualIgnoreCase(t.Record.ComputerName, s.machine) &&
                    collation.EqualIgnoreCase(t.Record.UserName, s.user);
         });
         if (same == snapshot.Sessions.end()) {
             SambaSession session;
             session.Record.ComputerName = s.machine;
             session.Record.UserName = s.user;
-            session.Address = s.address;
+            session.Record.ClientAddress = s.address;
             snapshot.Sessions.push_back(std::move(session));
             same = snapshot.Sessions.end() - 1;
         }
@@ -249,7 +251,23 @@ SmbStatusSnapshot Convert(const Json& root, std::int64_t nowFallback, const text
         if (s.pid > 0 && std::find(same->Pids.begin(), same->Pids.end(), s.pid) == same->Pids.end())
             same->Pids.push_back(s.pid);
         same->Record.ConnectedSeconds = std::max(same->Record.ConnectedSeconds, connected);
-        if (same->Address.empty()) same->Address = s.address;
+    }
+    // A process that serves more than one of these sessions cannot end one
+    // of them without the others.
+    for (auto& session : snapshot.Sessions) {
+        for (const long pid : session.Pids) {
+            for (const auto& other : snapshot.Sessions) {
+                if (&other == &session || std::find(other.Pids.begin(), other.Pids.end(), pid) == other.Pids.end())
+                    continue;
+                if (!session.SharedProcess.empty()) session.SharedProcess += "; ";
+                session.SharedProcess += "smbd process " + std::to_string(pid) + " also serves " +
+                                         (other.Record.UserName.empty() ? std::string("a session still authenticating")
+                                                                        : other.Record.UserName) +
+                                         " (" + (other.Record.ClientAddress.empty() ? other.Record.ComputerName
+                                                                                     : other.Record.ClientAddress) +
+                                         ")";
+            }
+        }
     }
     // The watch stops at the first session without a user name; such sessions
     // (still authenticating) go last so they cannot hide the ones after them.
@@ -341,7 +359,13 @@ std::string AddressFromHostField(std::string_view host) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == '.' || c == ':' ||
                c == '%';
     });
-    return ok ? std::string(address) : std::string();
+    if (!ok || address.empty()) return {};
+    std::string text(address);
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) { return c >= 'A' && c <= 'F' ? static_cast<char>(c + 32) : c; });
+    // An IPv4 client on an IPv6 socket: the same client as on an IPv4 one.
+    if (text.starts_with("::ffff:") && text.find(':', 7) == std::string::npos && text.find('.') != std::string::npos)
+        text.erase(0, 7);
+    return text;
 }
 
 std::string SanitizeName(std::string_view name) {

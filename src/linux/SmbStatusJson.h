@@ -12,10 +12,17 @@
 
 namespace corvane::samba {
 
+// Record.ClientAddress comes from the session's own "ipv4:"/"ipv6:" host
+// field (an IPv4-mapped IPv6 address written as IPv4); empty if it has none.
+// Record.IdleSeconds is always 0: Samba keeps no idle time.
 struct SambaSession {
-    SessionRecord Record;     // IdleSeconds is always 0: Samba keeps no idle time
-    std::string Address;      // from the session's own "ipv4:"/"ipv6:" host field; empty if none
+    SessionRecord Record;
     std::vector<long> Pids;   // the smbd processes that serve this client and user
+    // Why this session cannot be ended alone: Samba ends whole processes, and
+    // one of its processes also serves another session, for instance
+    // "smbd process 5100 also serves SAMDOM\\saburo (10.0.0.7)". Empty when
+    // its processes serve it only.
+    std::string SharedProcess;
 };
 
 struct SmbStatusSnapshot {
@@ -33,7 +40,8 @@ struct SmbStatusParse {
 SmbStatusParse ParseSmbStatusJson(std::string_view text, std::int64_t nowFallback,
                                   const text::ICollation& collation);
 
-// "ipv4:192.168.1.5:50123" -> "192.168.1.5"; "ipv6:fe80::1:50123" -> "fe80::1".
+// "ipv4:192.168.1.5:50123" -> "192.168.1.5"; "ipv6:fe80::1:50123" -> "fe80::1";
+// "ipv6:::ffff:192.168.1.5:50123" -> "192.168.1.5" (one client, one spelling).
 // Anything else gives "".
 std::string AddressFromHostField(std::string_view host);
 

@@ -63,12 +63,15 @@ HeadlessWatch::~HeadlessWatch() = default;
 
 void HeadlessWatch::Pass() { glue_->thread.Pass(); }
 
-void HeadlessWatch::Run(std::chrono::milliseconds interval, const std::function<void()>& afterPass) {
+void HeadlessWatch::Run(std::chrono::milliseconds tick, const std::function<bool()>& due,
+                        const std::function<void()>& afterPass) {
     while (!stopRequested_) {
-        Pass();
-        if (afterPass) afterPass();
+        if (!due || due()) {
+            Pass();
+            if (afterPass) afterPass();
+        }
         if (stopRequested_) return;
-        glue_->wait.Wait(interval);
+        glue_->wait.Wait(tick);
     }
 }
 

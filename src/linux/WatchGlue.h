@@ -33,8 +33,8 @@ public:
 
     // One pass: the session scan, then the resource scan unless switched off.
     void Pass();
-    // Passes with `interval` between them until Stop; `afterPass` runs after each.
-    void Run(std::chrono::milliseconds interval, const std::function<void()>& afterPass);
+    // Until Stop: every `tick`, a pass when `due` says so; `afterPass` runs after each.
+    void Run(std::chrono::milliseconds tick, const std::function<bool()>& due, const std::function<void()>& afterPass);
     // Ends Run at once, or after the pass in progress. Safe from any thread.
     void Stop();
 

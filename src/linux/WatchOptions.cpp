@@ -88,6 +88,21 @@ ParsedOptions ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--notify-send") {
             o.NotifySend = "notify-send";
             if (inlineValue) o.NotifySend = *inlineValue;
+        } else if (name == "--lock-directory") {
+            text(o.LockDirectory);
+            if (parsed.Error.empty() && o.LockDirectory.empty()) parsed.Error = "--lock-directory needs a folder";
+        } else if (name == "--stdout-format") {
+            std::string format;
+            text(format);
+            if (format == "json") {
+                o.JsonEvents = true;
+            } else if (format == "text") {
+                o.JsonEvents = false;
+            } else if (parsed.Error.empty()) {
+                parsed.Error = "--stdout-format: text or json, not " + format;
+            }
+        } else if (name == "--poll") {
+            o.Poll = true;
         } else if (name == "--interval") {
             seconds(o.Interval);
         } else if (name == "--timeout") {
@@ -128,7 +143,9 @@ smbcontrol need it to see and end every connection).
                               IgnoreLocalConnection, PopupNotifyWindow,
                               NotifyResourceAccess, IsSecond); flags win over it
   --log FILE                  event log (default: CorvaneLog.txt in the working
-                              directory); the backup is FILE.bak
+                              directory); the backup is FILE.bak, and FILE.lock
+                              keeps a second watcher of the same log from
+                              starting
   --max-log-size BYTES        size limit of the event log (default 1048576)
   --log-encoding utf-8|cp932  bytes of the event log (default utf-8)
   --disconnect-conn-time SEC  end a client's connections once it has been
@@ -136,21 +153,44 @@ smbcontrol need it to see and end every connection).
   --ignore-shared-resource    do not watch open files
   --smbstatus PATH            the smbstatus program (default: smbstatus in PATH)
   --smbcontrol PATH           the smbcontrol program (default: smbcontrol in PATH)
+  --lock-directory DIR        Samba's lock directory, where its change signals
+                              are read (default: as testparm gives it, else
+                              /run/samba)
+  --poll                      do not read Samba's change signals: ask smbstatus
+                              every --interval
+  --stdout-format text|json   standard output of the watch: announcements, one
+                              line each (text, the default), or every event as
+                              one JSON object per line (json: time, kind,
+                              word, server, computer, address, user, path)
   --notify-send[=PATH]        also announce through notify-send on the desktop
-  --interval SEC              pause between two passes (default 1)
+  --interval SEC              pause between two listings when Samba's change
+                              signals are not read (default 1)
   --timeout SEC               time limit for each smbstatus/smbcontrol run
                               (default 10)
-  --once                      one pass, print the sessions and open files it
-                              sees, and exit (status 1 when smbstatus failed)
+  --once                      print the sessions and open files Samba lists,
+                              and exit (status 1 when smbstatus failed); writes
+                              no file and ends no connection
   --help                      show this text
+
+Cost: smbstatus is asked for the full listing only when Samba's state may have
+changed (a file was opened or closed, a client process came or went), shortly
+after such a change, before a session reaches the connected-time limit, and at
+least every 15 s. Where those signals cannot be read, it is asked every
+--interval, and that is said once on standard error.
 
 Samba reports no idle time for its sessions: an idle-time limit
 (DisconnectIdleTime, --disconnect-idle-time) cannot be kept and is refused.
 
+Samba ends a connection by shutting down the smbd process that serves it, and
+one process may serve several users of one client computer. Such a session is
+never ended: it stays connected and "切断失敗" with the reason is logged once;
+--once lists it on an "unendable" line.
+
 Announcements of new connections (and, with NotifyResourceAccess=1, of new
 accesses) go to standard output, one line each. Errors go to standard error.
 A connection from this computer itself is not watched unless
-IgnoreLocalConnection=0 is in the settings file.
+IgnoreLocalConnection=0 is in the settings file. The event log and its backup
+are created readable by their owner and group only (0640).
 )";
 }
 

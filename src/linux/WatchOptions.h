@@ -21,6 +21,9 @@ struct WatchOptions {
     std::string NotifySend;                 // empty: no desktop notifications
     std::chrono::milliseconds Interval{1000};
     std::chrono::milliseconds Timeout{10000};
+    std::string LockDirectory;              // Samba's; empty: as Samba's settings give it
+    bool Poll = false;
+    bool JsonEvents = false;                // --stdout-format json: events, not announcements, on standard output                      // a full listing every Interval, signals unread
     bool Once = false;
     bool Help = false;
     // Flags that override the settings file's keys.

@@ -9,6 +9,8 @@
 
 #include "support/FakeProfileStore.h"
 #include "support/FakeWatchPorts.h"
+#include "linux/ChangeSignals.h"
+#include "linux/JsonEvents.h"
 #include "linux/SambaServer.h"
 #include "linux/WatchGlue.h"
 #include "linux/WatchOptions.h"
@@ -105,34 +107,60 @@ TEST_F(SambaWatch, ListingsBecomeEventsAndAFailedListingInventsNone) {
     EXPECT_TRUE(watch->Resources().empty());
 }
 
-TEST_F(SambaWatch, ConnectedTimeLimitEndsEveryProcessOfTheClientAndUserAndReportsFailures) {
+TEST_F(SambaWatch, ConnectedTimeLimitEndsEveryProcessOfTheClientAndTellsAFailureOnce) {
     settings.DisconnectConnTime = 3;  // the recording shows 4 s
+    settings.IgnoreSharedResource = true;
     Answer({Printed(Fixture("samba-4.17-two-clients.json"))});
     runner.answers["smbcontrol"] = {Printed(""), Failed(1, "")};
     watch->Pass();
-    EXPECT_EQ(log.lines.at(1), "接続時間による自動切断,127.0.0.1,127.0.0.1,nobody");
     EXPECT_EQ(std::vector<std::string>(runner.calls.begin() + 1, runner.calls.end()),
               (std::vector<std::string>{"smbcontrol 26139 shutdown", "smbcontrol 26140 shutdown"}));
     EXPECT_EQ(server.TakeDisconnectFailures(),
-              (std::vector<DisconnectFailure>{{"127.0.0.1", "nobody", "smbcontrol 26140 shutdown: exit status 1"}}));
+              (std::vector<DisconnectFailure>{
+                  {"127.0.0.1", "nobody", "smbcontrol 26140 shutdown: exit status 1", "127.0.0.1"}}));
+    // Still connected: no end is logged, and the next pass asks again without telling again.
+    EXPECT_EQ(log.lines, std::vector<std::string>{"接続検出,127.0.0.1,127.0.0.1,nobody"});
+    watch->Pass();
+    EXPECT_EQ(runner.calls.size(), 6u);
     EXPECT_TRUE(server.TakeDisconnectFailures().empty());
+    EXPECT_EQ(log.lines.size(), 1u);
+
+    runner.answers["smbcontrol"] = {Printed("")};
+    watch->Pass();
+    EXPECT_EQ(log.lines.back(), "接続時間による自動切断,127.0.0.1,127.0.0.1,nobody");
+    EXPECT_TRUE(watch->Sessions().empty());
 }
 
-TEST_F(SambaWatch, AddressComesFromTheListingNotFromANameLookup) {
+TEST_F(SambaWatch, AProcessThatAlsoServesAnotherUserIsNeverShutDown) {
     settings.IgnoreLocalConnection = true;
+    settings.DisconnectConnTime = 1000;  // jiro: 3000 s, in processes 5100 and 5200; saburo: 60 s, in 5100
+    settings.IgnoreSharedResource = true;
     Answer({Printed(Fixture("samba-4.20-style.json"))});
-    watch->Pass();
-    ASSERT_GE(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[0], "接続検出,10.0.0.7,10.0.0.7,SAMDOM\\jiro");   // IPv4-mapped IPv6
-    EXPECT_EQ(log.lines[1], "接続検出,10.0.0.7,10.0.0.7,SAMDOM\\saburo");
+    for (int pass = 0; pass < 3; ++pass) watch->Pass();
+    EXPECT_EQ(runner.calls, std::vector<std::string>(3, "smbstatus --json -B"));  // no smbcontrol at all
+    EXPECT_EQ(server.TakeDisconnectFailures(),
+              (std::vector<DisconnectFailure>{{"10.0.0.7", "SAMDOM\\jiro",
+                                               "smbd process 5100 also serves SAMDOM\\saburo (10.0.0.7); Samba can "
+                                               "end only whole processes, so it stays connected",
+                                               "10.0.0.7"}}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"接続検出,10.0.0.7,10.0.0.7,SAMDOM\\jiro",
+                                                   "接続検出,10.0.0.7,10.0.0.7,SAMDOM\\saburo"}));
+    ASSERT_EQ(watch->Sessions().size(), 2u);
+    EXPECT_NE(server.SharedProcess(watch->Sessions()[0]), "");
+}
 
-    SambaServer other{runner, {}, collation, [] { return std::int64_t{0}; }};
-    Answer({Printed(Fixture("samba-4.16-style.json"))});
-    std::vector<SessionRecord> records;
-    ASSERT_EQ(other.EnumSessions(records), 0u);
-    EXPECT_EQ(other.Resolve("PC01"), (std::array<std::uint8_t, 4>{192, 168, 10, 21}));
-    EXPECT_EQ(other.Resolve("2001:db8::15"), std::nullopt);  // IPv6 shows as "(N/A)"
-    EXPECT_EQ(other.Resolve("pc01"), std::nullopt);           // only the listed spelling
+TEST_F(SambaWatch, OneComputerNameFromTwoAddressesIsTwoClientsEachWithItsOwnAddress) {
+    settings.IgnoreLocalConnection = true;
+    settings.DisconnectConnTime = 3000;  // only the first PC01 (3600 s)
+    Answer({Printed(Fixture("samba-4.17-borrowed-names.json"))});
+    runner.answers["smbcontrol"] = {Printed("")};
+    watch->Pass();
+    EXPECT_EQ(log.lines, (std::vector<std::string>{
+                             "接続検出,PC01,192.168.10.21,taro", "接続検出,pc01,192.168.10.99,taro",
+                             "接続検出,NAS,192.168.10.77,hanako",  // the local NAS session hides nobody
+                             "接続時間による自動切断,PC01,192.168.10.21,taro"}));
+    EXPECT_EQ(runner.calls.back(), "smbcontrol 6001 shutdown");
+    EXPECT_EQ(runner.calls.size(), 2u);
 }
 
 TEST_F(SambaWatch, EndingASessionWithNoKnownProcessIsAFailureNotASilence) {
@@ -140,6 +168,87 @@ TEST_F(SambaWatch, EndingASessionWithNoKnownProcessIsAFailureNotASilence) {
     EXPECT_EQ(server.TakeDisconnectFailures(),
               (std::vector<DisconnectFailure>{{"GONE", "user", "no smbd process is known for this session"}}));
     EXPECT_TRUE(runner.calls.empty());
+}
+
+// When a full listing is asked for: each step is (time in ms, what the
+// signals read, whether a listing is due; a due listing is taken at once).
+TEST(ListingScheduleTest, ListsOnlyWhenSambaSaysItsStateMayHaveChanged) {
+    using std::chrono::milliseconds;
+    const SignalReading quiet{7, "100\n200\n"}, fileOpened{8, "100\n200\n"}, clientCame{8, "100\n200\n300\n"},
+        unreadable{std::nullopt, "100\n200\n300\n"};
+    const struct Step {
+        int at;
+        SignalReading read;
+        bool due;
+    } steps[] = {
+        {0, quiet, true},           // the first look
+        {250, quiet, false},        {5000, quiet, false},
+        {5250, fileOpened, true},   // an open or close moved the sequence number
+        {5500, fileOpened, false},
+        {6000, clientCame, true},   // a process came: now, then twice more shortly after
+        {6250, clientCame, false},  {6500, clientCame, true}, {6750, clientCame, false},
+        {7500, clientCame, true},   {7750, clientCame, false}, {22000, clientCame, false},
+        {22500, clientCame, true},  // nothing moved for 15 s
+        {23000, unreadable, false}, // a signal lost: plain polling every second
+        {23500, unreadable, true},  {24000, unreadable, false}, {24500, unreadable, true},
+    };
+    ListingSchedule schedule(true, std::chrono::seconds(1));
+    const ListingSchedule::Clock::time_point start;
+    for (const Step& step : steps) {
+        const auto now = start + milliseconds(step.at);
+        EXPECT_EQ(schedule.Due(now, step.read), step.due) << "at " << step.at << " ms";
+        if (step.due) schedule.Listed(now, step.read, std::nullopt);
+    }
+
+    // Open files unwatched: their signal neither starts a listing nor is needed.
+    ListingSchedule sessionsOnly(false, std::chrono::seconds(1));
+    ASSERT_TRUE(sessionsOnly.Due(start, quiet));
+    sessionsOnly.Listed(start, quiet, std::chrono::seconds(3));  // a session reaches the limit in 3 s
+    EXPECT_FALSE(sessionsOnly.Due(start + milliseconds(1000), SignalReading{std::nullopt, quiet.Processes}));
+    EXPECT_FALSE(sessionsOnly.Due(start + milliseconds(2750), quiet));
+    EXPECT_TRUE(sessionsOnly.Due(start + milliseconds(3000), quiet));
+}
+
+TEST(JsonEventsTest, OneObjectPerLineWithTheFieldsOfItsKind) {
+    const LocalTime at{2025, 6, 30, 12, 0, 5, 540};
+    const auto event = [&](EventKind kind, std::string computer, std::string address, std::string user,
+                           std::string path, std::string detail = {}, std::uint64_t count = 0) {
+        WatchEvent e;
+        e.Kind = kind;
+        e.Time = at;
+        e.ComputerName = std::move(computer);
+        e.IpAddress = std::move(address);
+        e.UserName = std::move(user);
+        e.PathName = std::move(path);
+        e.Detail = std::move(detail);
+        e.Count = count;
+        return e;
+    };
+    const std::pair<WatchEvent, std::string> cases[] = {
+        {event(EventKind::Connected, "PC01", "192.168.1.5", "taro", ""),
+         R"({"time":"2025-06-30T12:00:05+09:00","kind":"connect","word":"接続検出","server":"nas1",)"
+         R"("computer":"PC01","address":"192.168.1.5","user":"taro","path":""})"},
+        {event(EventKind::Accessed, "", "", "hanako", "/srv/経理/a\"b\nc.xlsx"),
+         R"({"time":"2025-06-30T12:00:05+09:00","kind":"access","word":"アクセス検出","server":"nas1",)"
+         R"("computer":"","address":"","user":"hanako","path":"/srv/経理/a\"b\nc.xlsx"})"},
+        {event(EventKind::DisconnectFailed, "PC\xff", "10.0.0.7", "jiro", "", "shared"),
+         R"({"time":"2025-06-30T12:00:05+09:00","kind":"disconnect-failed","word":"切断失敗","server":"nas1",)"
+         "\"computer\":\"PC\xef\xbf\xbd\",\"address\":\"10.0.0.7\",\"user\":\"jiro\",\"path\":\"\",\"detail\":\"shared\"}"},
+        {event(EventKind::EventsLost, "", "", "", "", "", 3),
+         R"({"time":"2025-06-30T12:00:05+09:00","kind":"events-lost","word":"ログ欠落","server":"nas1",)"
+         R"("computer":"","address":"","user":"","path":"","count":3})"},
+    };
+    std::ostringstream out;
+    JsonLinesSink sink(out, "nas1");
+    std::vector<WatchEvent> events;
+    std::string expected;
+    for (const auto& [e, line] : cases) {
+        EXPECT_EQ(JsonLine(e, "nas1"), line);
+        events.push_back(e);
+        expected += line + "\n";
+    }
+    sink.Publish(events);
+    EXPECT_EQ(out.str(), expected);
 }
 
 TEST(WatchOptionsTest, CommandLine) {
@@ -169,6 +278,12 @@ TEST(WatchOptionsTest, CommandLine) {
         {{"--interval", "0"}, "above 0", nullptr},
         {{"--timeout", "fast"}, "above 0", nullptr},
         {{"--idle"}, "unknown option: --idle", nullptr},
+        {{"--poll", "--lock-directory", "/var/run/samba"}, "", [](const WatchOptions& o) {
+             return o.Poll && o.LockDirectory == "/var/run/samba";
+         }},
+        {{"--lock-directory="}, "--lock-directory needs a folder", nullptr},
+        {{"--stdout-format", "json"}, "", [](const WatchOptions& o) { return o.JsonEvents; }},
+        {{"--stdout-format=xml"}, "text or json, not xml", nullptr},
     };
     for (const auto& c : cases) {
         const ParsedOptions parsed = ParseCommandLine(c.args);

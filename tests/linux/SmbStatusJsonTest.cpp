@@ -20,7 +20,7 @@ std::string Fixture(const std::string& name) {
 
 // "computer|address|user|opens|connected"
 std::string Describe(const SambaSession& s) {
-    return s.Record.ComputerName + "|" + s.Address + "|" + s.Record.UserName + "|" +
+    return s.Record.ComputerName + "|" + s.Record.ClientAddress + "|" + s.Record.UserName + "|" +
            std::to_string(s.Record.OpenCount) + "|" + std::to_string(s.Record.ConnectedSeconds) + "|" +
            std::to_string(s.Record.IdleSeconds);
 }
@@ -74,9 +74,15 @@ INSTANTIATE_TEST_SUITE_P(
         // process; the same user again in another process and letter case;
         // byte-range locks; an open whose process serves no session.
         ListingCase{"samba-4.20-style.json",
-                    {"10.0.0.7|::ffff:10.0.0.7|SAMDOM\\jiro|1|3000|0", "10.0.0.7|10.0.0.7|SAMDOM\\saburo|1|60|0"},
+                    {"10.0.0.7|10.0.0.7|SAMDOM\\jiro|1|3000|0", "10.0.0.7|10.0.0.7|SAMDOM\\saburo|1|60|0"},
                     {"/srv/projects/plan.docx|SAMDOM\\jiro|3|2|2", "/srv/projects/plan.docx|SAMDOM\\saburo|4|1|2",
                      "/srv/projects/old/notes.txt|4242|1|1|0"}},
+        // One computer name from two addresses (a borrowed name), and a
+        // remote client that calls itself as a local session does: four clients.
+        ListingCase{"samba-4.17-borrowed-names.json",
+                    {"PC01|192.168.10.21|taro|0|3600|0", "pc01|192.168.10.99|taro|0|60|0",
+                     "NAS|127.0.0.1|hanako|0|1800|0", "NAS|192.168.10.77|hanako|0|120|0"},
+                    {}},
         // Control characters cannot split or forge a log line; odd numbers,
         // addresses and times do not stop the listing.
         ListingCase{"hostile-names.json",
@@ -91,12 +97,19 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(ListingTest, RecordsPidsOfEveryProcessServingTheClientAndUser) {
+TEST(ListingTest, RecordsPidsOfEveryProcessServingTheClientAndUserAndWhichServeOthers) {
     text::SimpleCollation collation;
     const auto parsed = ParseSmbStatusJson(Fixture("samba-4.20-style.json"), 0, collation);
     ASSERT_TRUE(parsed.Snapshot);
-    EXPECT_EQ(parsed.Snapshot->Sessions[0].Pids, (std::vector<long>{5100, 5200}));
-    EXPECT_EQ(parsed.Snapshot->Sessions[1].Pids, (std::vector<long>{5100}));
+    const auto& sessions = parsed.Snapshot->Sessions;
+    EXPECT_EQ(sessions[0].Pids, (std::vector<long>{5100, 5200}));
+    EXPECT_EQ(sessions[1].Pids, (std::vector<long>{5100}));
+    EXPECT_EQ(sessions[0].SharedProcess, "smbd process 5100 also serves SAMDOM\\saburo (10.0.0.7)");
+    EXPECT_EQ(sessions[1].SharedProcess, "smbd process 5100 also serves SAMDOM\\jiro (10.0.0.7)");
+
+    const auto separate = ParseSmbStatusJson(Fixture("samba-4.16-style.json"), 0, collation);
+    ASSERT_TRUE(separate.Snapshot);
+    for (const auto& s : separate.Snapshot->Sessions) EXPECT_EQ(s.SharedProcess, "") << s.Record.ComputerName;
 }
 
 TEST(ListingTest, MissingTimeStampUsesTheClock) {
@@ -146,7 +159,8 @@ TEST(ListingTest, DeeplyNestedUnknownMembersDoNotHurt) {
 TEST(ListingFieldsTest, HostFieldsAndTimes) {
     const std::pair<const char*, const char*> hosts[] = {
         {"ipv4:192.168.1.5:50123", "192.168.1.5"}, {"ipv6:fe80::1:50123", "fe80::1"},
-        {"ipv6:[2001:db8::1]:445", "2001:db8::1"}, {"ipv6:::ffff:10.0.0.7:1", "::ffff:10.0.0.7"},
+        {"ipv6:[2001:db8::1]:445", "2001:db8::1"}, {"ipv6:::ffff:10.0.0.7:1", "10.0.0.7"},
+        {"ipv6:FE80::A:1", "fe80::a"},         {"ipv6:::ffff:1:1", "::ffff:1"},
         {"ipv4:1.2.3.4", ""},  // no port: the last part is the port
         {"ipv4:", ""},          {"unix:/tmp/x:1", ""},  {"192.168.1.5", ""},
         {"ipv4:1.2.3.4;rm:1", ""}};

@@ -3,41 +3,19 @@ the remote user, and smbstatus stand-ins that fail in every way."""
 import json
 import os
 import re
-import shutil
 import signal
-import socket
 import subprocess
-import tempfile
+import sys
 import time
 from pathlib import Path
 
 import pytest
 
+sys.path.insert(0, str(Path(__file__).parent))
+from samba_server import Client, find, missing, read, running_samba, wait_for  # noqa: E402
+
 WATCH = os.environ.get("CORVANE_WATCH", "")
 FIXTURES = Path(__file__).parent / "smbstatus"
-SBIN_PATH = os.environ.get("PATH", "") + ":/usr/sbin:/usr/bin:/sbin"
-
-
-def find(program):
-    return shutil.which(program, path=SBIN_PATH)
-
-
-def wait_for(predicate, timeout, what):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out after {timeout} s waiting for {what}")
-        time.sleep(0.05)
-
-
-def read(path, encoding="utf-8"):
-    try:
-        return Path(path).read_bytes().decode(encoding)
-    except FileNotFoundError:
-        return ""
 
 
 def stop(process, timeout=10):
@@ -55,12 +33,14 @@ def stop(process, timeout=10):
 class Watch:
     """corvane-watch running in the background, its output in files."""
 
-    def __init__(self, folder, *args):
+    def __init__(self, folder, *args, samba=None):
+        """With `samba`, the watch reads that server's change signals; else it polls every 0.2 s."""
         self.log = folder / "CorvaneLog.txt"
         self.out = folder / "watch.out"
         self.err = folder / "watch.err"
+        pace = ["--lock-directory", str(samba["lock"])] if samba else ["--poll", "--interval", "0.2"]
         with open(self.out, "wb") as out, open(self.err, "wb") as err:
-            self.process = subprocess.Popen([WATCH, "--log", str(self.log), "--interval", "0.2", *args],
+            self.process = subprocess.Popen([WATCH, "--log", str(self.log), *pace, *args],
                                             stdout=out, stderr=err, stdin=subprocess.DEVNULL)
 
     def log_has(self, text):
@@ -84,113 +64,11 @@ pytestmark = pytest.mark.skipif(not WATCH, reason="CORVANE_WATCH names no progra
 
 @pytest.fixture(scope="module")
 def samba():
-    if os.geteuid() != 0:
-        pytest.skip("smbd is started as root")
-    smbd, smbstatus, smbcontrol = find("smbd"), find("smbstatus"), find("smbcontrol")
-    if not (smbd and smbstatus and smbcontrol and find("smbclient")):
-        pytest.skip("samba and smbclient are not installed")
-    # The guest account must reach the share: a folder of its own under /tmp
-    # (pytest's folders are closed to other users).
-    root = Path(tempfile.mkdtemp(prefix="corvane-samba-"))
-    for sub in ("private", "lock", "state", "cache", "pid", "ncalrpc", "log", "share"):
-        (root / sub).mkdir()
-    share = root / "share"
-    (share / "hello.txt").write_text("hello\n")
-    (share / "報告書.txt").write_text("日本語\n")
-    for path in (root, share, *share.iterdir()):
-        path.chmod(0o755 if path.is_dir() else 0o644)
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        port = probe.getsockname()[1]
-    conf = root / "smb.conf"
-    conf.write_text(f"""[global]
-  netbios name = CORVANETEST
-  workgroup = TESTGROUP
-  server role = standalone server
-  interfaces = 127.0.0.1
-  bind interfaces only = yes
-  smb ports = {port}
-  disable netbios = yes
-  private dir = {root}/private
-  lock directory = {root}/lock
-  state directory = {root}/state
-  cache directory = {root}/cache
-  pid directory = {root}/pid
-  ncalrpc dir = {root}/ncalrpc
-  log file = {root}/log/log.%m
-  map to guest = Bad User
-  guest account = nobody
-  load printers = no
-  printing = bsd
-  printcap name = /dev/null
-  disable spoolss = yes
-  server min protocol = SMB2_10
-
-[pub]
-  path = {share}
-  guest ok = yes
-  read only = yes
-""")
-    # The watcher reaches this server's state through wrappers, as an
-    # unusual installation would with --smbstatus/--smbcontrol.
-    wrappers = {}
-    for name, program in (("smbstatus", smbstatus), ("smbcontrol", smbcontrol)):
-        wrapper = root / name
-        wrapper.write_text(f'#!/bin/sh\nexec {program} -s {conf} "$@"\n')
-        wrapper.chmod(0o755)
-        wrappers[name] = wrapper
-    with open(root / "smbd.out", "wb") as out:
-        server = subprocess.Popen([smbd, "--foreground", "--no-process-group", "-s", str(conf), "--debug-stdout", "-d1"],
-                                  stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                  start_new_session=True)
-
-    def listening():
-        if server.poll() is not None:
-            raise AssertionError("smbd ended: " + read(root / "smbd.out"))
-        with socket.socket() as s:
-            return s.connect_ex(("127.0.0.1", port)) == 0
-
-    try:
-        wait_for(listening, 20, "smbd to listen")
-        yield {"root": root, "port": port, "share": share, **wrappers}
-    finally:
-        # smbd and every connection process it forked are in its own group.
-        try:
-            os.killpg(server.pid, signal.SIGTERM)
-            server.wait(10)
-        except (ProcessLookupError, subprocess.TimeoutExpired):
-            pass
-        try:
-            os.killpg(server.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        server.wait(10)
-        shutil.rmtree(root, ignore_errors=True)
-
-
-class Client:
-    """smbclient connected to the test share; commands go to its input."""
-
-    def __init__(self, samba):
-        self.said = None
-        self.process = subprocess.Popen(
-            [find("smbclient"), "//127.0.0.1/pub", "-p", str(samba["port"]), "-N"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-
-    def send(self, command):
-        self.process.stdin.write(command.encode() + b"\n")
-        self.process.stdin.flush()
-
-    def leave(self, timeout=15):
-        """Closes its input (so it quits) and returns what it printed."""
-        if self.said is None:
-            try:
-                out, _ = self.process.communicate(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                out, _ = self.process.communicate(timeout=timeout)
-            self.said = out.decode("utf-8", "replace")
-        return self.said
+    why = missing()
+    if why:
+        pytest.skip(why)
+    with running_samba() as server:
+        yield server
 
 
 @pytest.fixture
@@ -201,21 +79,46 @@ def settings_file(tmp_path):
     return ini
 
 
+def listings(samba):
+    return read(samba["root"] / "smbstatus.runs").count("run")
+
+
 def test_connection_access_and_leaving_are_logged(samba, tmp_path, settings_file):
     watch = Watch(tmp_path, "--config", str(settings_file),
-                  "--smbstatus", str(samba["smbstatus"]), "--smbcontrol", str(samba["smbcontrol"]))
+                  "--smbstatus", str(samba["smbstatus"]), "--smbcontrol", str(samba["smbcontrol"]), samba=samba)
     client = Client(samba)
     try:
         watch.wait_log("接続検出,127.0.0.1,127.0.0.1,nobody")
         assert not watch.log_has("アクセス検出,")
+
+        # One client idle: Samba's signals stay still, and so does the watch.
+        time.sleep(2)  # the looks again shortly after a client came
+        before = listings(samba)
+        time.sleep(3)
+        assert listings(samba) == before
+
         client.send("open hello.txt")
         watch.wait_log(f"アクセス検出,nobody,{samba['share']}/hello.txt")
 
-        snapshot = run_watch("--once", "--config", str(settings_file), "--log", str(tmp_path / "once.txt"),
-                             "--smbstatus", str(samba["smbstatus"]))
+        second = run_watch("--log", str(watch.log), "--smbstatus", str(samba["smbstatus"]))
+        assert second.returncode == 2
+        assert (f"the event log {watch.log} is already kept by another corvane-watch (pid {watch.process.pid}, "
+                f"holding {watch.log}.lock)") in second.stderr, second.stderr
+
+        # A snapshot reads only: no file, even with a limit the session is over, and nothing ended.
+        calls = tmp_path / "smbcontrol-calls"
+        spy = tmp_path / "smbcontrol-spy"
+        spy.write_text(f'#!/bin/sh\necho "$@" >> {calls}\n')
+        spy.chmod(0o755)
+        quiet = tmp_path / "quiet"
+        quiet.mkdir()
+        snapshot = subprocess.run([WATCH, "--once", "--config", str(settings_file), "--disconnect-conn-time", "1",
+                                   "--smbstatus", str(samba["smbstatus"]), "--smbcontrol", str(spy)],
+                                  cwd=quiet, capture_output=True, text=True, timeout=30)
         assert snapshot.returncode == 0, snapshot.stderr
         assert re.search(r"^session\t127\.0\.0\.1\t127\.0\.0\.1\tnobody\t1\t00:00:\d\d$", snapshot.stdout, re.M)
         assert f"file\tnobody\t{samba['share']}/hello.txt\t" in snapshot.stdout
+        assert list(quiet.iterdir()) == [] and not calls.exists()
 
         client.leave()
         watch.wait_log("切断検出,127.0.0.1,127.0.0.1,nobody")
@@ -230,6 +133,8 @@ def test_connection_access_and_leaving_are_logged(samba, tmp_path, settings_file
                       "切断検出,127.0.0.1,127.0.0.1,nobody"]
     assert all(re.match(r"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d,", line) for line in lines)
     assert read(watch.log).count("\r\n") == 3
+    assert (watch.log.stat().st_mode & 0o777) == 0o640
+    assert "cannot read Samba's change signals" not in read(watch.err)
     out = read(watch.out)
     assert "共有リソースへの接続を検出しました。 127.0.0.1 (nobody)\n" in out
     assert f"共有リソースへのアクセスを検出しました。 nobody ({samba['share']}/hello.txt)\n" in out
@@ -238,7 +143,8 @@ def test_connection_access_and_leaving_are_logged(samba, tmp_path, settings_file
 
 def test_connected_time_limit_ends_the_connection(samba, tmp_path, settings_file):
     watch = Watch(tmp_path, "--config", str(settings_file), "--disconnect-conn-time", "2", "--log-encoding", "cp932",
-                  "--smbstatus", str(samba["smbstatus"]), "--smbcontrol", str(samba["smbcontrol"]))
+                  "--stdout-format", "json",
+                  "--smbstatus", str(samba["smbstatus"]), "--smbcontrol", str(samba["smbcontrol"]), samba=samba)
     client = Client(samba)
     try:
         wait_for(lambda: "接続時間による自動切断,127.0.0.1,127.0.0.1,nobody" in read(watch.log, "cp932"), 30,
@@ -258,6 +164,12 @@ def test_connected_time_limit_ends_the_connection(samba, tmp_path, settings_file
     assert [line.split(",", 1)[1] for line in log.splitlines()] == [
         "接続検出,127.0.0.1,127.0.0.1,nobody", "接続時間による自動切断,127.0.0.1,127.0.0.1,nobody"]
     assert "切断失敗" not in log and "could not end" not in read(watch.err)
+    # The same events as JSON lines, for collectors; no announcement in between.
+    lines = [json.loads(line) for line in read(watch.out).splitlines()]
+    assert [(e["kind"], e["word"], e["computer"], e["address"], e["user"], e["path"]) for e in lines] == [
+        ("connect", "接続検出", "127.0.0.1", "127.0.0.1", "nobody", ""),
+        ("conn-time-disconnect", "接続時間による自動切断", "127.0.0.1", "127.0.0.1", "nobody", "")]
+    assert all(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d", e["time"]) for e in lines)
     print("event log of the run:\n" + log)
 
 
@@ -306,7 +218,7 @@ def test_once_says_why_a_listing_failed_and_logs_nothing(tmp_path, fake_smbstatu
 def test_unwritable_log_is_refused_at_start(tmp_path, fake_smbstatus):
     mode, script = fake_smbstatus
     mode.write_text("listing")
-    result = run_watch("--once", "--smbstatus", str(script), "--log", str(tmp_path / "missing" / "log.txt"))
+    result = run_watch("--smbstatus", str(script), "--log", str(tmp_path / "missing" / "log.txt"))
     assert result.returncode == 2
     assert f"cannot write the event log {tmp_path}/missing/log.txt: {tmp_path}/missing: " in result.stderr
     assert result.stdout == ""
@@ -373,24 +285,25 @@ def test_announcements_on_standard_output_and_the_desktop(tmp_path, fake_smbstat
     assert absent.returncode == 0 and "desktop notifications are off" in absent.stderr
 
 
-def test_a_connection_that_cannot_be_ended_is_logged_and_watching_goes_on(tmp_path, fake_smbstatus,
-                                                                          settings_file):
+def test_a_connection_that_cannot_be_ended_is_told_once_and_asked_again(tmp_path, fake_smbstatus, settings_file):
     mode, script = fake_smbstatus
     mode.write_text("listing")  # PC01/taro has been connected for 300 s
     smbcontrol = tmp_path / "smbcontrol"
-    smbcontrol.write_text("#!/bin/sh\necho 'Can not send message to process' >&2\nexit 1\n")
+    smbcontrol.write_text(f"#!/bin/sh\necho run >> {tmp_path / 'ends'}\n"
+                          "echo 'Can not send message to process' >&2\nexit 1\n")
     smbcontrol.chmod(0o755)
     watch = Watch(tmp_path, "--config", str(settings_file), "--smbstatus", str(script),
                   "--smbcontrol", str(smbcontrol), "--disconnect-conn-time", "200")
     try:
         watch.wait_log(f"切断失敗,PC01,taro,{smbcontrol} 3101 shutdown: exit status 1: Can not send message to process")
-        # Still listed, so found again, ended again, and still watched.
-        wait_for(lambda: read(watch.log).count("接続時間による自動切断,PC01,192.168.10.21,taro") >= 2, 20,
-                 "the next pass")
+        # Still listed and still connected: asked again, not told again, and still watched.
+        wait_for(lambda: read(tmp_path / "ends").count("run") >= 3, 20, "more attempts")
         assert watch.process.poll() is None
     finally:
         assert watch.stop() == 0, read(watch.err)
-    assert "could not end a connection: PC01,taro," in read(watch.err)
+    log = read(watch.log)
+    assert log.count("切断失敗") == 1 and "接続時間による自動切断" not in log and log.count("接続検出,PC01,") == 1, log
+    assert read(watch.err).count("could not end a connection: PC01,taro,") == 1
 
 
 def test_help_and_refused_idle_limit(tmp_path):

@@ -34,7 +34,12 @@ struct FakeServer : IServerApi {
         if (fileStatus == 0) out = files;
         return fileStatus;
     }
+    bool keepSessions = false;  // EndSession leaves them connected, as a server may
     void SessionDel(const std::string& client, const std::string& user) override { deleted.emplace_back(client, user); }
+    bool EndSession(const TSessionInfo& session) override {
+        IServerApi::EndSession(session);
+        return !keepSessions;
+    }
     void MessageBufferSend(const std::string&, const std::string&) override {}
 };
 

@@ -117,6 +117,45 @@ TEST_F(ScanTest, LimitsEndSessionsStrictlyOverAndOnlyOnce) {
     EXPECT_EQ(log.lines.size(), 7u);
 }
 
+TEST_F(ScanTest, ASessionTheServerKeepsStaysTrackedWithoutAnEndLine) {
+    owner.settings.DisconnectConnTime = 100;
+    server.sessions = {S("PC01", "Taro", 1, 200)};
+    server.keepSessions = true;
+    Pass();
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.1,Taro"));  // no end told, no new connection
+    EXPECT_EQ(server.deleted.size(), 2u);                                  // asked again by the next pass
+    EXPECT_EQ(thread.Sessions().size(), 1u);
+
+    server.keepSessions = false;
+    Pass();
+    EXPECT_EQ(log.lines.back(), "接続時間による自動切断,PC01,10.0.0.1,Taro");
+    EXPECT_TRUE(thread.Sessions().empty());
+}
+
+TEST_F(ScanTest, RecordedAddressesTellClientsApartWithoutALookup) {
+    owner.settings.IgnoreLocalConnection = true;
+    const auto at = [](SessionRecord r, std::string address) {
+        r.ClientAddress = std::move(address);
+        return r;
+    };
+    // PC01 is also what the resolver knows, with another address: the recorded one counts.
+    server.sessions = {at(S("PC01", "Taro"), "10.0.0.9"), at(S("PC01", "Taro"), "10.0.0.10"),
+                       at(S("PC02", "Hanako"), "::ffff:10.0.0.22"), at(S("PC03", "Jiro"), "2001:db8::3"),
+                       at(S("SERVER", "Me"), "10.0.0.30"),       // the server's own name from elsewhere
+                       at(S("PC04", "Local"), "127.0.0.1"), S("PC02", "Saburo")};
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.9,Taro", "接続検出,PC01,10.0.0.10,Taro",
+                                       "接続検出,PC02,10.0.0.22,Hanako", "接続検出,PC03,(N/A),Jiro",
+                                       "接続検出,SERVER,10.0.0.30,Me", "接続検出,PC02,10.0.0.2,Saburo"));
+    EXPECT_EQ(resolver.lookups, 1);  // only the session without a recorded address
+
+    server.sessions.erase(server.sessions.begin());
+    log.lines.clear();
+    Pass();
+    EXPECT_THAT(log.lines, ElementsAre("切断検出,PC01,10.0.0.9,Taro"));
+}
+
 TEST_F(ScanTest, ZeroAndNegativeLimitsNeverEndASession) {
     for (int limit : {0, -1, -100}) {
         owner.settings.DisconnectConnTime = limit;

@@ -11,6 +11,11 @@ inline constexpr const char* kLoopbackAddress = "127.0.0.1";
 // Dotted IPv4 text of the name's first address, or "(N/A)".
 std::string LookupHostAddress(IResolver& resolver, const std::string& name);
 
+// A recorded client address as the log writes it: IPv4 as it is (also when
+// written IPv4-mapped, "::ffff:192.168.1.5"), anything else "(N/A)", as a
+// name lookup gives.
+std::string LoggedAddress(const std::string& recorded);
+
 // The computer's own first address, or "(N/A)".
 std::string LookupLocalAddress(IResolver& resolver);
 

@@ -23,6 +23,14 @@ public:
     virtual std::uint32_t EnumFiles(std::vector<FileRecord>& records) = 0;
     // `uncClientName` is "\\" + computer name. The status is not reported.
     virtual void SessionDel(const std::string& uncClientName, const std::string& userName) = 0;
+    // Ends a tracked session that is over a time limit. False when the server
+    // did not end it (it may say why through its own channel); the session is
+    // then still connected and stays tracked. By default SessionDel by name,
+    // whose status Windows does not report.
+    virtual bool EndSession(const TSessionInfo& session) {
+        SessionDel("\\\\" + session.ComputerName, session.UserName);
+        return true;
+    }
     virtual void MessageBufferSend(const std::string& computerName, const std::string& message) = 0;
 };
 

@@ -125,8 +125,13 @@ TWatchThread::Listing<SessionRecord> TWatchThread::ListSessions() {
                             [](const SessionRecord& r) { return r.UserName.empty(); });
     listing.Records.erase(end, listing.Records.end());
     listing.Keys.reserve(listing.Records.size());
-    for (const SessionRecord& r : listing.Records)
-        listing.Keys.push_back(text::PairKey(ctx_.Collation, r.ComputerName, r.UserName));
+    for (const SessionRecord& r : listing.Records) {
+        // A recorded address is part of the identity: one computer name seen
+        // from two addresses is two clients.
+        std::string key = text::PairKey(ctx_.Collation, r.ComputerName, r.UserName);
+        if (!r.ClientAddress.empty()) key += '\x01' + r.ClientAddress;
+        listing.Keys.push_back(std::move(key));
+    }
     return listing;
 }
 
@@ -150,7 +155,7 @@ std::unordered_map<std::string, std::string> TWatchThread::AddressesOfNewSession
     const Listing<SessionRecord>& listing) {
     std::unordered_map<std::string, std::string> addresses;
     for (std::size_t i = 0; i < listing.Records.size(); ++i) {
-        if (sessionIndex_.count(listing.Keys[i])) continue;
+        if (sessionIndex_.count(listing.Keys[i]) || !listing.Records[i].ClientAddress.empty()) continue;
         const std::string& name = listing.Records[i].ComputerName;
         if (!addresses.count(name)) addresses.emplace(name, LookupHostAddress(ctx_.Resolver, name));
     }
@@ -238,9 +243,14 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
         TSessionInfo info;
         info.Seen = true;
         info.ComputerName = record.ComputerName;
-        const auto address = addresses.find(record.ComputerName);
-        info.IpAddress = address != addresses.end() ? address->second
-                                                    : LookupHostAddress(ctx_.Resolver, record.ComputerName);
+        info.ClientAddress = record.ClientAddress;
+        if (!record.ClientAddress.empty()) {
+            info.IpAddress = LoggedAddress(record.ClientAddress);
+        } else {
+            const auto address = addresses.find(record.ComputerName);
+            info.IpAddress = address != addresses.end() ? address->second
+                                                        : LookupHostAddress(ctx_.Resolver, record.ComputerName);
+        }
         if (!ctx_.Owner.IsWatchedAddress(info.IpAddress)) continue;
         info.UserName = record.UserName;
         info.OpenCount = record.OpenCount;
@@ -281,13 +291,16 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
 void TWatchThread::RemoveOverLimit(const PassFlags& flags, std::int32_t limit,
                                    std::uint32_t TSessionInfo::*seconds, EventKind kind) {
     if (limit <= 0) return;
+    // The session is ended before its event is made, and only one that the
+    // server ended is picked: the log never tells of an end that has not
+    // happened, and a session the server kept stays tracked (and is asked
+    // for again by the next pass).
     RemoveFromLast(
         sessions_, sessionKeys_,
-        [&](const TSessionInfo& s) { return s.*seconds > static_cast<std::uint32_t>(limit); },
         [&](const TSessionInfo& s) {
-            // The event comes after the request to end the session: the log
-            // never tells of an end that has not been asked for.
-            ctx_.Server.SessionDel("\\\\" + s.ComputerName, s.UserName);
+            return s.*seconds > static_cast<std::uint32_t>(limit) && ctx_.Server.EndSession(s);
+        },
+        [&](const TSessionInfo& s) {
             SessionEvent(kind, s);
             if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&s);
         },

@@ -13,6 +13,9 @@ struct TSessionInfo {
     std::uint32_t OpenCount = 0;
     std::uint32_t ConnectedSeconds = 0;
     std::uint32_t IdleSeconds = 0;
+    // The address the server recorded for this session, when it tells one
+    // (see SessionRecord); empty when the address came from the name.
+    std::string ClientAddress;
 };
 
 // One tracked open resource, identified by path and user name.
@@ -33,6 +36,11 @@ struct SessionRecord {
     std::uint32_t OpenCount = 0;
     std::uint32_t ConnectedSeconds = 0;
     std::uint32_t IdleSeconds = 0;
+    // The client's address as the server itself recorded it for this session
+    // ("192.168.1.5", "2001:db8::5"). A server that tells it (Samba) gets
+    // sessions told apart by it and no name lookup; the Windows server tells
+    // none, and the computer name is looked up.
+    std::string ClientAddress = {};
 };
 
 // An open resource as the server lists it (level 3).
