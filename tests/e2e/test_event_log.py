@@ -66,11 +66,12 @@ def test_each_event_and_a_failing_listing_are_reported_once_and_nothing_when_tur
 
     sales = expected_address("PC-SALES01")
     got = reports((sandbox.folder / "corvane.out").read_bytes())
+    # In the order of the log file: a pass's sessions, then its open files.
     assert [r for r in got if r[0] != 2001] == [
         (1001, INFORMATION, 1, ["PC-SALES01", sales, "tanaka"]),
         (1001, INFORMATION, 1, ["10.0.0.1", "10.0.0.1", "taro"]),
-        (1003, INFORMATION, 2, ["tanaka", path]),
         (1004, INFORMATION, 1, ["10.0.0.1", "10.0.0.1", "taro"]),
+        (1003, INFORMATION, 2, ["tanaka", path]),
         (2003, INFORMATION, 3, []),
     ]
     refused = [r for r in got if r[0] == 2001]
