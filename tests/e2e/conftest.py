@@ -234,13 +234,15 @@ class WineSession:
         self.processes: list[WineProcess] = []
 
     # -- programs -----------------------------------------------------------
-    def start(self, exe: Path, name: Optional[str] = None) -> WineProcess:
+    def start(self, exe: Path, name: Optional[str] = None, winedebug: Optional[str] = None) -> WineProcess:
         """Starts `exe` with its own folder as the working folder. Output goes
-        to <exe folder>/<name>.out."""
+        to <exe folder>/<name>.out, with Wine's debug channels `winedebug`
+        when given."""
         name = name or exe.stem
+        env = dict(self.env, WINEDEBUG=winedebug) if winedebug else self.env
         out = open(exe.parent / f"{name}.out", "wb")
         try:
-            popen = subprocess.Popen(["wine", str(exe)], cwd=exe.parent, env=self.env,
+            popen = subprocess.Popen(["wine", str(exe)], cwd=exe.parent, env=env,
                                      stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                                      start_new_session=True)
         finally:

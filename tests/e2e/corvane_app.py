@@ -15,9 +15,9 @@ TTS_BALLOON = 0x40
 EXIT_TIMEOUT = 10     # the close box must end the program within this
 
 
-def start(wine, sandbox, passes: int = 1):
+def start(wine, sandbox, passes: int = 1, winedebug: str | None = None):
     """Starts the program and waits for its window and `passes` watch passes."""
-    program = wine.start(sandbox.exe)
+    program = wine.start(sandbox.exe, winedebug=winedebug)
     wine.wait_window(TITLE, process=program)
     sandbox.sim.wait_for(lambda c: c[sim.SESSION_ENUMS] >= passes and c[sim.FILE_ENUMS] >= passes,
                          timeout=30, what=f"{passes} watch passes")

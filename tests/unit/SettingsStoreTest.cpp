@@ -38,6 +38,7 @@ TEST_F(SettingsStoreTest, EmptyFileGivesDefaultsAndMarksSeconds) {
     EXPECT_EQ(settings.DisconnectConnTime, 0);
     EXPECT_EQ(settings.DisconnectIdleTime, 0);
     EXPECT_EQ(settings.MaxLogSize, 1048576);
+    EXPECT_TRUE(settings.WriteEventLog);
     EXPECT_EQ(window.sessionWidths, std::vector<int>(6, 80));
     EXPECT_EQ(window.resourceWidths, std::vector<int>(2, 100));
     EXPECT_EQ(window.tabIndex, 0);
@@ -210,7 +211,7 @@ TEST_F(SettingsStoreTest, SaveWritesEveryKeyInOrder) {
         "Environment/IgnoreAutoRefresh=1", "Environment/DisconnectConnTime=-7",
         "Environment/DisconnectIdleTime=0", "Environment/ExitMessage=0",
         "Environment/DisconnectMessage=0", "Environment/CloseIsMinimize=0",
-        "Environment/MaxLogSize=4096", "Environment/TabIndex=1",
+        "Environment/MaxLogSize=4096", "Environment/WriteEventLog=0", "Environment/TabIndex=1",
     };
     EXPECT_EQ(keys, expected);
 }

@@ -70,5 +70,26 @@ TEST(WatchHealth, ALogThatCannotBeWrittenIsNamedFirstUntilAWriteWorks) {
     EXPECT_FALSE(health.Failing());
 }
 
+TEST(WatchHealth, EventLogFaultsAreToldOnceInTheStatusBarBehindTheOthers) {
+    RecordingHealthView view;
+    WatchHealth health(view, Describe);
+    const std::string refused = "イベント ログに記録できません: アクセスが拒否されました。 (エラー 5) 記録できなかったイベント 1 件";
+    health.EventReportResult(1722, 0, 0);  // not registered
+    health.EventReportResult(1722, 0, 0);
+    health.EventReportResult(1722, 5, 1);  // a report refused: its line wins
+    health.EventReportResult(1722, 5, 9);  // more of the same: not told again
+    health.PassResult(5, 0);               // a failing list comes first, with its balloon
+    health.PassResult(0, 0);               // and gives the line back
+    health.EventReportResult(0, 0, 9);
+    EXPECT_EQ(view.calls, (std::vector<std::string>{
+                              "status イベント ログのソースを登録できません: (エラー 1722) イベントは説明文なしで記録されます。",
+                              "status " + refused,
+                              "balloon 共有リソースを監視できません: 監視できません: セッションの一覧を取得できません。 "
+                              "アクセスが拒否されました。 (エラー 5) 管理者として実行してください。",
+                              "status " + refused,
+                              "clear",
+                          }));
+}
+
 }  // namespace
 }  // namespace corvane

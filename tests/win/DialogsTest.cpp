@@ -46,6 +46,7 @@ Settings SampleSettings() {
     s.DisconnectMessage = true;
     s.CloseIsMinimize = true;
     s.MaxLogSize = 2048;
+    s.WriteEventLog = true;
     return s;
 }
 
@@ -67,14 +68,14 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
         GetClientRect(dialog, &c);
         client = {c.right, c.bottom};
         for (int id : std::initializer_list<int>{F::kCheckBoxNotifyConnectSession, F::kEditWaveFileName, F::kButtonOpenWaveFile, F::kGroupBox1,
-                       F::kEditDisconnectIdleTime, F::kEditMaxLogSize, IDOK, IDCANCEL})
+                       F::kEditDisconnectIdleTime, F::kEditMaxLogSize, F::kCheckBoxWriteEventLog, IDOK, IDCANCEL})
             places.push_back(ClientRectOf(dialog, id));
         for (HWND at = GetNextDlgTabItem(dialog, nullptr, FALSE), first = at; at;) {
             tabOrder.push_back(GetDlgCtrlID(at));
             at = GetNextDlgTabItem(dialog, at, FALSE);
             if (at == first) break;
         }
-        for (int id = F::kCheckBoxNotifyConnectSession; id <= F::kEditMaxLogSize; ++id) {
+        for (int id = F::kCheckBoxNotifyConnectSession; id <= F::kCheckBoxWriteEventLog; ++id) {
             wchar_t cls[16] = {};
             GetClassNameW(GetDlgItem(dialog, id), cls, 16);
             shown.push_back(std::wstring(cls) == L"Edit" ? ControlText(dialog, id)
@@ -108,6 +109,7 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
         SetDlgItemTextW(dialog, F::kEditDisconnectIdleTime, L"$3C");
         SetDlgItemTextW(dialog, F::kEditMaxLogSize, L" 0x3C");
         CheckDlgButton(dialog, F::kCheckBoxExitMessage, BST_CHECKED);
+        CheckDlgButton(dialog, F::kCheckBoxWriteEventLog, BST_UNCHECKED);
         SetDlgItemTextW(dialog, F::kEditWaveFileName, L"");
         PostCommand(dialog, IDOK);
         return true;
@@ -118,20 +120,21 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
     ASSERT_FALSE(driver.TimedOut()) << "step " << driver.StepsDone();
 
     EXPECT_EQ(client.cx, Px(455));
-    EXPECT_EQ(client.cy, Px(459));
+    EXPECT_EQ(client.cy, Px(483));
     const std::vector<std::wstring> expectedShown = {
         L"1", L"0", L"0", L"1", L"1", L"C:\\音\\connect.wav", L"0", L"0", L"C:\\音\\access.wav", L"0", L"1", L"0",
-        L"0", L"3600", L"-1", L"0", L"1", L"1", L"1", L"2048"};
+        L"0", L"3600", L"-1", L"0", L"1", L"1", L"1", L"2048", L"1"};
     EXPECT_EQ(shown, expectedShown);
     const std::vector<RECT> expectedPlaces = {
         {Px(8), Px(8), Px(8 + 440), Px(8 + 17)},        {Px(192), Px(126), Px(192 + 201), Px(126 + 20)},
         {Px(400), Px(126), Px(449), Px(147)},           {Px(8), Px(200), Px(273), Px(289)},
         {Px(208), Px(256), Px(208 + 49), Px(256 + 20)}, {Px(216), Px(392), Px(216 + 65), Px(412)},
-        {Px(135), Px(424), Px(216), Px(449)},           {Px(239), Px(424), Px(320), Px(449)}};
+        {Px(8), Px(418), Px(8 + 440), Px(418 + 17)},    {Px(135), Px(448), Px(216), Px(473)},
+        {Px(239), Px(448), Px(320), Px(473)}};
     ASSERT_EQ(places.size(), expectedPlaces.size());
     for (std::size_t i = 0; i < places.size(); ++i) EXPECT_TRUE(EqualRect(&places[i], &expectedPlaces[i])) << i;
     std::vector<int> expectedOrder;
-    for (int id = F::kCheckBoxNotifyConnectSession; id <= F::kEditMaxLogSize; ++id)
+    for (int id = F::kCheckBoxNotifyConnectSession; id <= F::kCheckBoxWriteEventLog; ++id)
         if (id != F::kGroupBox1) expectedOrder.push_back(id);
     expectedOrder.push_back(IDOK);
     expectedOrder.push_back(IDCANCEL);
@@ -145,6 +148,7 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
     EXPECT_EQ(stored.DisconnectIdleTime, 60);
     EXPECT_EQ(stored.MaxLogSize, 60);
     EXPECT_TRUE(stored.ExitMessage);
+    EXPECT_FALSE(stored.WriteEventLog);
     EXPECT_EQ(stored.SoundFileName, "");
     EXPECT_EQ(stored.SoundFileNameConnectSession, "C:\\音\\connect.wav");
     EXPECT_TRUE(stored.DisconnectMessage);

@@ -43,6 +43,7 @@ struct Settings {
     bool DisconnectMessage = false;
     bool CloseIsMinimize = false;
     std::int32_t MaxLogSize = kDefaultMaxLogSize;
+    SharedFlag WriteEventLog = false;         // also read by the watch thread
     std::int32_t Sort = 0;
     std::int32_t SortResource = 0;
 };

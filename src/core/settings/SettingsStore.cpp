@@ -105,6 +105,7 @@ void LoadSettings(IProfileStore& store, ISettingsWindow& window, Settings& setti
     settings.DisconnectMessage = env.Flag("DisconnectMessage", false);
     settings.CloseIsMinimize = env.Flag("CloseIsMinimize", false);
     settings.MaxLogSize = env.Int("MaxLogSize", kDefaultMaxLogSize);
+    settings.WriteEventLog = env.Flag("WriteEventLog", true);
     window.SetTabIndex(env.Int("TabIndex", 0));
 
     if (!isSecond) {
@@ -149,6 +150,7 @@ void SaveSettings(IProfileStore& store, ISettingsWindow& window, const Settings&
     env.Flag("DisconnectMessage", settings.DisconnectMessage);
     env.Flag("CloseIsMinimize", settings.CloseIsMinimize);
     env.Int("MaxLogSize", settings.MaxLogSize);
+    env.Flag("WriteEventLog", settings.WriteEventLog);
     env.Int("TabIndex", window.GetTabIndex());
 }
 

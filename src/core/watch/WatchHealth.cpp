@@ -38,6 +38,14 @@ void WatchHealth::Show(const char* balloonTitle) {
     }
     else if (shownStatus_ != 0)
         view_.ShowWatchFault(FaultLine(shownSessions_, shownStatus_), balloonTitle);
+    else if (reportCode_ != 0)
+        view_.ShowWatchFault("イベント ログに記録できません:" + Reason(reportCode_) + " 記録できなかったイベント " +
+                                 std::to_string(reportsFailed_) + " 件",
+                             nullptr);
+    else if (registerCode_ != 0)
+        view_.ShowWatchFault("イベント ログのソースを登録できません:" + Reason(registerCode_) +
+                                 " イベントは説明文なしで記録されます。",
+                             nullptr);
     else
         view_.ClearWatchFault();
 }
@@ -50,6 +58,15 @@ void WatchHealth::LogResult(std::uint32_t code, std::size_t held, std::uint64_t 
     logHeld_ = held;
     logDropped_ = dropped;
     Show(code != 0 && !wasFailing ? kLogBalloonTitle : nullptr);
+}
+
+void WatchHealth::EventReportResult(std::uint32_t registerCode, std::uint32_t reportCode, std::uint64_t failed) {
+    // A failure that goes on is not told again for each report it costs.
+    if (registerCode == registerCode_ && reportCode == reportCode_) return;
+    registerCode_ = registerCode;
+    reportCode_ = reportCode;
+    reportsFailed_ = failed;
+    if (logCode_ == 0 && shownStatus_ == 0) Show(nullptr);
 }
 
 void WatchHealth::PassResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) {

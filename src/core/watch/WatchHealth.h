@@ -35,6 +35,12 @@ public:
     // lines it holds until it can be written, the events it had to drop.
     void LogResult(std::uint32_t code, std::size_t held = 0, std::uint64_t dropped = 0);
 
+    // The state of the reports to the system's event log: the code of a
+    // source that could not be registered and of the last report that
+    // failed (0: none), and how many failed. Told in the status bar only,
+    // behind the watch's and the log file's faults.
+    void EventReportResult(std::uint32_t registerCode, std::uint32_t reportCode, std::uint64_t failed);
+
     bool Failing() const noexcept { return shownStatus_ != 0 || logCode_ != 0; }
 
     // The status bar's line for a failed enumeration.
@@ -54,6 +60,9 @@ private:
     std::uint32_t logCode_ = 0;
     std::size_t logHeld_ = 0;
     std::uint64_t logDropped_ = 0;
+    std::uint32_t registerCode_ = 0;
+    std::uint32_t reportCode_ = 0;
+    std::uint64_t reportsFailed_ = 0;
 };
 
 }  // namespace corvane

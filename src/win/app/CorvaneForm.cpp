@@ -112,6 +112,10 @@ bool TCorvaneForm::FormCreate() {
     clock_ = std::make_unique<LocalClockWin>();
     shell_ = std::make_unique<ShellOpenerWin>();
     eventLog_ = std::make_unique<EventLog>(*logFiles_, *clock_, logPath_, [this] { return settings_.MaxLogSize; });
+    eventReporter_ = std::make_unique<EventLogReporter>(ProgramPath());
+    eventReports_ = std::make_unique<EventReportSink>(
+        *eventReporter_, [this] { return settings_.WriteEventLog.load(); }, SystemMessageText,
+        [this] { return eventLog_->State(); });
 
     // 6-7: the platform and the server functions. Without them the window
     // stays up with nothing watched and no settings loaded.
@@ -394,12 +398,19 @@ void TCorvaneForm::SetTabIndex(int index) {
 
 void TCorvaneForm::Publish(const std::vector<WatchEvent>& events) noexcept {
     eventLog_->Publish(events);
+    eventReports_->Publish(events);  // after the log, whose state it reports
     const EventLogState state = eventLog_->State();
-    if (state == shownLogState_) return;
+    const EventReportState reports = eventReports_->State();
+    if (state == shownLogState_ && reports.RegisterCode == shownReportState_.RegisterCode &&
+        reports.ReportCode == shownReportState_.ReportCode)
+        return;
     shownLogState_ = state;
+    shownReportState_ = reports;
     try {
-        runner_->RunOnMainThread([this, state] {
-            if (watchHealth_) watchHealth_->LogResult(state.Code, state.Held, state.Dropped);
+        runner_->RunOnMainThread([this, state, reports] {
+            if (!watchHealth_) return;
+            watchHealth_->LogResult(state.Code, state.Held, state.Dropped);
+            watchHealth_->EventReportResult(reports.RegisterCode, reports.ReportCode, reports.Failed);
         });
     } catch (...) {
         // The window is going away: nothing left to show it in.
@@ -458,6 +469,7 @@ void TCorvaneForm::StartIconAnimation(int intervalMs) {
 
 void TCorvaneForm::EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) {
     if (watchHealth_) watchHealth_->PassResult(sessionStatus, fileStatus);
+    eventReports_->EnumerationResult(sessionStatus, fileStatus);
 }
 
 // The simple status bar shows its simple text; its window text holds the same

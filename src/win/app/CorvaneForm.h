@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/app/MainWindowRules.h"
+#include "core/events/EventReport.h"
 #include "core/settings/EventLog.h"
 #include "core/settings/Settings.h"
 #include "core/settings/SettingsStore.h"
@@ -18,6 +19,7 @@
 #include "core/watch/WatchHealth.h"
 #include "core/watch/WatchThread.h"
 #include "win/app/ListViewReportList.h"
+#include "win/events/EventLogReporter.h"
 #include "win/tray/TrayIcon.h"
 #include "win/ui/ActionList.h"
 #include "win/ui/MainThreadRunner.h"
@@ -83,8 +85,9 @@ public:
     int GetTabIndex() override;
     void SetTabIndex(int index) override;
 
-    // IEventSink: each pass's events go to the event log on the watch thread;
-    // what the log holds back, and why, is shown on the main thread.
+    // IEventSink: each pass's events go to the event log and then to the
+    // system's event log on the watch thread; what the log holds back, and
+    // why, and reports that fail are shown on the main thread.
     void Publish(const std::vector<WatchEvent>& events) noexcept override;
 
     // INotifier: the tray icon's tip, balloon, sound and blinking.
@@ -209,6 +212,9 @@ private:
     std::unique_ptr<IShellOpener> shell_;
     std::unique_ptr<EventLog> eventLog_;
     EventLogState shownLogState_;  // watch thread only
+    std::unique_ptr<EventLogReporter> eventReporter_;
+    std::unique_ptr<EventReportSink> eventReports_;
+    EventReportState shownReportState_;  // watch thread only
     std::unique_ptr<WatchHealth> watchHealth_;
     std::unique_ptr<TWatchThread> watchThread_;
 };

@@ -86,9 +86,11 @@ void TSetEnvironmentForm::OnInit() {
                kCheckBoxIgnoreAutoRefresh);
     AddLabelLeftOf(kLabelMaxLogSize, L"ログファイルのファイルサイズ制限値（バイト）", 216, 392);
     AddControl(L"EDIT", L"", kEdit, 216, 392, 65, kEditHeight, kEditMaxLogSize, WS_EX_CLIENTEDGE);
-    SetGlyph(AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 135, 424, 81, 25, IDOK),
+    AddControl(L"BUTTON", L"イベントを Windows のイベント ログにも記録する", kCheck, 8, 418, 440, kCheckHeight,
+               kCheckBoxWriteEventLog);
+    SetGlyph(AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 135, 448, 81, 25, IDOK),
              Glyph::Ok);
-    SetGlyph(AddControl(L"BUTTON", L"キャンセル", WS_TABSTOP | BS_PUSHBUTTON, 239, 424, 81, 25, IDCANCEL),
+    SetGlyph(AddControl(L"BUTTON", L"キャンセル", WS_TABSTOP | BS_PUSHBUTTON, 239, 448, 81, 25, IDCANCEL),
              Glyph::Cancel);
 
     // Every control from the record, whatever it showed before.
@@ -110,6 +112,7 @@ void TSetEnvironmentForm::OnInit() {
     SetItemChecked(kCheckBoxCloseIsMinimize, s.CloseIsMinimize);
     SetItemChecked(kCheckBoxIgnoreAutoRefresh, s.IgnoreAutoRefresh);
     SetItemText(kEditMaxLogSize, std::to_string(s.MaxLogSize));
+    SetItemChecked(kCheckBoxWriteEventLog, s.WriteEventLog);
 }
 
 void TSetEnvironmentForm::OnCommand(WORD id, WORD, HWND) {
@@ -163,6 +166,7 @@ void TSetEnvironmentForm::BtnOKClick() {
     s.CloseIsMinimize = ItemChecked(kCheckBoxCloseIsMinimize);
     s.IgnoreAutoRefresh = ItemChecked(kCheckBoxIgnoreAutoRefresh);
     s.MaxLogSize = *maxLogSize;
+    s.WriteEventLog = ItemChecked(kCheckBoxWriteEventLog);
     End(IDOK);
 }
 
@@ -185,6 +189,7 @@ void TSetEnvironmentForm::ApplyTo(Settings& settings) const {
     settings.CloseIsMinimize = s.CloseIsMinimize;
     settings.IgnoreAutoRefresh = s.IgnoreAutoRefresh.load();
     settings.MaxLogSize = s.MaxLogSize;
+    settings.WriteEventLog = s.WriteEventLog.load();
 }
 
 }  // namespace corvane::win

@@ -32,6 +32,7 @@ public:
         kCheckBoxCloseIsMinimize,
         kCheckBoxIgnoreAutoRefresh,
         kEditMaxLogSize,
+        kCheckBoxWriteEventLog,
         kLabelDisconnectConnTime = 301,
         kLabelDisconnectIdleTime,
         kLabelMaxLogSize,
@@ -52,7 +53,7 @@ public:
 
 protected:
     std::wstring Caption() const override { return L"環境設定"; }
-    SIZE ClientSize() const override { return {455, 459}; }
+    SIZE ClientSize() const override { return {455, 483}; }
     void OnInit() override;
     void OnCommand(WORD id, WORD code, HWND control) override;
 

@@ -399,11 +399,29 @@ int ProcessStats(const std::wstring& title) {
     return 0;
 }
 
+// The text of message `id` in language `language` of a program's message
+// table, with its inserts left as they are: what Event Viewer shows.
+int PrintMessage(const std::wstring& file, const wchar_t* id, const wchar_t* language) {
+    HMODULE module = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) return 1;
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                       FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                   module, static_cast<DWORD>(std::wcstoul(id, nullptr, 0)),
+                                   static_cast<DWORD>(std::wcstoul(language, nullptr, 0)),
+                                   reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (n != 0) PrintLine({std::wstring(text, n)});
+    LocalFree(text);
+    FreeLibrary(module);
+    return n != 0 ? 0 : 1;
+}
+
 int Usage() {
     std::fputs("usage: corvane_wintool close|find|broadcast|placement|dialogs|dismiss <text>\n"
                "       corvane_wintool listview|columns|visible|command|text <title> <id>\n"
                "       corvane_wintool ping <title> <count> <pause-ms>\n"
                "       corvane_wintool stats <title>\n"
+               "       corvane_wintool message <file> <id> <language>\n"
                "       corvane_wintool tab <title> [<id>]\n"
                "       corvane_wintool tabrect <title> <index> [<id>]\n",
                stderr);
@@ -436,6 +454,7 @@ int wmain(int argc, wchar_t** argv) {
         return windows.empty() ? 1 : 0;
     }
     if (argc == 3 && command == L"stats") return ProcessStats(text);
+    if (argc == 5 && command == L"message") return PrintMessage(text, argv[3], argv[4]);
     if (argc == 3 && command == L"broadcast") {
         const UINT message = RegisterWindowMessageW(text.c_str());
         return message != 0 && PostMessageW(HWND_BROADCAST, message, 0, 0) ? 0 : 1;

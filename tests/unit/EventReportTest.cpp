@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/events/EventReport.h"
+#include "core/settings/EventLog.h"
+
+namespace corvane {
+
+void PrintTo(const EventReport& r, std::ostream* os) {
+    *os << "{" << r.Id << " level " << static_cast<int>(r.Level) << " category " << r.Category;
+    for (const std::string& s : r.Strings) *os << " \"" << s << "\"";
+    *os << "}";
+}
+
+namespace {
+
+using L = ReportLevel;
+using Strings = std::vector<std::string>;
+
+struct RecordingReporter : IEventReporter {
+    std::uint32_t registerCode = 0, reportCode = 0;
+    int registrations = 0;
+    std::vector<EventReport> reports;
+    std::uint32_t Register() noexcept override {
+        ++registrations;
+        return registerCode;
+    }
+    std::uint32_t Report(const EventReport& report) noexcept override {
+        reports.push_back(report);
+        return reportCode;
+    }
+};
+
+WatchEvent Event(EventKind kind, std::string computer, std::string address, std::string user, std::string path = "",
+                 std::string detail = "", std::uint64_t count = 0) {
+    WatchEvent e;
+    e.Kind = kind;
+    e.ComputerName = std::move(computer);
+    e.IpAddress = std::move(address);
+    e.UserName = std::move(user);
+    e.PathName = std::move(path);
+    e.Detail = std::move(detail);
+    e.Count = count;
+    return e;
+}
+
+struct Enumeration {
+    std::uint32_t sessions, files;
+};
+
+// One step of the watch as the sink sees it: a pass's events (with the file
+// log's state at the time), or a pass's enumeration results; then the
+// reports it must add.
+struct Step {
+    std::variant<std::vector<WatchEvent>, Enumeration> input;
+    EventLogState log;
+    bool enabled;
+    std::vector<EventReport> reports;
+};
+
+TEST(EventReportSink, ReportsEachEventAndEachChangeOfTheWatchAndTheLogOnce) {
+    RecordingReporter reporter;
+    EventLogState log;
+    bool enabled = true;
+    EventReportSink sink(
+        reporter, [&] { return enabled; },
+        [](std::uint32_t code) { return code == 5 ? std::string("アクセスが拒否されました。") : std::string(); },
+        [&] { return log; });
+
+    const EventLogState ok;
+    const EventLogState full{112, "write C:\\x\\CorvaneLog.txt: disk full", 10000, 3};
+    const EventLogState denied{5, "open C:\\x\\CorvaneLog.txt", 2, 0};
+    const Step steps[] = {
+        {std::vector<WatchEvent>{}, ok, true, {}},
+        {std::vector<WatchEvent>{
+             Event(EventKind::Connected, "PC01", "192.168.0.5", "taro"),
+             Event(EventKind::Accessed, "", "", "taro", "D:\\share\\見積\r\n書.xlsx"),
+             Event(EventKind::Disconnected, "PC01", "192.168.0.5", "taro"),
+             Event(EventKind::ConnTimeDisconnect, "NOTE-07", "(N/A)", "yamada"),
+             Event(EventKind::IdleTimeDisconnect, "NOTE-08", "10.0.0.8", "鈴木"),
+             Event(EventKind::DisconnectFailed, "PC02", "", "hanako", "", "no such process"),
+             Event(EventKind::EventsLost, "", "", "", "", "", 152),
+         },
+         ok,
+         true,
+         {{1001, L::Information, 1, Strings{"PC01", "192.168.0.5", "taro"}},
+          {1003, L::Information, 2, Strings{"taro", "D:\\share\\見積  書.xlsx"}},  // one line, as in the log file
+          {1002, L::Information, 1, Strings{"PC01", "192.168.0.5", "taro"}},
+          {1004, L::Information, 1, Strings{"NOTE-07", "(N/A)", "yamada"}},
+          {1005, L::Information, 1, Strings{"NOTE-08", "10.0.0.8", "鈴木"}},
+          {1006, L::Warning, 1, Strings{"PC02", "hanako", "no such process"}},
+          {3002, L::Error, 4, Strings{"152"}}}},
+        // A listing that fails: told when it starts and when its code changes.
+        {Enumeration{5, 0}, ok, true, {{2001, L::Warning, 3, Strings{"5", "アクセスが拒否されました。"}}}},
+        {Enumeration{5, 0}, ok, true, {}},
+        {Enumeration{5, 53}, ok, true, {{2002, L::Warning, 3, Strings{"53", ""}}}},
+        {Enumeration{0, 53}, ok, true, {}},
+        {Enumeration{0, 0}, ok, true, {{2003, L::Information, 3, Strings{}}}},
+        {Enumeration{0, 0}, ok, true, {}},
+        // The file log fails, then drops events, then works again.
+        {std::vector<WatchEvent>{}, denied, true, {{3001, L::Error, 4, Strings{"open C:\\x\\CorvaneLog.txt", "5"}}}},
+        {std::vector<WatchEvent>{}, denied, true, {}},
+        {std::vector<WatchEvent>{}, full, true,
+         {{3001, L::Error, 4, Strings{"write C:\\x\\CorvaneLog.txt: disk full", "112"}},
+          {3002, L::Error, 4, Strings{"3"}}}},
+        {std::vector<WatchEvent>{}, full, true, {}},
+        {std::vector<WatchEvent>{}, ok, true, {{3003, L::Information, 4, Strings{}}}},
+        // Turned off: nothing. Turned on while a listing fails: its start is told then.
+        {Enumeration{5, 0}, ok, false, {}},
+        {std::vector<WatchEvent>{Event(EventKind::Connected, "PC03", "10.0.0.3", "jiro")}, ok, false, {}},
+        {Enumeration{5, 0}, ok, true, {{2001, L::Warning, 3, Strings{"5", "アクセスが拒否されました。"}}}},
+        {Enumeration{0, 0}, ok, true, {{2003, L::Information, 3, Strings{}}}},
+    };
+    std::vector<EventReport> expected;
+    int index = 0;
+    for (const Step& step : steps) {
+        log = step.log;
+        enabled = step.enabled;
+        if (const auto* events = std::get_if<std::vector<WatchEvent>>(&step.input))
+            sink.Publish(*events);
+        else
+            sink.EnumerationResult(std::get<Enumeration>(step.input).sessions, std::get<Enumeration>(step.input).files);
+        expected.insert(expected.end(), step.reports.begin(), step.reports.end());
+        ASSERT_EQ(reporter.reports, expected) << "after step " << index;
+        ++index;
+    }
+    EXPECT_EQ(reporter.registrations, 1);
+    EXPECT_EQ(sink.State(), EventReportState{});
+
+    // A failed registration and failed reports are counted and kept for the
+    // window to tell; reporting goes on.
+    RecordingReporter refusing;
+    refusing.registerCode = 5;
+    refusing.reportCode = 1502;
+    EventReportSink failing(refusing, [] { return true; }, nullptr, nullptr);
+    failing.Publish({Event(EventKind::Connected, "PC01", "10.0.0.1", "a"), Event(EventKind::Connected, "PC02", "10.0.0.2", "b")});
+    EXPECT_EQ(refusing.reports.size(), 2u);
+    EXPECT_EQ(failing.State(), (EventReportState{5, 1502, 2}));
+    refusing.reportCode = 0;
+    failing.Publish({Event(EventKind::Disconnected, "PC01", "10.0.0.1", "a")});
+    EXPECT_EQ(failing.State(), (EventReportState{5, 0, 2}));
+}
+
+}  // namespace
+}  // namespace corvane
