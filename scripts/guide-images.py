@@ -31,7 +31,7 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 # The end-to-end harness drives Wine, the window tool and xdotool; the
 # pictures are taken with the same hands.
-from conftest import WineSession, _read_display_number, _stop_wineserver  # noqa: E402
+from conftest import WineSession, _base_env, _read_display_number, _stop_wineserver  # noqa: E402
 from corvane_app import TITLE, balloons  # noqa: E402
 import simserver as sim  # noqa: E402
 
@@ -44,9 +44,11 @@ RESOURCES_LIST = 12
 IDCANCEL = 2
 
 # A morning at a small office: who is connected and what they hold open.
+# Clients over SMB2 are listed by their address; a name that does not
+# resolve shows "(N/A)", which the guide explains.
 SESSIONS = [
-    sim.Session("PC-SALES01", "tanaka", 2, 3 * 3600 + 12 * 60 + 5, 40),
-    sim.Session("PC-SALES02", "suzuki", 1, 2 * 3600 + 3 * 60 + 44, 9 * 60 + 30),
+    sim.Session("192.168.1.23", "tanaka", 2, 3 * 3600 + 12 * 60 + 5, 40),
+    sim.Session("192.168.1.31", "suzuki", 1, 2 * 3600 + 3 * 60 + 44, 9 * 60 + 30),
     sim.Session("PC-ACCT01", "伊藤", 1, 47 * 60 + 18, 0),
     sim.Session("NOTE-07", "yamada", 0, 12 * 60 + 2, 11 * 60 + 50),
 ]
@@ -58,8 +60,39 @@ FILES = [
 ]
 LATE_COMER = sim.Session("PC-DEV01", "佐藤", 1, 3, 0)
 
-# The options of a fresh start, in seconds (no conversion from minutes).
-INI = "[Environment]\r\nIsSecond=1\r\n"
+# The options of a fresh start, in seconds (no conversion from minutes), and
+# columns widened the way a user would drag them, so that names are whole.
+INI = ("[Environment]\r\nIsSecond=1\r\n"
+       "[Columns]\r\nColumn0=100\r\nColumn1=88\r\nColumn2=62\r\nColumn3=76\r\nColumn4=70\r\n"
+       "Column5=92\r\nColumnResource0=80\r\nColumnResource1=400\r\n")
+
+
+def guide_prefix(root: Path, display: str) -> Path:
+    """The pictures' own Wine prefix, booted once: Xvfb has no window manager,
+    so Wine is told to draw the windows' frames and captions itself, as
+    Windows does (the test prefixes stay as they are)."""
+    prefix = root / "build" / "guide-wineprefix"
+    marker = prefix / ".corvane-guide-ready"
+    if marker.exists():
+        return prefix
+    shutil.rmtree(prefix, ignore_errors=True)
+    prefix.mkdir(parents=True)
+    env = _base_env(prefix, display)
+    print("== Preparing the Wine prefix for the pictures (about a minute the first time)")
+    try:
+        subprocess.run(["wineboot", "-i"], env=env, timeout=300, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated",
+                        "/d", "N", "/f"], env=env, timeout=120, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The glyphs of the caption buttons.
+        fonts = prefix / "drive_c" / "windows" / "Fonts"
+        if Path("/usr/share/wine/fonts/marlett.ttf").is_file() and fonts.is_dir():
+            shutil.copy2("/usr/share/wine/fonts/marlett.ttf", fonts / "marlett.ttf")
+    finally:
+        _stop_wineserver(env)
+    marker.write_text("booted\n")
+    return prefix
 
 
 def start_display() -> tuple[subprocess.Popen, str]:
@@ -84,7 +117,7 @@ def capture(wine: WineSession, target: Path, window: str = "root",
             crop: tuple[int, int, int, int] | None = None) -> None:
     """One X window (or a part of the screen) as a small PNG: no metadata,
     a palette where the picture has few enough colours."""
-    raw = target.with_suffix(".raw.png")
+    raw = Path(wine.screens) / f"{target.stem}.raw.png"  # beside the program, not among the pictures
     subprocess.run(["import", "-window", window, str(raw)], env=wine.env, timeout=30, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     args = ["convert", str(raw)]
@@ -102,9 +135,18 @@ def union(*rects: tuple[int, int, int, int], margin: int = 0) -> tuple[int, int,
             max(r[2] for r in rects) + margin, max(r[3] for r in rects) + margin)
 
 
-def tray_rect(wine: WineSession) -> tuple[int, int, int, int]:
-    x, y, width, height = wine.window_geometry(wine.wait_window(TRAY_TITLE, timeout=30))
-    return x, y, x + width, y + height
+def click(wine: WineSession, x: int, y: int, button: int = 1) -> None:
+    """A click without waiting for the pointer's motion to be reported
+    (xdotool's --sync waits for ever when Wine's tray holds the pointer)."""
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "sleep", "0.2", "click", str(button)],
+                   env=wine.env, timeout=15, check=True)
+
+
+def tray_icon(wine: WineSession) -> tuple[int, int]:
+    """Screen position of our icon: the first slot of Wine's tray window, whose
+    frame and caption Wine draws above it (a 20-pixel slot, 2-pixel border)."""
+    x, y, _, height = wine.window_geometry(wine.wait_window(TRAY_TITLE, timeout=30))
+    return x + 12, y + height - 12
 
 
 def open_menus(wine: WineSession) -> list[tuple[int, int, int, int]]:
@@ -129,10 +171,10 @@ def take(bindir: Path, outdir: Path, wine: WineSession, folder: Path) -> None:
     server.modify(lambda s: setattr(s, "sessions", [LATE_COMER]))
     found = wine.wait_until(lambda: balloons(wine), timeout=20, what="the connection balloon")
     time.sleep(0.5)  # drawn whole
-    capture(wine, outdir / "balloon.png", crop=union(tray_rect(wine), *found, margin=4))
+    # Only the balloon: Wine's tray window is not what Windows shows.
+    capture(wine, outdir / "balloon.png", crop=union(*found, margin=2))
     # A click on the icon stops the blinking; the balloon goes with its timeout.
-    x, y, right, bottom = tray_rect(wine)
-    wine.click(x + 10, y + 10)
+    click(wine, *tray_icon(wine))
 
     # The office at work; F5 brings the lists up to date.
     server.modify(lambda s: (setattr(s, "sessions", SESSIONS + [LATE_COMER]), setattr(s, "files", FILES)))
@@ -143,10 +185,12 @@ def take(bindir: Path, outdir: Path, wine: WineSession, folder: Path) -> None:
     wine.wait_until(lambda: not balloons(wine), timeout=30, what="the balloon to go")
 
     # The main window at its designed size, the first session selected.
-    wx, wy, width, height = wine.window_geometry(window)
     left, top, _, _ = wine.tab_rect(TITLE, 0)
-    wine.click(left + 40, top + 48)  # the first row, below the column headers
-    time.sleep(0.5)
+    # The first row, below the column headers; the first click may only
+    # bring the window to the front.
+    for _ in range(2):
+        click(wine, left + 40, top + 48)
+        time.sleep(0.7)
     capture(wine, outdir / "main-sessions.png", window)
 
     wine.click_tab(TITLE, 1)
@@ -156,12 +200,11 @@ def take(bindir: Path, outdir: Path, wine: WineSession, folder: Path) -> None:
     wine.click_tab(TITLE, 0)
 
     # The tray icon's menu.
-    tray = tray_rect(wine)
-    wine.move_mouse(tray[0] + 7, tray[1] + 7)
-    wine.click(tray[0] + 10, tray[1] + 10, button=3)
+    x, y = tray_icon(wine)
+    click(wine, x, y, button=3)
     menus = wine.wait_until(lambda: open_menus(wine), timeout=10, what="the tray menu")
     time.sleep(0.5)
-    capture(wine, outdir / "tray-menu.png", crop=union(tray, *menus, margin=4))
+    capture(wine, outdir / "tray-menu.png", crop=union(*menus))
     subprocess.run(["xdotool", "key", "Escape"], env=wine.env, timeout=15)
     wine.wait_until(lambda: not open_menus(wine), timeout=10, what="the tray menu to close")
 
@@ -197,13 +240,14 @@ def main() -> int:
         shutil.copy2(bindir / name, folder / name)
 
     xvfb, display = start_display()
-    prefix = Path(os.environ.get("CORVANE_WINEPREFIX", ROOT / "build" / "wineprefix"))
-    wine = WineSession(prefix, display, bindir, folder, "guide")
-    _stop_wineserver(wine.env)
+    wine = None
     try:
+        wine = WineSession(guide_prefix(ROOT, display), display, bindir, folder, "guide")
+        _stop_wineserver(wine.env)
         take(bindir, outdir, wine, folder)
     finally:
-        wine.cleanup()
+        if wine:
+            wine.cleanup()
         xvfb.terminate()
         try:
             xvfb.wait(timeout=10)
