@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/MainWindowRules.h"
+#include "core/app/Geometry.h"
 #include "win/about/AboutForm.h"
 #include "win/app/CenteredMessageDlg.h"
 #include "win/settings/SetEnvironmentForm.h"

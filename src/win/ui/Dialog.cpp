@@ -5,7 +5,7 @@
 #include <exception>
 #include <vector>
 
-#include "core/app/MainWindowRules.h"
+#include "core/app/Geometry.h"
 #include "win/ui/Window.h"
 
 namespace corvane::win {
