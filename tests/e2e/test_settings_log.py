@@ -35,6 +35,7 @@ ENVIRONMENT_DEFAULTS = {
     "DisconnectMessage": "0",
     "CloseIsMinimize": "0",
     "MaxLogSize": "1048576",
+    "WriteEventLog": "1",
 }
 
 
