@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -279,6 +280,15 @@ TEST_F(ListRowsSortTest, ResourceListSortsByUserOrPath) {
     rows.SortResourceRows(kResourceUserName);
     EXPECT_EQ(Column(resources, kResourceUserName), (Strings{"alice", "bob", "carol"}));
     EXPECT_EQ(resourceView.rows.at(0), resources.RowCells(0));
+}
+
+TEST(RowTableTest, ComparisonThatThrowsLeavesEveryRowWhereItWas) {
+    RowTable table(2, 0);
+    for (const char* caption : {"b", "a", "c"}) table.Append(caption, {caption, "x"});
+    EXPECT_THROW(table.Sort([](const RowTable::Cells&, const RowTable::Cells&) -> int { throw std::runtime_error("compare"); }),
+                 std::runtime_error);
+    EXPECT_EQ(Column(table, 0), (Strings{"b", "a", "c"}));
+    EXPECT_EQ(table.Find("c"), 2);
 }
 
 // The plain way to keep the rows: a vector searched row by row, first caption
