@@ -4,7 +4,11 @@ loads and prints one table: how long after the start the log holds the
 first pass's lines (one per session and open file), passes per second, CPU
 of the program and wineserver, the main window's answer time (median and
 longest of a stream of empty messages), how long a new session takes to
-reach the log, and how long the close box takes to end the program.
+reach the log, and how long the close box takes to end the program. Then, at
+the large loads, how the lists fill: the longest wait of the window while
+automatic refresh fills them from the start, the same once they are full,
+and the time from F5 (in the default manual mode) until both lists hold
+every row.
 
 usage: bench-watch.py RUN_FOLDER EXE [LABEL EXE ...]
 RUN_FOLDER must hold netapi32.dll and corvane_wintool.exe."""
@@ -15,6 +19,7 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -24,6 +29,10 @@ import simserver as sim  # noqa: E402
 
 WINE_RUN = str(ROOT / "scripts" / "wine-run")
 LOADS = [(0, 0), (10, 50), (40, 500), (200, 5000)]
+FILL_LOADS = [(200, 5000), (1000, 20000)]
+FILL_LIMIT = 120       # seconds; a build that takes longer is reported as "> 120"
+REFRESH_COMMAND = "106"  # the refresh action's command id (F5)
+SESSIONS_LIST, RESOURCES_LIST = "11", "12"
 CPU_SECONDS = 10
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -119,6 +128,123 @@ def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
         time.sleep(1)
 
 
+def prepare(work: Path, exe: Path, label: str, n: int, m: int) -> tuple[Path, sim.SimServer]:
+    folder = work / f"{exe.parent.name}-{label}-{n}-{m}"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    shutil.copy2(exe, folder / "corvane.exe")
+    for name in ("netapi32.dll", "corvane_wintool.exe"):
+        shutil.copy2(work / name, folder / name)
+    server = sim.SimServer(folder)
+    server.reset()
+    sessions, files = office(n, m)
+    server.set_sessions(sessions)
+    server.set_files(files)
+    return folder, server
+
+
+def row_count(folder: Path, list_id: str) -> int:
+    try:
+        return int(tool(folder, "count", "Corvane", list_id, timeout=30).stdout.split()[0])
+    except (subprocess.TimeoutExpired, ValueError, IndexError):
+        return -1
+
+
+def lists_full(folder: Path, n: int, m: int) -> bool:
+    return row_count(folder, SESSIONS_LIST) == n and row_count(folder, RESOURCES_LIST) == m
+
+
+def longest_wait(folder: Path, count: int, pause_ms: int) -> float:
+    """The longest of `count` answer times of the window, in ms."""
+    try:
+        answer = tool(folder, "ping", "Corvane", str(count), str(pause_ms), timeout=FILL_LIMIT + 60)
+        return float(answer.stdout.split()[1])
+    except (subprocess.TimeoutExpired, ValueError, IndexError):
+        return float(FILL_LIMIT * 1000)
+
+
+def wait_enumerated(server: sim.SimServer) -> bool:
+    """Waits until the watch has asked for the sessions once: its first pass
+    (name lookups on the watch thread, then the window's share) follows."""
+    deadline = time.monotonic() + 90
+    while server.counters()[sim.SESSION_ENUMS] < 1 and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return server.counters()[sim.SESSION_ENUMS] >= 1
+
+
+def measure_fill(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
+    row = {"load": f"{n} / {m}"}
+    # Automatic refresh: the first passes add every row while the window is probed.
+    folder, server = prepare(work, exe, "auto", n, m)
+    (folder / "Corvane.ini").write_bytes(b"[Environment]\r\nIsSecond=1\r\nIgnoreAutoRefresh=0\r\n")
+    program = subprocess.Popen([WINE_RUN, "corvane.exe"], cwd=folder, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        if not wait_enumerated(server):
+            return row
+        # Streams of probes back to back from the first listing until both
+        # lists are full: the first pass (log lines, rows) falls inside them.
+        stop, waits = threading.Event(), []
+        def probe() -> None:
+            while not stop.is_set():
+                waits.append(longest_wait(folder, 100, 20))
+        prober = threading.Thread(target=probe)
+        prober.start()
+        started = time.monotonic()
+        while not lists_full(folder, n, m) and time.monotonic() - started < FILL_LIMIT:
+            time.sleep(0.2)
+        full = lists_full(folder, n, m)
+        stop.set()
+        prober.join()
+        longest = max(waits) if waits else None
+        if longest is None:
+            row["auto: longest wait while filling ms"] = "-"
+        else:
+            row["auto: longest wait while filling ms"] = f"{longest:.1f}" if full else f"> {FILL_LIMIT} s unfilled"
+        if full:
+            row["auto: longest wait when full ms"] = f"{longest_wait(folder, 100, 30):.1f}"
+        tool(folder, "close", "Corvane")
+        program.wait(timeout=FILL_LIMIT)
+    except subprocess.TimeoutExpired:
+        pass
+    finally:
+        if program.poll() is None:
+            program.kill()
+        subprocess.run(["wineserver", "-k"], env=os.environ | {"WINEPREFIX": os.environ["CORVANE_WINEPREFIX"]})
+        time.sleep(1)
+    # The default manual mode: F5, then both lists full.
+    folder, server = prepare(work, exe, "manual", n, m)
+    program = subprocess.Popen([WINE_RUN, "corvane.exe"], cwd=folder, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        # F5 once the first pass (every name looked up, every line logged) is
+        # over, so that the time is the refresh's own.
+        deadline = time.monotonic() + 600
+        while (min(server.counters()[sim.SESSION_ENUMS], server.counters()[sim.FILE_ENUMS]) < 2
+               and time.monotonic() < deadline):
+            time.sleep(0.2)
+        tool(folder, "command", "Corvane", REFRESH_COMMAND)
+        pressed = time.monotonic()
+        row["F5 to full lists s"] = f"> {FILL_LIMIT}"
+        while time.monotonic() - pressed < FILL_LIMIT:
+            if lists_full(folder, n, m):
+                row["F5 to full lists s"] = f"{time.monotonic() - pressed:.2f}"
+                break
+            time.sleep(0.05)
+        return row
+    finally:
+        if program.poll() is None:
+            program.kill()
+        subprocess.run(["wineserver", "-k"], env=os.environ | {"WINEPREFIX": os.environ["CORVANE_WINEPREFIX"]})
+        time.sleep(1)
+
+
+def print_table(columns: list[str], rows: list[dict[str, str]]) -> None:
+    print("\n| " + " | ".join(columns) + " |\n|" + "---|" * len(columns))
+    for row in rows:
+        print("| " + " | ".join(row.get(c, "-") for c in columns) + " |")
+
+
 def main() -> int:
     if len(sys.argv) < 3 or len(sys.argv) % 2 == 0:
         print(__doc__, file=sys.stderr)
@@ -133,9 +259,17 @@ def main() -> int:
             row = {"build": label} | measure(work, exe.resolve(), n, m)
             rows.append(row)
             print("  " + ", ".join(f"{c}: {row.get(c, '-')}" for c in columns), flush=True)
-    print("\n| " + " | ".join(columns) + " |\n|" + "---|" * len(columns))
-    for row in rows:
-        print("| " + " | ".join(row.get(c, "-") for c in columns) + " |")
+    print_table(columns, rows)
+
+    fill_columns = ["build", "load", "auto: longest wait while filling ms", "auto: longest wait when full ms",
+                    "F5 to full lists s"]
+    fills = []
+    for label, exe in builds:
+        for n, m in FILL_LOADS:
+            row = {"build": label} | measure_fill(work, exe.resolve(), n, m)
+            fills.append(row)
+            print("  " + ", ".join(f"{c}: {row.get(c, '-')}" for c in fill_columns), flush=True)
+    print_table(fill_columns, fills)
     return 0
 
 

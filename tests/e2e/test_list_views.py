@@ -5,10 +5,13 @@ and the access lines of the log."""
 from __future__ import annotations
 
 import time
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
+import pytest
+
 import simserver as sim
-from corvane_app import TITLE, expected_address, start
+from corvane_app import TITLE, close_and_wait, expected_address, start
 
 TAB_CONTROL, SESSIONS, RESOURCES = 10, 11, 12
 ROW_TIMEOUT = 15
@@ -152,3 +155,49 @@ def test_without_manual_refresh_the_lists_follow_every_pass(wine, sandbox):
         f"接続検出,10.0.0.1,{pc01},太郎", "アクセス検出,太郎,C:\\share\\報告書.txt",
         f"接続検出,10.0.0.2,{pc02},hanako", "アクセス検出,hanako,D:\\data\\a,b.csv",
         f"切断検出,10.0.0.1,{pc01},太郎"])
+
+
+def busy_office(sandbox) -> tuple[list[list[str]], list[list[str]]]:
+    """200 sessions and 5,000 open files on the server; the rows they give."""
+    users = [f"user{i:03}" for i in range(200)]
+    sessions = [sim.Session(f"PC{i:03}.invalid", users[i], 1, 10, 0) for i in range(200)]
+    files = [sim.OpenFile(i, f"D:\\share\\部署{i % 9}\\資料{i:05}.xlsx", users[i % 200]) for i in range(5000)]
+    sandbox.sim.set_sessions(sessions)
+    sandbox.sim.set_files(files)
+    return [session_row(s) for s in sessions], [[f.user, f.path] for f in files]
+
+
+def row_count(wine, control_id: int) -> int:
+    return int(wine.tool("count", TITLE, str(control_id)).stdout.split()[0])
+
+
+@pytest.mark.xfail(strict=False, reason="the first pass writes its 5,200 log lines on the window's thread, which "
+                   "under Wine keeps the window waiting for seconds even in the manual mode with no row touched "
+                   "and no announcement; the lists' own share of that pass is a few milliseconds (scripts/bench)")
+def test_automatic_refresh_keeps_the_window_answering_while_thousands_of_rows_fill(wine, sandbox):
+    expected_sessions, expected_files = busy_office(sandbox)
+    sandbox.ini.write_bytes(b"[Environment]\r\nIsSecond=1\r\nIgnoreAutoRefresh=0\r\n")
+    program = wine.start(sandbox.exe)
+    sandbox.sim.wait_for(lambda c: c[sim.SESSION_ENUMS] >= 1, timeout=60, what="the first listing")
+    # One unbroken stream of probes from the first listing on (a little over
+    # 20 s), while the first pass adds every row.
+    with ThreadPoolExecutor(1) as pool:
+        probes = pool.submit(wine.tool, "ping", TITLE, "1000", "20", timeout=120)
+        wine.wait_until(lambda: row_count(wine, SESSIONS) == 200 and row_count(wine, RESOURCES) == 5000,
+                        timeout=60, what="both lists full")
+        assert not probes.done(), "the probes ended before the lists were full"
+        longest = float(probes.result().stdout.split()[1])
+    wait_rows(wine, SESSIONS, expected_sessions)
+    wait_rows(wine, RESOURCES, expected_files)
+    close_and_wait(wine, program)
+    assert longest < 100, f"the window waited {longest} ms while the lists filled"
+
+
+def test_f5_fills_both_lists_with_thousands_of_rows(wine, sandbox):
+    expected_sessions, expected_files = busy_office(sandbox)
+    program = start(wine, sandbox, passes=2)
+    assert wine.list_rows(TITLE, SESSIONS) == []
+    wine.send_keys(TITLE, "F5")
+    wait_rows(wine, SESSIONS, expected_sessions)
+    wait_rows(wine, RESOURCES, expected_files)
+    close_and_wait(wine, program)

@@ -48,7 +48,6 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include "core/watch/PassWait.h"
 #include "core/watch/WatchThread.h"
 #include "linux/LinuxAdapters.h"
-#include "support/FakeReportList.h"
 #include "support/FakeWatchPorts.h"
 #include "support/TestFiles.h"
 
@@ -398,10 +397,8 @@ bool SoakPasses(const Options& options) {
     owner.settings.NotifyResourceAccess = true;
     ChurnServer server(20261208);
     test::FakeResolver resolver;  // no name resolves: every address is "(N/A)"
-    testing::FakeReportList sessionList, resourceList;
     std::recursive_mutex listLock;
-    views::ListRows rows(sessionList, resourceList, listLock, [](const std::string&) { return std::string("(N/A)"); },
-                         kCollation);
+    views::ListRows rows(listLock, kCollation);
     CountingNotifier notifier;
     QueueRunner runner;
     PassWait wait;

@@ -40,26 +40,66 @@ int RawImage(HWND list, int row) {
 }
 
 
+// The lists' parent: passes their notifications to the views that show the
+// tables, as the main window does.
+LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NOTIFY) {
+        auto* views = reinterpret_cast<std::vector<ListViewReportList*>*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        LRESULT result = 0;
+        if (views)
+            for (ListViewReportList* view : *views)
+                if (view->OnNotify(*reinterpret_cast<const NMHDR*>(lp), result)) return result;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
 class ListViewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         INITCOMMONCONTROLSEX init{sizeof(init), ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&init);
+        WNDCLASSW host{};
+        host.lpfnWndProc = HostProc;
+        host.hInstance = GetModuleHandleW(nullptr);
+        host.lpszClassName = L"ListViewTestHost";
+        RegisterClassW(&host);
     }
 
     void SetUp() override {
-        window.reset(CreateWindowExW(0, L"STATIC", L"ListViewTest", WS_OVERLAPPEDWINDOW, 0, 0, 700, 400,
+        window.reset(CreateWindowExW(0, L"ListViewTestHost", L"ListViewTest", WS_OVERLAPPEDWINDOW, 0, 0, 700, 400,
                                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
         ASSERT_TRUE(window);
+        SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&views));
         images.reset(ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 1));
         ASSERT_TRUE(images);
         sessionsHwnd = CreateSessionListView(window.get(), 101, kBounds, images.get());
         resourcesHwnd = CreateResourceListView(window.get(), 102, kBounds, images.get());
         ASSERT_NE(sessionsHwnd, nullptr);
         ASSERT_NE(resourcesHwnd, nullptr);
+        rows = std::make_unique<views::ListRows>(lock, text::PlatformCollation());
+        sessions = std::make_unique<ListViewReportList>(sessionsHwnd, rows->Sessions(), [this] { ++syncRequests; });
+        resources = std::make_unique<ListViewReportList>(resourcesHwnd, rows->Resources(), [this] { ++syncRequests; });
+        views = {sessions.get(), resources.get()};
     }
 
-    UniqueWindow window;  // destroys the lists with it
+    void TearDown() override {
+        views.clear();
+        window.reset();
+    }
+
+    // What the main window does when its posted request arrives.
+    void Sync() {
+        sessions->Sync();
+        resources->Sync();
+    }
+
+    std::recursive_mutex lock;
+    std::unique_ptr<views::ListRows> rows;
+    std::unique_ptr<ListViewReportList> sessions;
+    std::unique_ptr<ListViewReportList> resources;
+    std::vector<ListViewReportList*> views;
+    int syncRequests = 0;
+    UniqueWindow window;  // destroys the lists with it, before the views go
     UniqueImageList images;
     HWND sessionsHwnd = nullptr;
     HWND resourcesHwnd = nullptr;
@@ -85,6 +125,7 @@ TEST_F(ListViewTest, ListsHaveTheirStylesColumnsAndImages) {
         EXPECT_EQ(style & LVS_TYPEMASK, static_cast<DWORD>(LVS_REPORT));
         EXPECT_TRUE(style & LVS_SHOWSELALWAYS);
         EXPECT_TRUE(style & LVS_SHAREIMAGELISTS);
+        EXPECT_TRUE(style & LVS_OWNERDATA);
         EXPECT_FALSE(style & (LVS_EDITLABELS | LVS_SINGLESEL | LVS_SORTASCENDING | LVS_SORTDESCENDING));
         EXPECT_TRUE(ListView_GetExtendedListViewStyle(list) & LVS_EX_FULLROWSELECT);
         EXPECT_EQ(ListView_GetImageList(list, LVSIL_SMALL), images.get());
@@ -98,176 +139,158 @@ TEST_F(ListViewTest, ListsHaveTheirStylesColumnsAndImages) {
     ExpectColumns(resourcesHwnd, {{L"ユーザ名", 100}, {L"共有リソース名", 300}});
 }
 
-TEST_F(ListViewTest, FindCaptionMatchesWholeCaptionAnyCaseForwardWithoutWrap) {
-    ListViewReportList list(sessionsHwnd);
-    for (const char* caption : {"alpha", "Beta", "ALPHA", "alphabet", "x", "ｐｃ", "端末"}) {
-        list.AppendRow(0, caption, {});
-    }
-    EXPECT_EQ(list.FindCaption("Alpha", 0), 0);
-    EXPECT_EQ(list.FindCaption("Alpha", 1), 2);  // the start row itself counts
-    EXPECT_EQ(list.FindCaption("Alpha", 2), 2);
-    EXPECT_EQ(list.FindCaption("Alpha", 3), -1);  // no wrap, "alphabet" is no match
-    EXPECT_EQ(list.FindCaption("alph", 0), -1);
-    EXPECT_EQ(list.FindCaption("BETA", 0), 1);
-    EXPECT_EQ(list.FindCaption("x", 4), 4);
-    EXPECT_EQ(list.FindCaption("x", 5), -1);
-    EXPECT_EQ(list.FindCaption("x", 7), -1);
-    EXPECT_EQ(list.FindCaption("ＰＣ", 0), 5);  // full-width letters fold too
-    EXPECT_EQ(list.FindCaption("端末", 0), 6);
+TEST_F(ListViewTest, ControlSearchFindsCaptionsRegardlessOfCase) {
+    for (const char* caption : {"alpha", "Beta", "ALPHA", "alphabet", "ｐｃ", "端末"})
+        rows->AddResourceRow(Resource(caption, "p"));
+    Sync();
+    auto find = [&](const wchar_t* text, UINT flags) {
+        LVFINDINFOW info{};
+        info.flags = flags;
+        info.psz = text;
+        return ListView_FindItem(resourcesHwnd, -1, &info);
+    };
+    EXPECT_EQ(find(L"BETA", LVFI_STRING), 1);
+    EXPECT_EQ(find(L"alph", LVFI_STRING), -1);  // the whole caption
+    EXPECT_EQ(find(L"ALPHAB", LVFI_PARTIAL), 3);  // or its start
+    EXPECT_EQ(find(L"ＰＣ", LVFI_STRING), 4);  // full-width letters fold too
+    EXPECT_EQ(find(L"端末", LVFI_STRING), 5);
+    EXPECT_EQ(find(L"gamma", LVFI_STRING | LVFI_WRAP), -1);
 }
 
-TEST_F(ListViewTest, CellsRoundTripThroughUtf16) {
-    ListViewReportList list(resourcesHwnd);
+TEST_F(ListViewTest, CellsReachTheControlWholeThroughUtf16) {
     const std::string longPath = "C:\\共有\\" + std::string(700, 'a') + "\\ファイル.txt";
-    ASSERT_EQ(list.AppendRow(1, "ユーザ", {longPath}), 0);
-    ASSERT_EQ(list.AppendRow(1, "second", {"p"}), 1);
-    EXPECT_EQ(list.CellText(0, 0), "ユーザ");
-    EXPECT_EQ(list.CellText(0, 1), longPath);
+    rows->AddResourceRow(Resource("ユーザ", longPath));
+    rows->AddResourceRow(Resource("second", "p"));
+    EXPECT_EQ(ListView_GetItemCount(resourcesHwnd), 0);  // until the requested sync
+    EXPECT_EQ(syncRequests, 1);
+    Sync();
+    ASSERT_EQ(ListView_GetItemCount(resourcesHwnd), 2);
+    EXPECT_EQ(RawText(resourcesHwnd, 0, 0), L"ユーザ");
+    std::wstring buffer(1024, L'\0');
+    LVITEMW item{};
+    item.iSubItem = 1;
+    item.pszText = buffer.data();
+    item.cchTextMax = static_cast<int>(buffer.size());
+    buffer.resize(static_cast<std::size_t>(
+        SendMessageW(resourcesHwnd, LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&item))));
+    EXPECT_EQ(Narrow(buffer), longPath);
     EXPECT_EQ(RawText(resourcesHwnd, 1, 1), L"p");
-    list.SetCellText(1, 1, "新しい");
-    EXPECT_EQ(RawText(resourcesHwnd, 1, 1), L"新しい");
-    EXPECT_EQ(list.CellText(5, 0), "");
-    list.DeleteRow(0);
-    EXPECT_EQ(list.CellText(0, 0), "second");
-    list.DeleteAllRows();
-    EXPECT_EQ(list.RowCount(), 0);
+    EXPECT_EQ(RawText(resourcesHwnd, 5, 0), L"");
 }
 
-class ListViewRowsTest : public ListViewTest {
-protected:
-    void SetUp() override {
-        ListViewTest::SetUp();
-        sessions = std::make_unique<ListViewReportList>(sessionsHwnd);
-        resources = std::make_unique<ListViewReportList>(resourcesHwnd);
-        rows = std::make_unique<views::ListRows>(
-            *sessions, *resources, lock,
-            [this](const std::string&) { return "10.0.0." + std::to_string(++lookups); },
-            text::PlatformCollation());
+// The control against the table, cell by cell, read through the control.
+void ExpectControlShows(HWND list, const views::RowTable& table) {
+    ASSERT_EQ(ListView_GetItemCount(list), table.Count());
+    for (int row = 0; row < table.Count(); ++row) {
+        for (int column = 0; column < table.ColumnCount(); ++column)
+            ASSERT_EQ(Narrow(RawText(list, row, column)), table.Cell(row, column)) << row << "/" << column;
+        ASSERT_EQ(RawImage(list, row), table.Image()) << row;
     }
+}
 
-    Strings Column(HWND list, int column) {
-        Strings texts;
-        ListViewReportList view(list);
-        for (int row = 0; row < view.RowCount(); ++row) texts.push_back(view.CellText(row, column));
-        return texts;
+std::vector<std::wstring> SelectedCaptions(HWND list) {
+    std::vector<std::wstring> captions;
+    for (int row = ListView_GetNextItem(list, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(list, row, LVNI_SELECTED))
+        captions.push_back(RawText(list, row, 0));
+    return captions;
+}
+
+TEST_F(ListViewTest, ControlShowsWhatTheModelHoldsThroughChurnSortAndRebuild) {
+    auto session = [](int i, std::uint32_t open) {
+        TSessionInfo info = Session("PC" + std::to_string(i), "user" + std::to_string(i % 13), open, 100u * i, i);
+        info.IpAddress = "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+        return info;
+    };
+    auto file = [](int i) { return Resource("user" + std::to_string(i % 13), "D:\\共有\\" + std::to_string(i) + ".xlsx"); };
+    for (int i = 0; i < 2000; ++i) rows->AddSessionRow(session(i, 1));
+    for (int i = 0; i < 5000; ++i) rows->AddResourceRow(file(i));
+    Sync();
+    ExpectControlShows(sessionsHwnd, rows->Sessions());
+    ExpectControlShows(resourcesHwnd, rows->Resources());
+
+    // A selection, then rows go above and below it and others change: the
+    // selection stays on its rows, the control on the table.
+    for (int row : {10, 1500}) ListView_SetItemState(sessionsHwnd, row, LVIS_SELECTED, LVIS_SELECTED);
+    for (int i = 0; i < 2000; i += 3) {
+        const auto gone = session(i, 1);
+        if (i != 10 && i != 1500) rows->RemoveSessionRow(&gone);
     }
+    for (int i = 1; i < 2000; i += 7) rows->UpdateSessionRow(session(i, 5));
+    for (int i = 2000; i < 2100; ++i) rows->AddSessionRow(session(i, 2));
+    Sync();
+    ExpectControlShows(sessionsHwnd, rows->Sessions());
+    EXPECT_EQ(SelectedCaptions(sessionsHwnd), (std::vector<std::wstring>{L"PC10", L"PC1500"}));
 
-    std::unique_ptr<ListViewReportList> sessions;
-    std::unique_ptr<ListViewReportList> resources;
-    std::recursive_mutex lock;
-    int lookups = 0;
-    std::unique_ptr<views::ListRows> rows;
-};
+    // A header click: still the same rows selected, wherever they went.
+    rows->SortSessionRows(views::kSessionIdleTime);
+    ExpectControlShows(sessionsHwnd, rows->Sessions());
+    EXPECT_EQ(SelectedCaptions(sessionsHwnd), (std::vector<std::wstring>{L"PC10", L"PC1500"}));
+    EXPECT_EQ(RawText(sessionsHwnd, 0, 0), L"PC1");
 
-TEST_F(ListViewRowsTest, RowOperationsFillTheLists) {
-    rows->AddSessionRow(Session("PC1", "alice", 2, 90061, 59));
-    rows->AddSessionRow(Session("PC1", "bob", 1, 10, 10));
-    rows->AddSessionRow(Session("pc1", "ALICE"));  // already there
-    rows->UpdateSessionRow(Session("Pc1", "Bob", 3, 11, 0));
-    TFileInfo file;
-    file.UserName = "alice";
-    file.PathName = "D:\\共有\\報告.xlsx";
-    rows->AddResourceRow(file);
-
-    ASSERT_EQ(ListView_GetItemCount(sessionsHwnd), 2);
-    const wchar_t* alice[] = {L"PC1", L"10.0.0.1", L"alice", L"2", L"1 d. 01:01:01", L"00:00:59"};
-    const wchar_t* bob[] = {L"PC1", L"10.0.0.2", L"Bob", L"3", L"00:00:11", L"00:00:00"};
-    for (int column = 0; column < 6; ++column) {
-        EXPECT_EQ(RawText(sessionsHwnd, 0, column), alice[column]) << column;
-        EXPECT_EQ(RawText(sessionsHwnd, 1, column), bob[column]) << column;
-    }
-    EXPECT_EQ(RawImage(sessionsHwnd, 0), 0);
-    ASSERT_EQ(ListView_GetItemCount(resourcesHwnd), 1);
-    EXPECT_EQ(RawText(resourcesHwnd, 0, 0), L"alice");
-    EXPECT_EQ(RawText(resourcesHwnd, 0, 1), L"D:\\共有\\報告.xlsx");
-    EXPECT_EQ(RawImage(resourcesHwnd, 0), 1);
-
-    const auto alice1 = Session("PC1", "Alice");
-    rows->RemoveSessionRow(&alice1);
-    EXPECT_EQ(Column(sessionsHwnd, 2), Strings{"Bob"});
-    TFileInfo other = file;
-    other.PathName = "d:\\共有\\報告.XLSX";
-    rows->RemoveResourceRow(&other);
-    EXPECT_EQ(ListView_GetItemCount(resourcesHwnd), 0);
+    // F5 in the manual mode: emptied and filled anew in one batch.
     rows->RemoveSessionRow(nullptr);
+    rows->RemoveResourceRow(nullptr);
     EXPECT_EQ(ListView_GetItemCount(sessionsHwnd), 0);
+    EXPECT_EQ(ListView_GetSelectedCount(sessionsHwnd), 0u);
+    for (int i = 2999; i >= 0; --i) rows->AddSessionRow(session(i, 3));
+    for (int i = 0; i < 5000; i += 2) rows->AddResourceRow(file(i));
+    Sync();
+    ExpectControlShows(sessionsHwnd, rows->Sessions());
+    ExpectControlShows(resourcesHwnd, rows->Resources());
+    EXPECT_EQ(rows->Sessions().Count(), 3000);
+    EXPECT_EQ(rows->Resources().Count(), 2500);
 }
 
-TEST_F(ListViewRowsTest, HeaderSortOrdersTheRealList) {
+Strings Column(HWND list, int column) {
+    Strings texts;
+    for (int row = 0; row < ListView_GetItemCount(list); ++row) texts.push_back(Narrow(RawText(list, row, column)));
+    return texts;
+}
+
+TEST_F(ListViewTest, HeaderSortOrdersTheRealListByThePlatformsComparison) {
     rows->AddSessionRow(Session("PCB", "u1", 10, 86400, 3));
     rows->AddSessionRow(Session("PCA", "u2", 9, 86399, 2));
     rows->AddSessionRow(Session("PCC", "u3", 100, 4294967295u, 1));
     rows->AddSessionRow(Session("PCD", "u4", 0, 0, 0));
-    for (int i = 5; i <= 10; ++i) rows->AddSessionRow(Session("PC" + std::to_string(i), "u"));
+    for (int i = 5; i <= 10; ++i) {
+        TSessionInfo info = Session("PC" + std::to_string(i), "u");
+        info.IpAddress = "10.0.0." + std::to_string(i);
+        rows->AddSessionRow(info);
+    }
+    Sync();
 
     rows->SortSessionRows(views::kSessionOpenCount);
     EXPECT_EQ(Column(sessionsHwnd, 3), (Strings{"0", "1", "1", "1", "1", "1", "1", "9", "10", "100"}));
     rows->SortSessionRows(views::kSessionConnectedTime);
     const Strings times = Column(sessionsHwnd, 4);
     ASSERT_EQ(times.size(), 10u);
-    EXPECT_EQ(Strings(times.end() - 3, times.end()),
-              (Strings{"23:59:59", "1 d. 00:00:00", "49710 d. 06:28:15"}));
+    EXPECT_EQ(Strings(times.end() - 3, times.end()), (Strings{"23:59:59", "1 d. 00:00:00", "49710 d. 06:28:15"}));
     rows->SortSessionRows(views::kSessionAddress);
     const Strings addresses = Column(sessionsHwnd, 1);
     ASSERT_EQ(addresses.size(), 10u);
-    EXPECT_EQ(addresses.front(), "10.0.0.1");
-    EXPECT_EQ(addresses[1], "10.0.0.10");
+    EXPECT_EQ(addresses[4], "10.0.0.10");  // after the four without an address
     EXPECT_EQ(addresses.back(), "10.0.0.9");
-    // The rows move whole: 10.0.0.10 belongs to PC10.
-    EXPECT_EQ(RawText(sessionsHwnd, 1, 0), L"PC10");
+    EXPECT_EQ(RawText(sessionsHwnd, 4, 0), L"PC10");  // the rows move whole
 
     // Again: the same ascending order; a later row goes to the bottom.
     rows->SortSessionRows(views::kSessionAddress);
     EXPECT_EQ(Column(sessionsHwnd, 1), addresses);
     rows->AddSessionRow(Session("PC0", "u"));
+    Sync();
     EXPECT_EQ(RawText(sessionsHwnd, 10, 0), L"PC0");
 
-    TFileInfo file;
-    for (const char* path : {"C:\\b", "C:\\c", "C:\\a"}) {
-        file.UserName = std::string("user-") + path[3];
-        file.PathName = path;
-        rows->AddResourceRow(file);
-    }
+    for (const char* path : {"C:\\b", "C:\\c", "C:\\a"})
+        rows->AddResourceRow(Resource(std::string("user-") + path[3], path));
+    Sync();
     rows->SortResourceRows(views::kResourcePathName);
     EXPECT_EQ(Column(resourcesHwnd, 1), (Strings{"C:\\a", "C:\\b", "C:\\c"}));
     EXPECT_EQ(Column(resourcesHwnd, 0), (Strings{"user-a", "user-b", "user-c"}));
 }
 
-TEST_F(ListViewTest, SortMovesWholeRowsOfALongList) {
-    ListViewReportList list(sessionsHwnd);
-    std::vector<int> keys;
-    unsigned seed = 12345;
-    for (int i = 0; i < 300; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        keys.push_back(static_cast<int>((seed >> 16) % 1000));
-        list.AppendRow(0, "row" + std::to_string(i), {std::to_string(keys.back())});
-    }
-    list.Sort([&list](int a, int b) {
-        return std::stoi(list.CellText(a, 1)) - std::stoi(list.CellText(b, 1));
-    });
-    ASSERT_EQ(list.RowCount(), 300);
-    int previous = -1;
-    for (int row = 0; row < 300; ++row) {
-        const int key = std::stoi(list.CellText(row, 1));
-        EXPECT_LE(previous, key) << row;
-        previous = key;
-        const int original = std::stoi(list.CellText(row, 0).substr(3));
-        EXPECT_EQ(keys[original], key) << row;
-    }
-}
-
-TEST_F(ListViewTest, ThrowingComparisonReachesTheCallerAndLeavesTheList) {
-    ListViewReportList list(sessionsHwnd);
-    for (const char* caption : {"b", "a", "c"}) list.AppendRow(0, caption, {});
-    EXPECT_THROW(list.Sort([](int, int) -> int { throw std::runtime_error("compare"); }),
-                 std::runtime_error);
-    EXPECT_EQ(RawText(sessionsHwnd, 0, 0), L"b");
-    EXPECT_EQ(RawText(sessionsHwnd, 2, 0), L"c");
-}
-
 TEST_F(ListViewTest, ClearListSelectionUnselectsEveryRow) {
-    ListViewReportList list(sessionsHwnd);
-    for (const char* caption : {"a", "b", "c"}) list.AppendRow(0, caption, {});
+    for (const char* caption : {"a", "b", "c"}) rows->AddSessionRow(Session(caption, "u"));
+    Sync();
     ListView_SetItemState(sessionsHwnd, -1, LVIS_SELECTED, LVIS_SELECTED);
     ASSERT_EQ(ListView_GetSelectedCount(sessionsHwnd), 3u);
     ClearListSelection(sessionsHwnd);

@@ -24,140 +24,121 @@ int Sign(T a, T b) {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-int CompareText(const IReportList& list, int rowA, int rowB, int cell,
-                const text::ICollation& collation) {
-    return collation.Compare(list.CellText(rowA, cell), list.CellText(rowB, cell));
+const std::string& At(const RowTable::Cells& cells, int column) {
+    static const std::string kNone;
+    return column >= 0 && static_cast<std::size_t>(column) < cells.size() ? cells[static_cast<std::size_t>(column)]
+                                                                          : kNone;
 }
 
 }  // namespace
 
-int CompareSessionRows(const IReportList& list, int rowA, int rowB, int column,
+int CompareSessionRows(const RowTable::Cells& a, const RowTable::Cells& b, int column,
                        const text::ICollation& collation) {
     switch (column) {
     case kSessionComputerName:
     case kSessionAddress:
     case kSessionUserName:
-        return CompareText(list, rowA, rowB, column, collation);
+        return collation.Compare(At(a, column), At(b, column));
     case kSessionOpenCount:
-        return Sign(ParseInteger(list.CellText(rowA, column)),
-                    ParseInteger(list.CellText(rowB, column)));
+        return Sign(ParseInteger(At(a, column)), ParseInteger(At(b, column)));
     case kSessionConnectedTime:
     case kSessionIdleTime:
-        return Sign(TimeStrToSeconds(list.CellText(rowA, column)),
-                    TimeStrToSeconds(list.CellText(rowB, column)));
+        return Sign(TimeStrToSeconds(At(a, column)), TimeStrToSeconds(At(b, column)));
     default:
         return 0;
     }
 }
 
-int CompareResourceRows(const IReportList& list, int rowA, int rowB, int column,
+int CompareResourceRows(const RowTable::Cells& a, const RowTable::Cells& b, int column,
                         const text::ICollation& collation) {
     switch (column) {
     case kResourceUserName:
     case kResourcePathName:
-        return CompareText(list, rowA, rowB, column, collation);
+        return collation.Compare(At(a, column), At(b, column));
     default:
         return 0;
     }
 }
 
-ListRows::ListRows(IReportList& sessions, IReportList& resources, std::recursive_mutex& listLock,
-                   HostLookup lookupHostAddress, const text::ICollation& collation)
-    : sessions_(sessions),
-      resources_(resources),
-      lock_(listLock),
-      lookupHostAddress_(std::move(lookupHostAddress)),
-      collation_(collation) {}
+ListRows::ListRows(std::recursive_mutex& listLock, const text::ICollation& collation)
+    : lock_(listLock), collation_(collation) {}
 
-int ListRows::FindRow(const IReportList& list, const std::string& caption, int secondCell,
-                      const std::string& secondText) const {
-    for (int row = list.FindCaption(caption, 0); row >= 0;
-         row = list.FindCaption(caption, row + 1)) {
-        if (collation_.EqualIgnoreCase(list.CellText(row, secondCell), secondText)) return row;
-    }
-    return -1;
+std::string ListRows::SessionKey(const std::string& computerName, const std::string& userName) const {
+    return text::PairKey(collation_, computerName, userName);
+}
+
+std::string ListRows::ResourceKey(const std::string& userName, const std::string& pathName) const {
+    return text::PairKey(collation_, userName, pathName);
 }
 
 int ListRows::FindSessionRow(const std::string& computerName, const std::string& userName) const {
     Guard guard(lock_);
-    return FindRow(sessions_, computerName, kSessionUserName, userName);
+    return sessions_.Find(SessionKey(computerName, userName));
 }
 
 int ListRows::FindResourceRow(const std::string& userName, const std::string& pathName) const {
     Guard guard(lock_);
-    return FindRow(resources_, userName, kResourcePathName, pathName);
+    return resources_.Find(ResourceKey(userName, pathName));
 }
 
 void ListRows::AddSessionRow(const TSessionInfo& info) {
     Guard guard(lock_);
-    if (FindRow(sessions_, info.ComputerName, kSessionUserName, info.UserName) >= 0) return;
-    sessions_.AppendRow(kSessionRowImage, info.ComputerName,
-                        {lookupHostAddress_ ? lookupHostAddress_(info.ComputerName) : std::string(),
-                         info.UserName, std::to_string(info.OpenCount),
-                         CardinalToTimeStr(info.ConnectedSeconds),
-                         CardinalToTimeStr(info.IdleSeconds)});
+    std::string key = SessionKey(info.ComputerName, info.UserName);
+    if (sessions_.Find(key) >= 0) return;
+    sessions_.Append(key, {info.ComputerName, info.IpAddress, info.UserName, std::to_string(info.OpenCount),
+                           CardinalToTimeStr(info.ConnectedSeconds), CardinalToTimeStr(info.IdleSeconds)});
 }
 
 void ListRows::UpdateSessionRow(const TSessionInfo& info) {
     Guard guard(lock_);
-    const int row = FindRow(sessions_, info.ComputerName, kSessionUserName, info.UserName);
+    const int row = sessions_.Find(SessionKey(info.ComputerName, info.UserName));
     if (row < 0) {
         AddSessionRow(info);
         return;
     }
-    const std::pair<int, std::string> cells[] = {
-        {kSessionUserName, info.UserName},
-        {kSessionOpenCount, std::to_string(info.OpenCount)},
-        {kSessionConnectedTime, CardinalToTimeStr(info.ConnectedSeconds)},
-        {kSessionIdleTime, CardinalToTimeStr(info.IdleSeconds)},
-    };
-    for (const auto& [cell, text] : cells) {
-        if (sessions_.CellText(row, cell) != text) sessions_.SetCellText(row, cell, text);
-    }
+    // The caption and the address stay as they were when the row was added;
+    // the user cell follows a change of letter case.
+    sessions_.SetCell(row, kSessionUserName, info.UserName);
+    sessions_.SetCell(row, kSessionOpenCount, std::to_string(info.OpenCount));
+    sessions_.SetCell(row, kSessionConnectedTime, CardinalToTimeStr(info.ConnectedSeconds));
+    sessions_.SetCell(row, kSessionIdleTime, CardinalToTimeStr(info.IdleSeconds));
 }
 
 void ListRows::RemoveSessionRow(const TSessionInfo* info) {
     Guard guard(lock_);
     if (info) {
-        RemoveRow(sessions_, info->ComputerName, kSessionUserName, info->UserName);
+        sessions_.Remove(sessions_.Find(SessionKey(info->ComputerName, info->UserName)));
     } else {
-        sessions_.DeleteAllRows();
+        sessions_.Clear();
     }
 }
 
 void ListRows::AddResourceRow(const TFileInfo& info) {
     Guard guard(lock_);
-    resources_.AppendRow(kResourceRowImage, info.UserName, {info.PathName});
+    // No duplicate test: the resource scan decides when a row is due.
+    resources_.Append(ResourceKey(info.UserName, info.PathName), {info.UserName, info.PathName});
 }
 
 void ListRows::RemoveResourceRow(const TFileInfo* info) {
     Guard guard(lock_);
     if (info) {
-        RemoveRow(resources_, info->UserName, kResourcePathName, info->PathName);
+        resources_.Remove(resources_.Find(ResourceKey(info->UserName, info->PathName)));
     } else {
-        resources_.DeleteAllRows();
+        resources_.Clear();
     }
-}
-
-void ListRows::RemoveRow(IReportList& list, const std::string& caption, int secondCell,
-                         const std::string& secondText) {
-    const int row = FindRow(list, caption, secondCell, secondText);
-    if (row >= 0) list.DeleteRow(row);
 }
 
 void ListRows::SortSessionRows(int column) {
     Guard guard(lock_);
-    const IReportList& list = sessions_;
-    sessions_.Sort([&list, column, this](int a, int b) {
-        return CompareSessionRows(list, a, b, column, collation_);
+    sessions_.Sort([this, column](const RowTable::Cells& a, const RowTable::Cells& b) {
+        return CompareSessionRows(a, b, column, collation_);
     });
 }
 
 void ListRows::SortResourceRows(int column) {
     Guard guard(lock_);
-    const IReportList& list = resources_;
-    resources_.Sort([&list, column, this](int a, int b) {
-        return CompareResourceRows(list, a, b, column, collation_);
+    resources_.Sort([this, column](const RowTable::Cells& a, const RowTable::Cells& b) {
+        return CompareResourceRows(a, b, column, collation_);
     });
 }
 

@@ -1,22 +1,24 @@
 #pragma once
 // The rows of the session list and the resource list, kept by the scans.
 //
-// Session rows: caption = computer name; sub items: address, user name, open
-// count, connected time, idle time; image 0. A session row is found by its
-// computer name and user name, both regardless of letter case.
-// Resource rows: caption = user name; sub item: path; image 1. Found by user
+// Session rows: caption = computer name; then address, user name, open count,
+// connected time, idle time; image 0. A session row is found by its computer
+// name and user name, both regardless of letter case.
+// Resource rows: caption = user name; then the path; image 1. Found by user
 // name and path, both regardless of letter case.
-#include <functional>
+//
+// The rows live in two RowTables keyed by those identities, so every row
+// operation touches one row; the list views show the tables (owner data).
 #include <mutex>
 #include <string>
 
 #include "core/text/Collation.h"
-#include "core/views/ReportList.h"
+#include "core/views/RowTable.h"
 #include "core/watch/WatchPorts.h"
 
 namespace corvane::views {
 
-// Columns of the session list (cell numbers of IReportList).
+// Columns of the session list.
 enum SessionColumn : int {
     kSessionComputerName = 0,
     kSessionAddress = 1,
@@ -37,26 +39,24 @@ enum ResourceColumn : int {
 inline constexpr int kSessionRowImage = 0;
 inline constexpr int kResourceRowImage = 1;
 
-// Order of two session rows by `column` (ascending; negative: rowA first).
+// Order of two session rows by `column` (ascending; negative: a first).
 // Names and addresses by the locale's text order, the open count as an
 // integer, the times by the duration they show. Unknown columns compare equal.
-int CompareSessionRows(const IReportList& list, int rowA, int rowB, int column,
+int CompareSessionRows(const RowTable::Cells& a, const RowTable::Cells& b, int column,
                        const text::ICollation& collation);
 
 // Order of two resource rows by `column`: user name or path, locale text order.
-int CompareResourceRows(const IReportList& list, int rowA, int rowB, int column,
+int CompareResourceRows(const RowTable::Cells& a, const RowTable::Cells& b, int column,
                         const text::ICollation& collation);
 
 class ListRows final : public IWatchViews {
 public:
-    // Computer name to address text; called only when a session row is added.
-    using HostLookup = std::function<std::string(const std::string& computerName)>;
+    // Both are borrowed and must outlive this object. `listLock` is held for
+    // the whole of every row operation and sort.
+    ListRows(std::recursive_mutex& listLock, const text::ICollation& collation);
 
-    // Everything is borrowed and must outlive this object. `listLock` is held
-    // for the whole of every row operation and sort.
-    ListRows(IReportList& sessions, IReportList& resources, std::recursive_mutex& listLock,
-             HostLookup lookupHostAddress, const text::ICollation& collation);
-
+    // The address shown is the one the watch found for the session
+    // (TSessionInfo::IpAddress); nothing is looked up here.
     void AddSessionRow(const TSessionInfo& info) override;
     void UpdateSessionRow(const TSessionInfo& info) override;
     void RemoveSessionRow(const TSessionInfo* info) override;
@@ -71,17 +71,21 @@ public:
     int FindSessionRow(const std::string& computerName, const std::string& userName) const;
     int FindResourceRow(const std::string& userName, const std::string& pathName) const;
 
-private:
-    int FindRow(const IReportList& list, const std::string& caption, int secondCell,
-                const std::string& secondText) const;
-    // Deletes the first row with that caption and second key, if any.
-    void RemoveRow(IReportList& list, const std::string& caption, int secondCell, const std::string& secondText);
+    // The tables the list views show. Read them on the main thread (or under
+    // the list lock).
+    RowTable& Sessions() noexcept { return sessions_; }
+    RowTable& Resources() noexcept { return resources_; }
+    const RowTable& Sessions() const noexcept { return sessions_; }
+    const RowTable& Resources() const noexcept { return resources_; }
 
-    IReportList& sessions_;
-    IReportList& resources_;
+private:
+    std::string SessionKey(const std::string& computerName, const std::string& userName) const;
+    std::string ResourceKey(const std::string& userName, const std::string& pathName) const;
+
     std::recursive_mutex& lock_;
-    HostLookup lookupHostAddress_;
     const text::ICollation& collation_;
+    RowTable sessions_{kSessionColumnCount, kSessionRowImage};
+    RowTable resources_{kResourceColumnCount, kResourceRowImage};
 };
 
 }  // namespace corvane::views

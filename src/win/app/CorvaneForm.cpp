@@ -24,6 +24,9 @@ constexpr int kStatusBarHeight = 19;
 constexpr UINT kWatchFaultBalloonMs = 10000;
 constexpr int kImageSize = 16;
 constexpr UINT kTabControlId = 10, kSessionsId = 11, kResourceId = 12, kStatusBarId = 13;
+// Posted to the window after the lists' tables gained rows: the list views
+// learn their new row counts once per batch of changes, not once per row.
+constexpr UINT kSyncListsMessage = WM_APP + 20;
 
 std::string ProgramDirectory() {
     std::wstring path(MAX_PATH, L'\0');
@@ -208,11 +211,9 @@ void TCorvaneForm::CreateControls() {
         SetWindowPos(list, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     }
     ShowWindow(lvResource_, SW_HIDE);
-    sessionRows_ = std::make_unique<ListViewReportList>(lvSessions_);
-    resourceRows_ = std::make_unique<ListViewReportList>(lvResource_);
-    rows_ = std::make_unique<views::ListRows>(
-        *sessionRows_, *resourceRows_, listLock_,
-        [this](const std::string& name) { return LookupHostAddress(resolver_, name); }, text::PlatformCollation());
+    rows_ = std::make_unique<views::ListRows>(listLock_, text::PlatformCollation());
+    sessionRows_ = std::make_unique<ListViewReportList>(lvSessions_, rows_->Sessions(), [this] { RequestListSync(); });
+    resourceRows_ = std::make_unique<ListViewReportList>(lvResource_, rows_->Resources(), [this] { RequestListSync(); });
     LayoutControls();
 }
 
@@ -528,16 +529,21 @@ void TCorvaneForm::ActionExitExecute() {
     PostMessageW(Handle(), WM_CLOSE, 0, 0);
 }
 
-std::string TCorvaneForm::SessionCell(int row, int column) const {
-    std::wstring text(1024, L'\0');
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = text.data();
-    item.cchTextMax = static_cast<int>(text.size());
-    const auto length = SendMessageW(lvSessions_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                                     reinterpret_cast<LPARAM>(&item));
-    text.resize(static_cast<std::size_t>(length));
-    return Narrow(text);
+void TCorvaneForm::RequestListSync() {
+    if (listSyncPosted_) return;
+    listSyncPosted_ = PostMessageW(Handle(), kSyncListsMessage, 0, 0) != FALSE;
+}
+
+// A cell of each selected session row, top to bottom. The rows' texts come
+// from the table the list shows.
+std::vector<std::string> TCorvaneForm::SelectedSessionCells(int column) {
+    std::lock_guard lock(listLock_);
+    std::vector<std::string> cells;
+    for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
+        cells.push_back(rows_->Sessions().Cell(row, column));
+    }
+    return cells;
 }
 
 void TCorvaneForm::ActionSessionDisconnectExecute() {
@@ -552,7 +558,9 @@ void TCorvaneForm::ActionSessionDisconnectExecute() {
     // stay until a scan finds the sessions gone.
     for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
          row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
-        netApi_->SessionDel("\\\\" + SessionCell(row, 0), SessionCell(row, 2));
+        const views::RowTable& sessions = rows_->Sessions();
+        netApi_->SessionDel("\\\\" + sessions.Cell(row, views::kSessionComputerName),
+                            sessions.Cell(row, views::kSessionUserName));
         ListView_SetItemState(lvSessions_, row, 0, LVIS_SELECTED);
     }
 }
@@ -567,14 +575,7 @@ void TCorvaneForm::ActionSendMessageExecute() {
         HWND window;
         ~Reenable() { EnableWindow(window, TRUE); }
     } reenable{Handle()};
-    std::vector<std::string> computers;
-    {
-        std::lock_guard lock(listLock_);
-        for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
-             row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
-            computers.push_back(SessionCell(row, 0));
-        }
-    }
+    const std::vector<std::string> computers = SelectedSessionCells(views::kSessionComputerName);
     for (const auto& computer : computers) netApi_->MessageBufferSend(computer, form.Message());
 }
 
@@ -663,6 +664,9 @@ void TCorvaneForm::FormDestroy() {
 }
 
 LRESULT TCorvaneForm::OnNotify(const NMHDR& header) {
+    LRESULT result = 0;
+    for (ListViewReportList* list : {sessionRows_.get(), resourceRows_.get()})
+        if (list && list->OnNotify(header, result)) return result;
     if (header.hwndFrom == tabControl_ && header.code == TCN_SELCHANGE) {
         TabControlChange();
     } else if (header.code == LVN_COLUMNCLICK) {
@@ -681,6 +685,11 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_NOTIFY:
             return OnNotify(*reinterpret_cast<const NMHDR*>(lp));
+        case kSyncListsMessage:
+            listSyncPosted_ = false;
+            if (sessionRows_) sessionRows_->Sync();
+            if (resourceRows_) resourceRows_->Sync();
+            return 0;
         case WM_COMMAND:
             if (actions_.Dispatch(LOWORD(wp))) return 0;
             break;

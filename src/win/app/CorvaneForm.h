@@ -155,7 +155,8 @@ private:
     HWND ListOf(ListKind list) const { return list == ListKind::Sessions ? lvSessions_ : lvResource_; }
     int Scale(int pixels) const;
     LRESULT OnNotify(const NMHDR& header);
-    std::string SessionCell(int row, int column) const;
+    void RequestListSync();
+    std::vector<std::string> SelectedSessionCells(int column);
 
     // app::ICloseHost: what the close rules have carried out.
     void SaveSettings() override;
@@ -178,6 +179,7 @@ private:
     std::optional<unsigned> restoredShow_;  // show command of a restored placement
     std::string localAddress_;
     std::recursive_mutex listLock_;
+    bool listSyncPosted_ = false;
 
     // Controls and images.
     HWND tabControl_ = nullptr;
@@ -202,9 +204,9 @@ private:
     std::unique_ptr<MainThreadRunner> runner_;
     PassWait passWait_;
     std::unique_ptr<NetApi> netApi_;
+    std::unique_ptr<views::ListRows> rows_;  // before the views that show its tables
     std::unique_ptr<ListViewReportList> sessionRows_;
     std::unique_ptr<ListViewReportList> resourceRows_;
-    std::unique_ptr<views::ListRows> rows_;
     std::unique_ptr<IProfileStore> profile_;
     std::unique_ptr<SettingsStore> settingsStore_;
     std::unique_ptr<ILogFileSystem> logFiles_;

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <iterator>
-#include <numeric>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -16,22 +17,6 @@ namespace corvane::win {
 
 namespace {
 
-// Cell number (0 = caption) to the list view's sub item number (0 = caption).
-// The list view numbers its columns the same way.
-LVITEMW TextItem(int cell, wchar_t* text, int capacity) {
-    LVITEMW item{};
-    item.iSubItem = cell;
-    item.pszText = text;
-    item.cchTextMax = capacity;
-    return item;
-}
-
-// Items carry their place in the new order in their lParam while the list
-// sorts itself; the comparison never looks at the cells.
-int CALLBACK CompareRanks(LPARAM rankA, LPARAM rankB, LPARAM) {
-    return rankA < rankB ? -1 : (rankB < rankA ? 1 : 0);
-}
-
 struct ColumnSpec {
     const wchar_t* Caption;
     int Width;
@@ -40,7 +25,7 @@ struct ColumnSpec {
 HWND CreateReportListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages,
                           const ColumnSpec* columns, int columnCount) {
     const DWORD style = WS_CHILD | WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SHOWSELALWAYS |
-                        LVS_SHAREIMAGELISTS;
+                        LVS_SHAREIMAGELISTS | LVS_OWNERDATA;
     HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", style, bounds.left, bounds.top,
                                 bounds.right - bounds.left, bounds.bottom - bounds.top, parent,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
@@ -81,77 +66,140 @@ bool InsertIconAt(HIMAGELIST images, HICON icon, int position) {
 
 }  // namespace
 
-int ListViewReportList::RowCount() const {
-    return static_cast<int>(SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0));
+ListViewReportList::ListViewReportList(HWND listView, views::RowTable& table, std::function<void()> requestSync)
+    : hwnd_(listView), table_(table), requestSync_(std::move(requestSync)) {
+    table_.SetView(this);
+    Sync();  // a table that holds rows already shows them at once
 }
 
-int ListViewReportList::FindCaption(const std::string& caption, int fromRow) const {
-    if (fromRow < 0) fromRow = 0;
-    if (fromRow >= RowCount()) return -1;
-    const std::wstring wide = Wide(caption);
-    LVFINDINFOW find{};
-    find.flags = LVFI_STRING;  // whole caption, any case, no wrap
-    find.psz = wide.c_str();
-    // The search starts after the row it is given; -1 starts at the top.
-    return static_cast<int>(SendMessageW(hwnd_, LVM_FINDITEMW, static_cast<WPARAM>(fromRow - 1),
-                                         reinterpret_cast<LPARAM>(&find)));
-}
+ListViewReportList::~ListViewReportList() { table_.SetView(nullptr); }
 
-std::string ListViewReportList::CellText(int row, int cell) const {
-    if (row < 0 || row >= RowCount() || cell < 0) return {};
-    std::vector<wchar_t> buffer(256);
-    for (;;) {
-        LVITEMW item = TextItem(cell, buffer.data(), static_cast<int>(buffer.size()));
-        const auto length = static_cast<std::size_t>(
-            SendMessageW(hwnd_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
-        // A text that fills the buffer may have been cut: try a larger one.
-        if (length + 1 < buffer.size()) return Narrow(std::wstring_view(buffer.data(), length));
-        buffer.resize(buffer.size() * 2);
+bool ListViewReportList::OnNotify(const NMHDR& header, LRESULT& result) {
+    if (header.hwndFrom != hwnd_) return false;
+    switch (header.code) {
+        case LVN_GETDISPINFOW:
+            GetDispInfo(const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header)));
+            result = 0;
+            return true;
+        case LVN_ODFINDITEMW:
+            result = FindItem(reinterpret_cast<const NMLVFINDITEMW&>(header));
+            return true;
+        case LVN_DELETEALLITEMS:
+            result = TRUE;  // no notification for each row
+            return true;
+        default:
+            return false;
     }
 }
 
-void ListViewReportList::SetCellText(int row, int cell, const std::string& text) {
-    std::wstring wide = Wide(text);
-    LVITEMW item = TextItem(cell, wide.data(), 0);
-    SendMessageW(hwnd_, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-}
-
-int ListViewReportList::AppendRow(int imageIndex, const std::string& caption,
-                                  const std::vector<std::string>& subItems) {
-    std::wstring wide = Wide(caption);
-    LVITEMW item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE;
-    item.iItem = RowCount();
-    item.iImage = imageIndex;
-    item.pszText = wide.data();
-    const int row = static_cast<int>(SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    if (row < 0) return -1;
-    for (std::size_t i = 0; i < subItems.size(); ++i) SetCellText(row, static_cast<int>(i) + 1, subItems[i]);
-    return row;
-}
-
-void ListViewReportList::DeleteRow(int row) {
-    SendMessageW(hwnd_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
-}
-
-void ListViewReportList::DeleteAllRows() { SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0); }
-
-void ListViewReportList::Sort(const RowComparison& compare) {
-    // Work out the order while the list stands still, then let the list
-    // reorder its items by their rank. (Row numbers handed to a comparison
-    // during LVM_SORTITEMSEX do not address the current rows under Wine.)
-    const int count = RowCount();
-    std::vector<int> order(static_cast<std::size_t>(count));
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&compare](int a, int b) { return compare(a, b) < 0; });
-    for (int rank = 0; rank < count; ++rank) {
-        LVITEMW item{};
-        item.mask = LVIF_PARAM;
-        item.iItem = order[static_cast<std::size_t>(rank)];
-        item.lParam = rank;
-        SendMessageW(hwnd_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+void ListViewReportList::GetDispInfo(NMLVDISPINFOW& info) const {
+    LVITEMW& item = info.item;
+    const bool inTable = item.iItem >= 0 && item.iItem < table_.Count();
+    if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+        item.pszText[0] = L'\0';
+        if (inTable) {
+            try {
+                const std::wstring text = Wide(table_.Cell(item.iItem, item.iSubItem));
+                const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
+                std::copy_n(text.data(), length, item.pszText);
+                item.pszText[length] = L'\0';
+            } catch (const std::exception&) {
+                // No memory for the conversion: the cell is drawn empty this time.
+            }
+        }
     }
-    SendMessageW(hwnd_, LVM_SORTITEMS, 0, reinterpret_cast<LPARAM>(&CompareRanks));
+    if (item.mask & LVIF_IMAGE) item.iImage = table_.Image();
+}
+
+// The control's own search (typing the start of a caption, LVM_FINDITEM):
+// captions regardless of case, the whole caption or its start.
+int ListViewReportList::FindItem(const NMLVFINDITEMW& find) const {
+    const UINT flags = find.lvfi.flags;
+    if (!(flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz) return -1;
+    const std::wstring target = find.lvfi.psz;
+    const bool prefix = (flags & LVFI_PARTIAL) != 0;
+    const int count = table_.Count();
+    const int start = find.iStart >= 0 && find.iStart < count ? find.iStart : 0;
+    try {
+        for (int k = 0; k < count; ++k) {
+            int row = start + k;
+            if (row >= count) {
+                if (!(flags & LVFI_WRAP)) break;
+                row -= count;
+            }
+            const std::wstring caption = Wide(table_.Cell(row, 0));
+            const int length = static_cast<int>(prefix ? std::min(caption.size(), target.size()) : caption.size());
+            if (prefix && caption.size() < target.size()) continue;
+            if (CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, caption.data(), length, target.data(),
+                               static_cast<int>(target.size())) == CSTR_EQUAL)
+                return row;
+        }
+    } catch (const std::exception&) {
+    }
+    return -1;
+}
+
+void ListViewReportList::RequestSync() {
+    if (syncRequested_) return;
+    syncRequested_ = true;
+    if (requestSync_) requestSync_();
+}
+
+void ListViewReportList::Sync() {
+    syncRequested_ = false;
+    const int count = table_.Count();
+    if (count != shown_) {
+        SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+        shown_ = count;
+    }
+    if (repaint_) {
+        repaint_ = false;
+        InvalidateRect(hwnd_, nullptr, FALSE);
+    }
+}
+
+void ListViewReportList::RowsAppended(int) { RequestSync(); }
+
+void ListViewReportList::RowChanged(int row) {
+    if (row >= shown_) return;  // drawn for the first time after the next Sync
+    repaint_ = true;
+    RequestSync();
+}
+
+void ListViewReportList::RowRemoved(int row) {
+    // A row the control knows goes through the control, which moves the
+    // selection and focus of the rows below up with them.
+    if (row < shown_) {
+        SendMessageW(hwnd_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+        --shown_;
+    }
+    RequestSync();
+}
+
+void ListViewReportList::RowsCleared() {
+    SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+    shown_ = 0;
+    RequestSync();
+}
+
+void ListViewReportList::RowsReordered(const std::vector<int>& oldRowAt) {
+    // The selection and the focus stay with their rows.
+    std::vector<int> newRowOf(oldRowAt.size(), -1);
+    for (std::size_t i = 0; i < oldRowAt.size(); ++i) newRowOf[static_cast<std::size_t>(oldRowAt[i])] = static_cast<int>(i);
+    auto moved = [&](int old) { return old >= 0 && old < static_cast<int>(newRowOf.size()) ? newRowOf[old] : -1; };
+    std::vector<int> selected;
+    for (int row = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(hwnd_, row, LVNI_SELECTED))
+        selected.push_back(moved(row));
+    const int focused = moved(ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED));
+    Sync();
+    if (!selected.empty()) {
+        ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED);
+        for (int row : selected)
+            if (row >= 0) ListView_SetItemState(hwnd_, row, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    if (focused >= 0) ListView_SetItemState(hwnd_, focused, LVIS_FOCUSED, LVIS_FOCUSED);
+    InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
 HWND CreateSessionListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages) {

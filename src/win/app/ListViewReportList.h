@@ -1,39 +1,69 @@
 #pragma once
-// The report lists of the main window: IReportList over a list-view control,
+// The report lists of the main window: a row table shown by a list-view control,
 // creation of lvSessions and lvResource, and their shared image list.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
-#include "core/views/ReportList.h"
+#include "core/views/RowTable.h"
 
 namespace corvane::win {
 
-// A borrowed list-view window in report mode. Main thread only.
-class ListViewReportList final : public views::IReportList {
+// Shows a RowTable in a borrowed list view created in owner-data mode: the
+// control keeps only the row count, the selection and the focus, and asks for
+// the texts of the rows it draws (LVN_GETDISPINFO, which also answers
+// LVM_GETITEMTEXT from anyone, inside or outside the process). Main thread
+// only.
+//
+// Rows appended by the table are told to the control in one go by Sync(),
+// which `requestSync` is asked to arrange once after the first such change
+// (the main window posts itself a message); removals, clearing and sorting
+// reach the control at once, so that the selection stays on its rows and the
+// control never addresses a row the table no longer has.
+class ListViewReportList final : public views::IRowsView {
 public:
-    explicit ListViewReportList(HWND listView) noexcept : hwnd_(listView) {}
+    ListViewReportList(HWND listView, views::RowTable& table, std::function<void()> requestSync);
+    ~ListViewReportList() override;
+    ListViewReportList(const ListViewReportList&) = delete;
+    ListViewReportList& operator=(const ListViewReportList&) = delete;
 
     HWND Handle() const noexcept { return hwnd_; }
 
-    int RowCount() const override;
-    int FindCaption(const std::string& caption, int fromRow) const override;
-    std::string CellText(int row, int cell) const override;
-    void SetCellText(int row, int cell, const std::string& text) override;
-    int AppendRow(int imageIndex, const std::string& caption,
-                  const std::vector<std::string>& subItems) override;
-    void DeleteRow(int row) override;
-    void DeleteAllRows() override;
-    void Sort(const RowComparison& compare) override;
+    // A notification the list sent its parent: true when it was this list's
+    // and has been answered (`result` is what the parent returns).
+    bool OnNotify(const NMHDR& header, LRESULT& result);
+
+    // Brings the control's row count up to the table's and repaints the rows
+    // whose texts changed since the last call.
+    void Sync();
+
+    // views::IRowsView
+    void RowsAppended(int count) override;
+    void RowChanged(int row) override;
+    void RowRemoved(int row) override;
+    void RowsCleared() override;
+    void RowsReordered(const std::vector<int>& oldRowAt) override;
 
 private:
+    void RequestSync();
+    void GetDispInfo(NMLVDISPINFOW& info) const;
+    int FindItem(const NMLVFINDITEMW& find) const;
+
     HWND hwnd_;
+    views::RowTable& table_;
+    std::function<void()> requestSync_;
+    int shown_ = 0;        // the row count the control knows
+    bool repaint_ = false;  // texts of shown rows changed since the last Sync
+    bool syncRequested_ = false;
 };
 
 // Report view, no label editing, whole-row selection, several rows
 // selectable, selection shown without focus, small images from `smallImages`
-// (shared, not destroyed with the list), no automatic sorting. Created hidden
+// (shared, not destroyed with the list), no automatic sorting, rows given by
+// their owner (LVS_OWNERDATA: see ListViewReportList). Created hidden
 // at the given place; the caller shows the one of the current tab.
 // Session list columns: "コンピュータ名", "IPアドレス", "ユーザ名", "オープン数",
 // "接続時間", "アイドル時間", 80 pixels each.

@@ -12,6 +12,7 @@
 //   corvane_wintool listview <title> <id>   every row of a report list view:
 //                                           caption, then each sub item
 //   corvane_wintool columns <title> <id>    the width of each list-view column
+//   corvane_wintool count <title> <id>      the number of rows of a list view
 //   corvane_wintool visible <title> <id>    1 when the control is visible, else 0
 //   corvane_wintool tab <title> [<id>]      the selected tab (tab control id 10
 //                                           when not given)
@@ -615,13 +616,18 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%.2f %.2f\n", times[times.size() / 2], times.back());
         return 0;
     }
-    if (argc == 4 && (command == L"listview" || command == L"columns" || command == L"visible")) {
+    if (argc == 4 && (command == L"listview" || command == L"columns" || command == L"visible" ||
+                      command == L"count")) {
         int id = 0;
         if (!ParseInt(argv[3], id)) return Usage();
         HWND owner = nullptr, control = nullptr;
         if (!FindControl(text, id, owner, control)) return 1;
         if (command == L"visible") {
             std::printf("%d\n", IsWindowVisible(control) ? 1 : 0);
+            return 0;
+        }
+        if (command == L"count") {
+            std::printf("%d\n", static_cast<int>(SendMessageW(control, LVM_GETITEMCOUNT, 0, 0)));
             return 0;
         }
         if (command == L"columns") {
