@@ -86,8 +86,8 @@ void BM_WindowWorkOfPass(benchmark::State& state) {
     std::recursive_mutex lock;
     views::ListRows rows(lock, f.collation);
     TimedRunner runner;
-    TWatchThread thread{WatchContext{f.owner, f.server, f.resolver, rows, f.log, f.notifier, runner, f.wait,
-                                     f.collation}};
+    TWatchThread thread{WatchContext{f.owner, f.server, f.resolver, rows, f.log, f.clock, f.notifier, runner,
+                                     f.wait, f.collation}};
     f.owner.refreshRequested = true;
     thread.Pass();  // everything tracked and shown
     for (auto _ : state) {

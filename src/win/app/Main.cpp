@@ -43,8 +43,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         RunMessageLoop(form);
     } catch (const std::exception& e) {
         // Only start-up and tear-down run outside the window procedures.
-        corvane::win::ShowErrorBox(nullptr, e.what());
-        return 1;
+        return corvane::win::ShowStartupError(e.what());
     }
     return 0;
 }

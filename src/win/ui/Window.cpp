@@ -33,6 +33,16 @@ void ShowErrorBox(HWND owner, const std::string& message) {
     MessageBoxW(owner, Wide(message).c_str(), L"Corvane", MB_OK | MB_ICONERROR);
 }
 
+int ShowStartupError(const std::string& message) {
+    // The main window destroyed on the way out has posted WM_QUIT; left in
+    // the queue it would end the box's own message loop before anyone saw it.
+    MSG quit;
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    ShowErrorBox(nullptr, message);
+    return 1;
+}
+
 LRESULT CALLBACK Window::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     Window* self = nullptr;
     if (msg == WM_NCCREATE) {

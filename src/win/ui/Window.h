@@ -34,4 +34,9 @@ private:
 // The standard error box for an error raised by a handler.
 void ShowErrorBox(HWND owner, const std::string& message);
 
+// An error that stopped the program's start: the box waits for the person
+// (also when the window's end already asked the thread to quit); returns
+// the program's exit code, 1.
+int ShowStartupError(const std::string& message);
+
 }  // namespace corvane::win
