@@ -171,9 +171,6 @@ def row_count(wine, control_id: int) -> int:
     return int(wine.tool("count", TITLE, str(control_id)).stdout.split()[0])
 
 
-@pytest.mark.xfail(strict=False, reason="the first pass writes its 5,200 log lines on the window's thread, which "
-                   "under Wine keeps the window waiting for seconds even in the manual mode with no row touched "
-                   "and no announcement; the lists' own share of that pass is a few milliseconds (scripts/bench)")
 def test_automatic_refresh_keeps_the_window_answering_while_thousands_of_rows_fill(wine, sandbox):
     expected_sessions, expected_files = busy_office(sandbox)
     sandbox.ini.write_bytes(b"[Environment]\r\nIsSecond=1\r\nIgnoreAutoRefresh=0\r\n")
