@@ -30,6 +30,7 @@ SESSION_ENUM_ODD_ARGS = "session-enum-odd-args"
 FILE_ENUM_ODD_ARGS = "file-enum-odd-args"
 SESSION_DELS = "session-dels"
 MESSAGE_SENDS = "message-sends"
+FILE_CLOSES = "file-closes"
 BUFFERS_ALLOCATED = "buffers-allocated"
 BUFFERS_FREED = "buffers-freed"
 BAD_FREES = "bad-frees"
@@ -41,6 +42,7 @@ NERR_SUCCESS = 0
 ERROR_ACCESS_DENIED = 5
 ERROR_MORE_DATA = 234
 NERR_CLIENT_NAME_NOT_FOUND = 2312
+NERR_FILE_ID_NOT_FOUND = 2314
 
 
 def escape_field(text: Optional[str]) -> str:
@@ -169,10 +171,19 @@ class MessageSendCall:
 
 
 @dataclasses.dataclass
+class FileCloseCall:
+    sequence: int
+    server: Optional[str]
+    file_id: int
+    status: int
+
+
+@dataclasses.dataclass
 class Calls:
     session_dels: list[SessionDelCall]
     message_sends: list[MessageSendCall]
     state_errors: list[str]
+    file_closes: list[FileCloseCall] = dataclasses.field(default_factory=list)
 
 
 class Counters(dict):
@@ -272,6 +283,8 @@ class SimServer:
                 calls.message_sends.append(MessageSendCall(
                     sequence, unescape_field(f[1]), unescape_field(f[2]), unescape_field(f[3]),
                     unescape_field(f[4]), int(f[5]), int(f[6])))
+            elif f[0] == "NetFileClose" and len(f) == 4:
+                calls.file_closes.append(FileCloseCall(sequence, unescape_field(f[1]), int(f[2]), int(f[3])))
             elif f[0] == "state-error" and len(f) == 2:
                 calls.state_errors.append(unescape_field(f[1]) or "")
             else:

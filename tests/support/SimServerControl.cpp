@@ -130,6 +130,10 @@ SimCalls SimServerControl::Calls() const {
             SimMessageSendCall call{sequence, *texts[1], *texts[2], *texts[3], *texts[4], 0, 0};
             ok = ParseStatus(f[5], call.byteLength) && ParseStatus(f[6], call.status);
             if (ok) calls.messageSends.push_back(std::move(call));
+        } else if (f[0] == sim::kFileCloseCall && f.size() == 4 && allTexts({1})) {
+            SimFileCloseCall call{sequence, *texts[1], 0, 0};
+            ok = ParseStatus(f[2], call.fileId) && ParseStatus(f[3], call.status);
+            if (ok) calls.fileCloses.push_back(std::move(call));
         } else if (f[0] == sim::kStateErrorRecord && f.size() == 2 && texts[1] && *texts[1]) {
             calls.stateErrors.push_back(**texts[1]);
             ok = true;

@@ -36,9 +36,17 @@ struct SimMessageSendCall {
     std::uint32_t status = 0;
 };
 
+struct SimFileCloseCall {
+    std::size_t sequence = 0;
+    SimText server;
+    std::uint32_t fileId = 0;
+    std::uint32_t status = 0;
+};
+
 struct SimCalls {
     std::vector<SimSessionDelCall> sessionDels;
     std::vector<SimMessageSendCall> messageSends;
+    std::vector<SimFileCloseCall> fileCloses;
     std::vector<std::string> stateErrors;
     std::vector<std::string> unreadableLines;  // should stay empty
 };

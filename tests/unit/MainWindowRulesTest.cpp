@@ -2,6 +2,7 @@
 // stored tab and first show command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -186,6 +187,49 @@ TEST(MainWindowRulesTest, EnableRulesStoredTabAndFirstShowCommand) {
     EXPECT_EQ(app::FirstShowCommand(app::kShowCmdNormal, kStartNoActivate), kStartNoActivate);
     EXPECT_EQ(app::FirstShowCommand(app::kShowCmdMinimized, kStartNormal), 2);
     EXPECT_EQ(app::FirstShowCommand(app::kShowCmdMaximized, kStartNormal), 3);
+}
+
+// "ファイルを閉じる": when it is offered, what the box asks, what each status
+// comes to and what a failure tells.
+TEST(MainWindowRulesTest, FileCloseCommand) {
+    struct EnableRow {
+        bool canClose;
+        int selected;
+        bool enabled;
+    };
+    for (const EnableRow& row : {EnableRow{true, 0, false}, EnableRow{true, 1, true}, EnableRow{true, 3, true},
+                                 EnableRow{false, 1, false}, EnableRow{false, 0, false}}) {
+        EXPECT_EQ(app::FileCloseCommandEnabled(row.canClose, row.selected), row.enabled)
+            << row.canClose << "/" << row.selected;
+    }
+
+    using app::FileCloseOutcome;
+    struct OutcomeRow {
+        bool tracked;
+        std::uint32_t status;
+        FileCloseOutcome outcome;
+    };
+    for (const OutcomeRow& row : {OutcomeRow{true, 0, FileCloseOutcome::Closed},
+                                  OutcomeRow{true, 2314, FileCloseOutcome::AlreadyClosed},  // closed meanwhile
+                                  OutcomeRow{false, 0, FileCloseOutcome::AlreadyClosed},    // gone from the listing
+                                  OutcomeRow{true, 5, FileCloseOutcome::Failed},
+                                  OutcomeRow{true, 50, FileCloseOutcome::Failed}}) {
+        EXPECT_EQ(app::FileCloseResult(row.tracked, row.status), row.outcome) << row.tracked << "/" << row.status;
+    }
+
+    // Names from the server stay on their own line each.
+    const app::OpenFileRow sheet{"taro", "D:\\共有\\売上\r\n.xlsx"};
+    EXPECT_EQ(app::FileCloseQuestion({sheet}),
+              "次のファイルを閉じてもいいですか?\n開いている人のアプリでは、保存していない変更が保存できなくなることがあります。\n\n"
+              "D:\\共有\\売上  .xlsx (taro)");
+    const std::vector<app::OpenFileRow> many(12, app::OpenFileRow{"hanako", "E:\\a.doc"});
+    const std::string question = app::FileCloseQuestion(many);
+    EXPECT_EQ(question.substr(question.rfind('\n') + 1), "ほか 2 件");
+    EXPECT_EQ(std::count(question.begin(), question.end(), '\n'), 2 + 10 + 1);
+
+    EXPECT_EQ(app::FileCloseErrorText(sheet, 5, "アクセスが拒否されました。"),
+              "D:\\共有\\売上  .xlsx (taro) を閉じられませんでした。\nアクセスが拒否されました。 (エラー 5)");
+    EXPECT_EQ(app::FileCloseErrorText(sheet, 2147, ""), "D:\\共有\\売上  .xlsx (taro) を閉じられませんでした。\n(エラー 2147)");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "core/app/MainWindowRules.h"
 
+#include "core/events/WatchEvent.h"
 #include "core/settings/SettingsStore.h"
 
 namespace corvane::app {
@@ -56,6 +57,28 @@ void CloseRules::FormDestroy(ICloseHost& host) {
     } catch (const SettingsWriteError& e) {
         if (!saveErrorShown_ && !sessionEnding_) host.ShowSaveError(e.what());
     }
+}
+
+namespace {
+// More lines than this make a box taller than the screen.
+constexpr std::size_t kQuestionFiles = 10;
+
+std::string FileLine(const OpenFileRow& row) {
+    return OneLineName(row.PathName) + " (" + OneLineName(row.UserName) + ")";
+}
+}  // namespace
+
+std::string FileCloseQuestion(const std::vector<OpenFileRow>& rows) {
+    std::string text = "次のファイルを閉じてもいいですか?\n開いている人のアプリでは、保存していない変更が保存できなくなることがあります。\n";
+    for (std::size_t i = 0; i < rows.size() && i < kQuestionFiles; ++i) text += "\n" + FileLine(rows[i]);
+    if (rows.size() > kQuestionFiles) text += "\nほか " + std::to_string(rows.size() - kQuestionFiles) + " 件";
+    return text;
+}
+
+std::string FileCloseErrorText(const OpenFileRow& row, std::uint32_t status, const std::string& systemText) {
+    std::string text = FileLine(row) + " を閉じられませんでした。\n";
+    if (!systemText.empty()) text += systemText + " ";
+    return text + "(エラー " + std::to_string(status) + ")";
 }
 
 }  // namespace corvane::app

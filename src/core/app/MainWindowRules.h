@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvane::app {
 
@@ -91,6 +92,35 @@ private:
 
 // The session commands (disconnect, send message) need a selected row.
 constexpr bool SessionCommandEnabled(int selectedSessions) noexcept { return selectedSessions > 0; }
+
+// "ファイルを閉じる": rows of the resource list selected, on a server that can
+// close single files.
+constexpr bool FileCloseCommandEnabled(bool serverCanCloseFiles, int selectedResources) noexcept {
+    return serverCanCloseFiles && selectedResources > 0;
+}
+
+// A selected row of the resource list.
+struct OpenFileRow {
+    std::string UserName;
+    std::string PathName;
+};
+
+// The confirmation: names every file to be closed and its user.
+std::string FileCloseQuestion(const std::vector<OpenFileRow>& rows);
+
+// What one close came to. A file that is no longer open (closed meanwhile by
+// its user or by the server) is what was wanted, not an error.
+enum class FileCloseOutcome { Closed, AlreadyClosed, Failed };
+inline constexpr std::uint32_t kFileIdNotFound = 2314;  // NERR_FileIdNotFound
+// `fileId`: the id of the row's file in the last pass, nothing when the watch
+// no longer has it open. `status`: what the close returned (when it was tried).
+constexpr FileCloseOutcome FileCloseResult(bool tracked, std::uint32_t status) noexcept {
+    if (!tracked || status == kFileIdNotFound) return FileCloseOutcome::AlreadyClosed;
+    return status == 0 ? FileCloseOutcome::Closed : FileCloseOutcome::Failed;
+}
+
+// The error box of a close that failed: the file, the system's text and code.
+std::string FileCloseErrorText(const OpenFileRow& row, std::uint32_t status, const std::string& systemText);
 
 // The tab to select for a stored index; nothing (keep the first tab) when it
 // names no tab, since a tab control without a selection shows no list.

@@ -20,6 +20,9 @@ EventReport ReportOf(const WatchEvent& e) {
         case EventKind::Accessed:
             return {kAccessed, ReportLevel::Information, kCategoryResource,
                     {OneLineName(e.UserName), OneLineName(e.PathName)}};
+        case EventKind::FileClosed:
+            return {kFileClosed, ReportLevel::Information, kCategoryResource,
+                    {OneLineName(e.UserName), OneLineName(e.PathName)}};
         case EventKind::DisconnectFailed:
             return {kDisconnectFailed, ReportLevel::Warning, kCategorySession,
                     {OneLineName(e.ComputerName), OneLineName(e.UserName), OneLineName(e.Detail)}};

@@ -29,6 +29,7 @@ const char* LogWord(EventKind kind) {
         case EventKind::IdleTimeDisconnect: return "アイドル時間による自動切断";
         case EventKind::DisconnectFailed: return "切断失敗";
         case EventKind::EventsLost: return "ログ欠落";
+        case EventKind::FileClosed: return "ファイル強制クローズ";
     }
     return "";
 }
@@ -42,6 +43,7 @@ const char* KindName(EventKind kind) {
         case EventKind::IdleTimeDisconnect: return "idle-time-disconnect";
         case EventKind::DisconnectFailed: return "disconnect-failed";
         case EventKind::EventsLost: return "events-lost";
+        case EventKind::FileClosed: return "file-close";
     }
     return "";
 }
@@ -63,6 +65,7 @@ std::string LogText(const WatchEvent& e) {
         case EventKind::IdleTimeDisconnect:
             return text + OneLineName(e.ComputerName) + "," + e.IpAddress + "," + OneLineName(e.UserName);
         case EventKind::Accessed:
+        case EventKind::FileClosed:
             return text + OneLineName(e.UserName) + "," + OneLineName(e.PathName);
         case EventKind::DisconnectFailed:
             return text + OneLineName(e.ComputerName) + "," + OneLineName(e.UserName) + "," + OneLineName(e.Detail);

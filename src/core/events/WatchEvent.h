@@ -38,6 +38,7 @@ enum class EventKind {
     IdleTimeDisconnect,  // a session ended for its idle time
     DisconnectFailed,    // a session could not be ended: computer, user, detail (the reason)
     EventsLost,          // the event log dropped `Count` events while it could not be written
+    FileClosed,          // an open file was closed from the resource list: user, path
 };
 
 struct WatchEvent {

@@ -32,6 +32,16 @@ public:
         return true;
     }
     virtual void MessageBufferSend(const std::string& computerName, const std::string& message) = 0;
+    // Whether the server can close one open file (FileClose). A server whose
+    // library lacks the function still lists and ends sessions.
+    virtual bool CanCloseFiles() const { return false; }
+    // Closes one open file by the id of its listing; 0 or the server's status
+    // (NERR_FileIdNotFound when it is not open).
+    virtual std::uint32_t FileClose(std::uint32_t fileId) {
+        (void)fileId;
+        return kStatusNotSupported;
+    }
+    static constexpr std::uint32_t kStatusNotSupported = 50;  // ERROR_NOT_SUPPORTED
 };
 
 // Host name resolution (Windows Sockets 1.1 on Windows).

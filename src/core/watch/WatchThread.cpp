@@ -1,6 +1,7 @@
 #include "core/watch/WatchThread.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "core/settings/Settings.h"
 #include "core/watch/HostAddress.h"
@@ -109,7 +110,29 @@ void TWatchThread::Execute() {
         if (terminated_) break;
         ctx_.Wait.Wait(kPassInterval);
     }
+    // A file closed just before the end still gets its log line.
+    std::vector<WatchEvent> posted;
+    {
+        std::lock_guard<std::mutex> guard(postedLock_);
+        posted.swap(posted_);
+    }
+    if (!posted.empty()) ctx_.Events.Publish(posted);
     finished_ = true;
+}
+
+void TWatchThread::PostEvent(WatchEvent event) {
+    {
+        std::lock_guard<std::mutex> guard(postedLock_);
+        posted_.push_back(std::move(event));
+    }
+    Wake();
+}
+
+std::optional<std::uint32_t> TWatchThread::FileIdOf(const std::string& userName,
+                                                    const std::string& pathName) const {
+    const auto found = resourceIndex_.find(text::PairKey(ctx_.Collation, pathName, userName));
+    if (found == resourceIndex_.end()) return std::nullopt;
+    return resources_[found->second].FileId;
 }
 
 TWatchThread::Listing<SessionRecord> TWatchThread::ListSessions() {
@@ -192,6 +215,13 @@ void TWatchThread::Pass() {
     } catch (...) {
         // A hand-over that failed ends this pass only; watching goes on with
         // the next one. What the scans found so far is still published.
+    }
+    {
+        // What the main thread did comes before what this pass found of it.
+        std::lock_guard<std::mutex> guard(postedLock_);
+        events_.insert(events_.begin(), std::make_move_iterator(posted_.begin()),
+                       std::make_move_iterator(posted_.end()));
+        posted_.clear();
     }
     // Also with no events: an output holding what it could not write tries again.
     ctx_.Events.Publish(events_);

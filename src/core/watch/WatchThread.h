@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -61,6 +62,15 @@ public:
     // that pace the passes themselves.
     void Pass();
 
+    // An event of the main thread's own (a file closed from the resource
+    // list): published with the next pass's events, which it wakes, so that
+    // the outputs keep one publisher and the events their order. Events
+    // still waiting when the thread ends are published then. Any thread.
+    void PostEvent(WatchEvent event);
+    // The id the server gave the open file of that user and path in the last
+    // pass, or nothing when it is not open (any more). Main thread.
+    std::optional<std::uint32_t> FileIdOf(const std::string& userName, const std::string& pathName) const;
+
     // The tracked records; read them only between passes or on the main thread.
     const std::vector<TSessionInfo>& Sessions() const noexcept { return sessions_; }
     const std::vector<TFileInfo>& Resources() const noexcept { return resources_; }
@@ -103,6 +113,8 @@ private:
     std::vector<std::string> resourceKeys_;
     std::unordered_map<std::string, std::size_t> resourceIndex_;
     std::vector<WatchEvent> events_;  // the pass's events, published when its scans are done
+    std::mutex postedLock_;
+    std::vector<WatchEvent> posted_;  // PostEvent's, waiting for a pass
     bool enumerationFailed_ = false;  // the last pass told of a failed enumeration
     std::atomic<bool> refreshView_{false};
     std::mutex passLock_;

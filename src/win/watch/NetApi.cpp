@@ -44,6 +44,7 @@ std::unique_ptr<NetApi> NetApi::Bind(const wchar_t* libraryName) {
         !Lookup(m, "NetMessageBufferSend", api->messageBufferSend_)) {
         return nullptr;
     }
+    Lookup(m, "NetFileClose", api->fileClose_);
     return api;
 }
 
@@ -92,6 +93,11 @@ void NetApi::MessageBufferSend(const std::string& computerName, const std::strin
     // Two bytes per UTF-16 unit, no terminator; an empty text goes without a buffer.
     messageBufferSend_(nullptr, name.c_str(), nullptr, text.empty() ? nullptr : reinterpret_cast<LPBYTE>(text.data()),
                        static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+}
+
+std::uint32_t NetApi::FileClose(std::uint32_t fileId) {
+    if (!fileClose_) return kStatusNotSupported;
+    return fileClose_(nullptr, fileId);  // the local server
 }
 
 }  // namespace corvane::win

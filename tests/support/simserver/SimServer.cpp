@@ -405,6 +405,27 @@ NET_API_STATUS NET_API_FUNCTION NetSessionDel(LMSTR servername, LMSTR UncClientN
     return status;
 }
 
+// Closes one open file by its id: the file leaves the listing. An id that is
+// not listed (closed already, or never opened) answers NERR_FileIdNotFound,
+// as the real server does.
+NET_API_STATUS NET_API_FUNCTION NetFileClose(LMSTR servername, DWORD fileid) {
+    FolderLock lock(OurFolder().lockName);
+    if (!lock.Held()) return ERROR_TIMEOUT;
+    sim::State state;
+    const bool loaded = LoadState(state);
+    auto matches = [&](const sim::File& f) { return f.id == fileid; };
+    NET_API_STATUS status = NERR_FileIdNotFound;
+    if (loaded && std::any_of(state.files.begin(), state.files.end(), matches)) {
+        state.files.erase(std::remove_if(state.files.begin(), state.files.end(), matches), state.files.end());
+        WriteFileAtomically(FilePath(sim::kStateFileName), sim::SerializeState(state));
+        status = NERR_Success;
+    }
+    AppendLine(sim::kCallsFileName, std::string(sim::kFileCloseCall) + "\t" + sim::EncodeField(ArgText(servername)) +
+               "\t" + std::to_string(fileid) + "\t" + std::to_string(status));
+    Bump({sim::kFileCloses});
+    return status;
+}
+
 NET_API_STATUS NET_API_FUNCTION NetMessageBufferSend(LPCWSTR servername, LPCWSTR msgname, LPCWSTR fromname,
                                                      LPBYTE buf, DWORD buflen) {
     FolderLock lock(OurFolder().lockName);

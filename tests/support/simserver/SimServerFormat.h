@@ -12,7 +12,8 @@
 //
 //   simserver-state.txt     written by the tests (temp file + rename), read
 //                           by the DLL on every enumeration, rewritten by the
-//                           DLL when NetSessionDel removes a session:
+//                           DLL when NetSessionDel removes a session or
+//                           NetFileClose closes a file:
 //       session-status <u32>          status returned by NetSessionEnum
 //       file-status <u32>             status returned by NetFileEnum
 //       buffer-on-failure 0|1         also hand out a filled buffer with a
@@ -27,6 +28,7 @@
 //   simserver-calls.txt     appended by the DLL, one line per call:
 //       NetSessionDel <server> <client name> <user name> <status>
 //       NetMessageBufferSend <server> <msgname> <fromname> <text> <buflen> <status>
+//       NetFileClose <server> <file id> <status>
 //       state-error <description>     the state file could not be read
 //   simserver-counters.txt  rewritten by the DLL (temp file + rename):
 //       <counter name> <signed decimal>   see the k...Counter names below
@@ -57,6 +59,7 @@ inline constexpr char kSessionEnumOddArgs[] = "session-enum-odd-args";
 inline constexpr char kFileEnumOddArgs[] = "file-enum-odd-args";
 inline constexpr char kSessionDels[] = "session-dels";
 inline constexpr char kMessageSends[] = "message-sends";
+inline constexpr char kFileCloses[] = "file-closes";
 inline constexpr char kBuffersAllocated[] = "buffers-allocated";
 inline constexpr char kBuffersFreed[] = "buffers-freed";
 inline constexpr char kBadFrees[] = "bad-frees";                // pointer not handed out (or freed twice)
@@ -66,6 +69,7 @@ inline constexpr char kStateErrors[] = "state-errors";
 // Call-log record kinds.
 inline constexpr std::string_view kSessionDelCall = "NetSessionDel";
 inline constexpr std::string_view kMessageSendCall = "NetMessageBufferSend";
+inline constexpr std::string_view kFileCloseCall = "NetFileClose";
 inline constexpr std::string_view kStateErrorRecord = "state-error";
 
 using Text = std::optional<std::string>;  // nullopt: a null pointer
