@@ -151,7 +151,7 @@ def _stop_wineserver(env: dict) -> None:
 @pytest.fixture(scope="session")
 def wine_prefix(build_dir, x_display) -> Path:
     prefix = build_dir / "e2e-wineprefix"
-    marker = prefix / ".corvane-e2e-ready-unmanaged"
+    marker = prefix / ".corvane-e2e-ready-windows-unmanaged"
     if not marker.exists():
         shutil.rmtree(prefix, ignore_errors=True)
         prefix.mkdir(parents=True)
@@ -165,6 +165,9 @@ def wine_prefix(build_dir, x_display) -> Path:
             subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
                             "/d", "N", "/f"], env=env, timeout=BOOT_TIMEOUT,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+            # The registry reaches the disk when the server ends by itself.
+            subprocess.run(["wineserver", "-w"], env=env, timeout=BOOT_TIMEOUT,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         finally:
             _stop_wineserver(env)
         marker.write_text("booted\n")
