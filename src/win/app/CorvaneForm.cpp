@@ -169,6 +169,11 @@ void TCorvaneForm::AppIdle() {
 }
 
 void TCorvaneForm::Dispatch(MSG& msg) {
+    // Delete means "close the file" where the open files are listed.
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_DELETE && msg.hwnd == lvResource_ && lvResource_) {
+        actions_.Dispatch(kActionFileClose);
+        return;
+    }
     if (Handle() && accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg)) return;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
@@ -301,19 +306,22 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_INITMENUPOPUP:
             UpdateActions();
             return 0;
-        case WM_CONTEXTMENU:
-            if (reinterpret_cast<HWND>(wp) == lvSessions_) {
+        case WM_CONTEXTMENU: {
+            const HWND list = reinterpret_cast<HWND>(wp);
+            if (list == lvSessions_ || list == lvResource_) {
                 UpdateActions();
                 POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
                 if (pt.x == -1 && pt.y == -1) {
                     pt = {0, 0};
-                    ClientToScreen(lvSessions_, &pt);
+                    ClientToScreen(list, &pt);
                 }
                 NestedLoopScope nested;
-                TrackPopupMenu(sessionMenu_.get(), TPM_RIGHTBUTTON, pt.x, pt.y, 0, Handle(), nullptr);
+                TrackPopupMenu(list == lvSessions_ ? sessionMenu_.get() : resourceMenu_.get(), TPM_RIGHTBUTTON, pt.x,
+                               pt.y, 0, Handle(), nullptr);
                 return 0;
             }
             break;
+        }
         case WM_QUERYENDSESSION:
             closeRules_.SessionEndQuery();
             return TRUE;

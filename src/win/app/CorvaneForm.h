@@ -45,6 +45,7 @@ enum ActionId : UINT {
     kActionOpenLogFile,
     kActionSendMessage,
     kActionRefresh,
+    kActionFileClose,
 };
 
 class TCorvaneForm final : public Window,
@@ -122,6 +123,7 @@ public:
     void ActionExitExecute();
     void ActionAboutExecute();
     void ActionSessionDisconnectExecute();
+    void ActionFileCloseExecute();
     void ActionSendMessageExecute();
     void ActionSetEnvironmentExecute();
     void ActionRefreshExecute();
@@ -148,6 +150,7 @@ private:
     void ActionDisplayDialogUpdate(Action& action);
     void ActionSessionDisconnectUpdate(Action& action);
     void ActionSendMessageUpdate(Action& action);
+    void ActionFileCloseUpdate(Action& action);
     HWND ListOf(ListKind list) const { return list == ListKind::Sessions ? lvSessions_ : lvResource_; }
     int Scale(int pixels) const;
     LRESULT OnNotify(const NMHDR& header);
@@ -189,6 +192,7 @@ private:
     HMENU mainMenu_ = nullptr;  // owned by the window once attached
     UniqueMenu trayMenu_;
     UniqueMenu sessionMenu_;
+    UniqueMenu resourceMenu_;  // the resource list's context menu
     std::unique_ptr<TrayAnnouncer> tray_;  // goes before the menu it shows
     std::vector<UniqueBitmap> menuBitmaps_;
     ActionList actions_;

@@ -104,6 +104,10 @@ void TCorvaneForm::CreateActions() {
     actions_.Add({kActionSendMessage, L"メッセージ送信(&M)...", 5, 0, [this] { ActionSendMessageExecute(); },
                   [this](Action& a) { ActionSendMessageUpdate(a); }});
     actions_.Add({kActionRefresh, L"最新の情報に更新(&R)", 6, VK_F5, [this] { ActionRefreshExecute(); }, nullptr});
+    // Delete as well: the accelerator table takes the disconnection's, which
+    // comes first; Dispatch hands Delete in the resource list to this one.
+    actions_.Add({kActionFileClose, L"ファイルを閉じる(&C)", 3, VK_DELETE, [this] { ActionFileCloseExecute(); },
+                  [this](Action& a) { ActionFileCloseUpdate(a); }});
     accel_ = actions_.CreateAccelerators();
 }
 
@@ -148,7 +152,7 @@ void TCorvaneForm::CreateMenus() {
         AppendMenuW(mainMenu_, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), caption);
     };
     submenu(L"ファイル(&F)", {kActionOpenLogFile, 0, kActionExit});
-    submenu(L"セッション(&S)", {kActionSessionDisconnect, kActionSendMessage});
+    submenu(L"セッション(&S)", {kActionSessionDisconnect, kActionSendMessage, 0, kActionFileClose});
     submenu(L"ツール(&T)", {kActionSetEnvironment});
     submenu(L"表示(&H)", {kActionRefresh});
     submenu(L"ヘルプ(&H)", {kActionAbout});
@@ -158,6 +162,8 @@ void TCorvaneForm::CreateMenus() {
     for (UINT id : {kActionOpenLogFile, kActionSetEnvironment, kActionAbout, kActionExit}) add(trayMenu_.get(), id);
     sessionMenu_.reset(CreatePopupMenu());
     for (UINT id : {kActionSessionDisconnect, kActionSendMessage}) add(sessionMenu_.get(), id);
+    resourceMenu_.reset(CreatePopupMenu());
+    add(resourceMenu_.get(), kActionFileClose);
 }
 
 void TCorvaneForm::CreateTrayIcon() {

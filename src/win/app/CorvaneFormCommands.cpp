@@ -8,10 +8,13 @@
 #include "win/app/CenteredMessageDlg.h"
 #include "win/app/InputSendMessageForm.h"
 #include "win/settings/SetEnvironmentForm.h"
+#include "win/watch/SystemMessage.h"
 
 namespace corvane::win {
 
-void TCorvaneForm::UpdateActions() { actions_.UpdateAll({mainMenu_, trayMenu_.get(), sessionMenu_.get()}); }
+void TCorvaneForm::UpdateActions() {
+    actions_.UpdateAll({mainMenu_, trayMenu_.get(), sessionMenu_.get(), resourceMenu_.get()});
+}
 
 bool TCorvaneForm::ActionEnabled(UINT id) {
     UpdateActions();
@@ -26,6 +29,11 @@ void TCorvaneForm::ActionSessionDisconnectUpdate(Action& action) {
 }
 
 void TCorvaneForm::ActionSendMessageUpdate(Action& action) { ActionSessionDisconnectUpdate(action); }
+
+void TCorvaneForm::ActionFileCloseUpdate(Action& action) {
+    const bool canClose = netApi_ && netApi_->CanCloseFiles() && watchThread_;
+    action.Enabled = app::FileCloseCommandEnabled(canClose, static_cast<int>(ListView_GetSelectedCount(lvResource_)));
+}
 
 void TCorvaneForm::ActionExitExecute() {
     closeRules_.RequestExit();
@@ -59,6 +67,58 @@ void TCorvaneForm::ActionSessionDisconnectExecute() {
                             sessions.Cell(row, views::kSessionUserName));
         ListView_SetItemState(lvSessions_, row, 0, LVIS_SELECTED);
     }
+}
+
+// The rows are read before the question: while it is up, passes go on and
+// may reorder or remove them. The ids are those of the last pass, asked for
+// after it, so a file reopened meanwhile is closed under its new id.
+void TCorvaneForm::ActionFileCloseExecute() {
+    if (!netApi_ || !netApi_->CanCloseFiles() || !watchThread_) return;
+    std::vector<app::OpenFileRow> files;
+    {
+        std::lock_guard lock(listLock_);
+        const views::RowTable& resources = rows_->Resources();
+        for (int row = ListView_GetNextItem(lvResource_, -1, LVNI_SELECTED); row >= 0;
+             row = ListView_GetNextItem(lvResource_, row, LVNI_SELECTED)) {
+            files.push_back({resources.Cell(row, views::kResourceUserName),
+                             resources.Cell(row, views::kResourcePathName)});
+        }
+    }
+    if (files.empty()) return;
+    if (settings_.DisconnectMessage &&
+        CenteredMessageDlg(Handle(), app::FileCloseQuestion(files), "Corvane", TMsgDlgType::mtConfirmation,
+                           TMsgDlgButtons::mbYesNo) != IDYES) {
+        return;
+    }
+    bool changed = false;
+    for (const app::OpenFileRow& file : files) {
+        if (!watchThread_) break;  // the program ended while an error box was up
+        const std::optional<std::uint32_t> id = watchThread_->FileIdOf(file.UserName, file.PathName);
+        const std::uint32_t status = id ? netApi_->FileClose(*id) : 0;
+        switch (app::FileCloseResult(id.has_value(), status)) {
+            case app::FileCloseOutcome::Closed: {
+                // Logged by the watch thread with its next pass, which this
+                // wakes: the outputs keep one publisher and their order.
+                WatchEvent event;
+                event.Kind = EventKind::FileClosed;
+                event.Time = clock_->Now();
+                event.UserName = file.UserName;
+                event.PathName = file.PathName;
+                watchThread_->PostEvent(std::move(event));
+                changed = true;
+                break;
+            }
+            case app::FileCloseOutcome::AlreadyClosed:
+                changed = true;
+                break;
+            case app::FileCloseOutcome::Failed:
+                CenteredMessageDlg(Handle(), app::FileCloseErrorText(file, status, SystemMessageText(status)),
+                                   "Corvane", TMsgDlgType::mtError, TMsgDlgButtons::mbOK);
+                break;
+        }
+    }
+    // The closed files leave the list at once, as after F5.
+    if (changed) ActionRefreshExecute();
 }
 
 void TCorvaneForm::ActionSendMessageExecute() {

@@ -1,5 +1,7 @@
 #include "win/ui/ActionList.h"
 
+#include <algorithm>
+
 namespace corvane::win {
 
 Action& ActionList::Add(Action action) {
@@ -34,7 +36,12 @@ bool ActionList::Dispatch(UINT id) {
 UniqueAccel ActionList::CreateAccelerators() const {
     std::vector<ACCEL> table;
     for (const auto& action : actions_) {
-        if (action.ShortcutKey)
+        // A key shared by two actions (Delete: disconnect or close a file,
+        // by the list that has the focus) belongs to the first in the
+        // table; the window routes it to the other itself.
+        const bool taken = std::any_of(table.begin(), table.end(),
+                                       [&](const ACCEL& a) { return a.key == action.ShortcutKey; });
+        if (action.ShortcutKey && !taken)
             table.push_back({FVIRTKEY, static_cast<WORD>(action.ShortcutKey), static_cast<WORD>(action.Id)});
     }
     if (table.empty()) return UniqueAccel();

@@ -30,7 +30,8 @@ public:
     // Runs the action's execute handler when it is enabled; false when the
     // id is not an action.
     bool Dispatch(UINT id);
-    // Accelerator table of the actions' shortcuts.
+    // Accelerator table of the actions' shortcuts; a key two actions share
+    // goes to the first of them.
     UniqueAccel CreateAccelerators() const;
     // Menu text: caption, and the shortcut's name after a tab.
     std::wstring MenuText(const Action& action) const;
