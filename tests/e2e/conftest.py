@@ -10,6 +10,7 @@ Fixtures:
                   a SimServer controlling that DLL (the program keeps its INI
                   and log beside itself, so each test gets its own)
   sandbox_missing_export   the same with the DLL that lacks NetMessageBufferSend
+                           and NetFileClose
   wine            a WineSession: starts programs, finds windows, sends keys
                   and clicks, closes windows, reads list views, tabs, column
                   widths, placements and dialog boxes through corvane_wintool,
