@@ -64,17 +64,7 @@ def office(n: int, m: int) -> tuple[list[sim.Session], list[sim.OpenFile]]:
 
 
 def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
-    folder = work / f"{exe.parent.name}-{n}-{m}"
-    shutil.rmtree(folder, ignore_errors=True)
-    folder.mkdir(parents=True)
-    shutil.copy2(exe, folder / "corvane.exe")
-    for name in ("netapi32.dll", "corvane_wintool.exe"):
-        shutil.copy2(work / name, folder / name)
-    server = sim.SimServer(folder)
-    server.reset()
-    sessions, files = office(n, m)
-    server.set_sessions(sessions)
-    server.set_files(files)
+    folder, server = prepare(work, exe, "watch", n, m)
     row = {"load": f"{n} / {m}"}
     started = time.monotonic()
     program = subprocess.Popen([WINE_RUN, "corvane.exe"], cwd=folder, stdout=subprocess.DEVNULL,
@@ -239,6 +229,17 @@ def measure_fill(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
         time.sleep(1)
 
 
+def measure_all(builds, loads, measure_one, columns: list[str]) -> list[dict[str, str]]:
+    """One row per build and load, each printed as soon as it is measured."""
+    rows = []
+    for label, exe in builds:
+        for n, m in loads:
+            row = {"build": label} | measure_one(exe.resolve(), n, m)
+            rows.append(row)
+            print("  " + ", ".join(f"{c}: {row.get(c, '-')}" for c in columns), flush=True)
+    return rows
+
+
 def print_table(columns: list[str], rows: list[dict[str, str]]) -> None:
     print("\n| " + " | ".join(columns) + " |\n|" + "---|" * len(columns))
     for row in rows:
@@ -253,23 +254,12 @@ def main() -> int:
     builds = [("this build", Path(sys.argv[2]))] + [(sys.argv[i], Path(sys.argv[i + 1]))
                                                    for i in range(3, len(sys.argv), 2)]
     columns = ["build", "load", "first lines s", "passes/s", "CPU %", "answer ms (median / max)", "to the log s", "close s"]
-    rows = []
-    for label, exe in builds:
-        for n, m in LOADS:
-            row = {"build": label} | measure(work, exe.resolve(), n, m)
-            rows.append(row)
-            print("  " + ", ".join(f"{c}: {row.get(c, '-')}" for c in columns), flush=True)
-    print_table(columns, rows)
+    print_table(columns, measure_all(builds, LOADS, lambda exe, n, m: measure(work, exe, n, m), columns))
 
     fill_columns = ["build", "load", "auto: longest wait while filling ms", "auto: longest wait when full ms",
                     "F5 to full lists s"]
-    fills = []
-    for label, exe in builds:
-        for n, m in FILL_LOADS:
-            row = {"build": label} | measure_fill(work, exe.resolve(), n, m)
-            fills.append(row)
-            print("  " + ", ".join(f"{c}: {row.get(c, '-')}" for c in fill_columns), flush=True)
-    print_table(fill_columns, fills)
+    print_table(fill_columns,
+                measure_all(builds, FILL_LOADS, lambda exe, n, m: measure_fill(work, exe, n, m), fill_columns))
     return 0
 
 

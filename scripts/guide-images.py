@@ -31,7 +31,7 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 # The end-to-end harness drives Wine, the window tool and xdotool; the
 # pictures are taken with the same hands.
-from conftest import WineSession, _base_env, _read_display_number, _stop_wineserver  # noqa: E402
+from conftest import WineSession, _base_env, _stop_wineserver, start_xvfb, stop_xvfb  # noqa: E402
 from corvane_app import TITLE, balloons  # noqa: E402
 import simserver as sim  # noqa: E402
 
@@ -93,24 +93,6 @@ def guide_prefix(root: Path, display: str) -> Path:
         _stop_wineserver(env)
     marker.write_text("booted\n")
     return prefix
-
-
-def start_display() -> tuple[subprocess.Popen, str]:
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-        pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-        start_new_session=True)
-    os.close(write_fd)
-    try:
-        number = _read_display_number(read_fd, timeout=30)
-    finally:
-        os.close(read_fd)
-    if number is None:
-        xvfb.kill()
-        xvfb.wait(timeout=10)
-        raise SystemExit("Xvfb did not report a display within 30 s")
-    return xvfb, f":{number}"
 
 
 def capture(wine: WineSession, target: Path, window: str = "root",
@@ -239,7 +221,7 @@ def main() -> int:
     for name in ("corvane.exe", "netapi32.dll"):
         shutil.copy2(bindir / name, folder / name)
 
-    xvfb, display = start_display()
+    xvfb, display = start_xvfb()
     wine = None
     try:
         wine = WineSession(guide_prefix(ROOT, display), display, bindir, folder, "guide")
@@ -248,12 +230,7 @@ def main() -> int:
     finally:
         if wine:
             wine.cleanup()
-        xvfb.terminate()
-        try:
-            xvfb.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            xvfb.kill()
-            xvfb.wait(timeout=10)
+        stop_xvfb(xvfb)
     return 0
 
 

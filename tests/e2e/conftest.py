@@ -75,12 +75,9 @@ def screens_dir(build_dir) -> Path:
     return path
 
 
-@pytest.fixture(scope="session")
-def x_display():
-    existing = os.environ.get("DISPLAY")
-    if existing:
-        yield existing
-        return
+def start_xvfb() -> tuple[subprocess.Popen, str]:
+    """A private Xvfb; it picks a free display number itself and reports it,
+    so two runs never share a display."""
     read_fd, write_fd = os.pipe()
     xvfb = subprocess.Popen(
         ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
@@ -95,15 +92,29 @@ def x_display():
         xvfb.kill()
         xvfb.wait(timeout=10)
         raise RuntimeError("Xvfb did not report a display within 30 s")
+    return xvfb, f":{number}"
+
+
+@pytest.fixture(scope="session")
+def x_display():
+    existing = os.environ.get("DISPLAY")
+    if existing:
+        yield existing
+        return
+    xvfb, display = start_xvfb()
     try:
-        yield f":{number}"
+        yield display
     finally:
-        xvfb.terminate()
-        try:
-            xvfb.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            xvfb.kill()
-            xvfb.wait(timeout=10)
+        stop_xvfb(xvfb)
+
+
+def stop_xvfb(xvfb: subprocess.Popen) -> None:
+    xvfb.terminate()
+    try:
+        xvfb.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        xvfb.kill()
+        xvfb.wait(timeout=10)
 
 
 def _read_display_number(fd: int, timeout: float) -> Optional[str]:
