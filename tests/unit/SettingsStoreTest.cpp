@@ -152,6 +152,31 @@ TEST_F(SettingsStoreTest, PlacementRoundTripsAndMinimisedProgramStoresShowCmd2) 
     EXPECT_EQ(restored.placementsSet[0], expected);
 }
 
+TEST_F(SettingsStoreTest, ColumnWidthsAreStoredAt96DpiAndShownAtTheWindowsScale) {
+    store.Set("Columns", "Column0", "81");
+    store.Set("Columns", "ColumnResource1", "300");
+    for (int dpi : {96, 144}) {
+        SCOPED_TRACE(dpi);
+        FakeSettingsWindow shown;
+        shown.dpi = dpi;
+        Settings s;
+        LoadSettings(store, shown, s);
+        EXPECT_EQ(shown.sessionWidths[0], dpi == 96 ? 81 : 122);
+        EXPECT_EQ(shown.sessionWidths[1], dpi == 96 ? 80 : 120);  // the designed width
+        EXPECT_EQ(shown.resourceWidths[1], dpi == 96 ? 300 : 450);
+
+        FakeProfileStore saved;
+        SaveSettings(saved, shown, s);
+        const auto stored = [&](const char* key) {
+            const std::string* value = saved.Find("Columns", key);
+            return value ? *value : std::string("(missing)");
+        };
+        EXPECT_EQ(stored("Column0"), "81");
+        EXPECT_EQ(stored("Column1"), "80");
+        EXPECT_EQ(stored("ColumnResource1"), "300");
+    }
+}
+
 TEST_F(SettingsStoreTest, PlacementIsAppliedOnlyWhenValidAndNotBlank) {
     FakeSettingsWindow source;
     source.placement = {44, 0, 1, 0, 0, 0, 0, 10, 10, 200, 200};
