@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "WinTestSupport.h"
 #include "support/SimServerControl.h"
 #include "support/TestFiles.h"
 #include "win/ui/Dpi.h"
@@ -18,18 +19,6 @@
 
 namespace corvane::test {
 namespace {
-
-fs::path ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path();
-}
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    win::MainThreadRunner::WaitServing([&] { return done() || std::chrono::steady_clock::now() > end; });
-    return done();
-}
 
 class MainWindowCommandsTest : public ::testing::Test {
 protected:

@@ -6,7 +6,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
+#include "DialogDriver.h"
+#include "WinTestSupport.h"
 #include "core/text/Text.h"
 #include "support/SimServerControl.h"
 #include "support/TestFiles.h"
@@ -14,19 +17,6 @@
 
 namespace corvane::test {
 namespace {
-
-fs::path ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path();
-}
-
-// Serves messages and hand-overs until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    win::MainThreadRunner::WaitServing([&] { return done() || std::chrono::steady_clock::now() > end; });
-    return done();
-}
 
 std::wstring WindowText(HWND hwnd) {
     wchar_t text[256] = {};
@@ -219,6 +209,83 @@ TEST_F(MainWindowTest, EndOfSessionLetsTheCloseThrough) {
     HWND hwnd = form->Handle();
     SendMessageW(hwnd, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(hwnd));
+}
+
+// Thread timers take no context: the step the next one runs.
+std::function<void()> timerStep;
+
+void AfterMs(UINT ms, std::function<void()> step) {
+    timerStep = std::move(step);
+    SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        if (auto step = std::exchange(timerStep, nullptr)) step();
+    });
+}
+
+// A close request that comes while the thread is inside something nested in
+// the main loop's message (the tray menu, a scan handed over by the watch
+// thread) waits for its end: the window is still there afterwards, and the
+// main loop then closes it.
+TEST_F(MainWindowTest, CloseInsideTheTrayMenuOrAScanIsCarriedOutAfterIt) {
+    using During = std::function<void(HWND)>;  // asks for the close from inside
+    const std::vector<std::pair<const char*, std::function<void(const During&)>>> rows = {
+        {"posted while the tray menu is open",
+         [this](const During& close) {
+             win::TTrayIcon* tray = form->TrayIcon();
+             tray->OnMenuPopup = [&](HMENU) {
+                 AfterMs(100, [&] {
+                     close(form->Handle());
+                     AfterMs(200, [] { EndMenu(); });
+                 });
+             };
+             SendMessageW(tray->TaskTrayIcon().Handle(), win::kTrayCallbackMessage, 1, WM_RBUTTONDOWN);
+         }},
+        {"sent while a scan runs on the window's thread",
+         [this](const During& close) {
+             bool done = false;
+             std::thread watch([&] {
+                 form->Runner().RunOnMainThread([&] { close(form->Handle()); });
+                 done = true;
+             });
+             PumpUntil([&] { return done; });
+             watch.join();
+         }},
+    };
+    for (const auto& [name, inside] : rows) {
+        SCOPED_TRACE(name);
+        Start();
+        const HWND hwnd = form->Handle();
+        bool thereAfterRequest = false;
+        inside([&](HWND window) {
+            SendMessageW(window, WM_CLOSE, 0, 0);
+            thereAfterRequest = IsWindow(window) && form->ClosePending();
+        });
+        EXPECT_TRUE(thereAfterRequest);
+        ASSERT_TRUE(IsWindow(hwnd));
+        form->Idle();  // the main loop has the thread back
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hwnd); }));
+        form.reset();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+    }
+}
+
+// An error that stops the start is shown until the person answers it, even
+// though the window destroyed on the way out has already asked to quit.
+TEST(StartupErrorTest, BoxWaitsForThePersonAfterTheWindowAskedToQuit) {
+    PostQuitMessage(0);
+    std::wstring seen;
+    DialogDriver driver({[&] {
+        const HWND box = FindThreadDialog(L"Corvane");
+        if (!box) return false;
+        seen = ChildTexts(box);
+        PostCommand(box, IDOK);
+        return true;
+    }});
+    EXPECT_EQ(win::ShowStartupError("起動できません"), 1);
+    EXPECT_TRUE(driver.Finished() && !driver.TimedOut());
+    EXPECT_NE(seen.find(L"起動できません"), std::wstring::npos);
 }
 
 }  // namespace

@@ -7,23 +7,12 @@
 #include <chrono>
 #include <filesystem>
 
+#include "WinTestSupport.h"
 #include "support/SimServerControl.h"
 #include "win/app/CorvaneForm.h"
 
 namespace corvane::test {
 namespace {
-
-std::filesystem::path ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::filesystem::path(path).parent_path();
-}
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    win::MainThreadRunner::WaitServing([&] { return done() || std::chrono::steady_clock::now() > end; });
-    return done();
-}
 
 class MainWindowTrayTest : public ::testing::Test {
 protected:
@@ -68,7 +57,7 @@ TEST_F(MainWindowTrayTest, IconIsConfiguredAndShown) {
 }
 
 TEST_F(MainWindowTrayTest, ClickStopsTheBlinking) {
-    form->StartIconAnimation(500);
+    form->Notifier().StartIconAnimation(500);
     EXPECT_EQ(tray->Interval(), 500u);
     EXPECT_TRUE(tray->AnimationRunning());
     Mouse(WM_LBUTTONDOWN);
@@ -84,7 +73,7 @@ TEST_F(MainWindowTrayTest, MinimisedProgramHasOnlyItsIconAndADoubleClickBringsIt
     EXPECT_FALSE(IsWindowVisible(form->Handle()));
     EXPECT_TRUE(tray->TaskTrayIcon().Registered());
 
-    form->StartIconAnimation(500);
+    form->Notifier().StartIconAnimation(500);
     Mouse(WM_LBUTTONDOWN);
     Mouse(WM_LBUTTONUP);
     Mouse(WM_LBUTTONDBLCLK);

@@ -5,17 +5,12 @@
 
 #include <filesystem>
 
+#include "WinTestSupport.h"
 #include "support/SimServerControl.h"
 #include "win/watch/NetApi.h"
 
 namespace corvane::test {
 namespace {
-
-std::filesystem::path ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::filesystem::path(path).parent_path();
-}
 
 class NetApiTest : public ::testing::Test {
 protected:

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "WinTestSupport.h"
 #include "core/text/Text.h"
 #include "win/tray/TrayIcon.h"
 #include "win/ui/MainThreadRunner.h"
@@ -62,15 +63,6 @@ struct RecordingSleeper : ISleeper {
 constexpr DWORD kNewShell = 6u << 16, kOldShell = 4u << 16;
 
 std::string Cp932(const std::wstring& field) { return text::Utf8ToCp932(win::Narrow(field)); }
-
-// Serves the thread's messages until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    win::MainThreadRunner::WaitServing([&] { return done() || std::chrono::steady_clock::now() > end; });
-    return done();
-}
-
-void PumpFor(int ms) { PumpUntil([] { return false; }, ms); }
 
 // A solid 16 x 16 icon of one colour, so frames can be told apart.
 win::UniqueIcon SolidIcon(COLORREF colour) {
@@ -394,6 +386,20 @@ TEST_F(TrayIconTest, BlinkingAlternatesTheFramesUntilStopped) {
     const size_t calls = shell.calls.size();
     PumpFor(700);
     EXPECT_EQ(shell.calls.size(), calls);
+    EXPECT_FALSE(tray->AnimationRunning());
+}
+
+// A shell that refuses the icon (Explorer restarting) ends the blinking at
+// the first step it fails, and the failure is told once, not at every step.
+TEST_F(TrayIconTest, BlinkingTheShellRefusesStopsAndIsToldOnce) {
+    std::vector<std::string> faults;
+    tray->OnAnimationFault = [&](const std::string& why) { faults.push_back(why); };
+    tray->OnIconAnimation = [&] { tray->SetIcon(red.get()); };
+    shell.script.assign(20, {false, ERROR_ACCESS_DENIED});
+    tray->SetInterval(50);
+    PumpFor(600);
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_EQ(tray->Interval(), 0u);
     EXPECT_FALSE(tray->AnimationRunning());
 }
 

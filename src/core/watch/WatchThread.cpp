@@ -151,10 +151,13 @@ TWatchThread::Listing<FileRecord> TWatchThread::ListFiles() {
 // The name lookups of the sessions that are not tracked yet, done here on the
 // watch thread so that a slow resolver never holds up the window. The index
 // is only changed by the scans, which run while this thread waits for them.
-std::unordered_map<std::string, std::string> TWatchThread::AddressesOfNewSessions(
+std::optional<std::unordered_map<std::string, std::string>> TWatchThread::AddressesOfNewSessions(
     const Listing<SessionRecord>& listing) {
     std::unordered_map<std::string, std::string> addresses;
     for (std::size_t i = 0; i < listing.Records.size(); ++i) {
+        // A lookup can take seconds on Windows: the end of the program does
+        // not wait for the rest of them (nor does a scan run without them).
+        if (terminated_) return std::nullopt;
         if (sessionIndex_.count(listing.Keys[i]) || !listing.Records[i].ClientAddress.empty()) continue;
         const std::string& name = listing.Records[i].ComputerName;
         if (!addresses.count(name)) addresses.emplace(name, LookupHostAddress(ctx_.Resolver, name));
@@ -177,7 +180,7 @@ void TWatchThread::Pass() {
     try {
         const Listing<SessionRecord> sessions = ListSessions();
         const auto addresses = AddressesOfNewSessions(sessions);
-        ctx_.Runner.RunOnMainThread([&] { SessionScan(flags, sessions, addresses); });
+        if (addresses) ctx_.Runner.RunOnMainThread([&] { SessionScan(flags, sessions, *addresses); });
         std::uint32_t fileStatus = 0;
         if (!terminated_ && !ctx_.Owner.IgnoreSharedResource()) {
             const Listing<FileRecord> files = ListFiles();
@@ -247,9 +250,10 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
         if (!record.ClientAddress.empty()) {
             info.IpAddress = LoggedAddress(record.ClientAddress);
         } else {
+            // Every new name was looked up on the watch thread; the window's
+            // thread never waits for a lookup.
             const auto address = addresses.find(record.ComputerName);
-            info.IpAddress = address != addresses.end() ? address->second
-                                                        : LookupHostAddress(ctx_.Resolver, record.ComputerName);
+            info.IpAddress = address != addresses.end() ? address->second : std::string(kNoAddress);
         }
         if (!ctx_.Owner.IsWatchedAddress(info.IpAddress)) continue;
         info.UserName = record.UserName;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -85,7 +86,8 @@ private:
     void Execute();
     Listing<SessionRecord> ListSessions();
     Listing<FileRecord> ListFiles();
-    std::unordered_map<std::string, std::string> AddressesOfNewSessions(const Listing<SessionRecord>& listing);
+    std::optional<std::unordered_map<std::string, std::string>> AddressesOfNewSessions(
+        const Listing<SessionRecord>& listing);
     void SessionScan(const PassFlags& flags, const Listing<SessionRecord>& listing,
                      const std::unordered_map<std::string, std::string>& addresses);
     void ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing);

@@ -1,15 +1,11 @@
 #include "win/app/CorvaneForm.h"
 
 #include <commctrl.h>
-#include <mmsystem.h>
 #include <windowsx.h>
 
 #include "../../../res/resource.h"
 #include "core/watch/HostAddress.h"
-#include "win/about/AboutForm.h"
 #include "win/app/CenteredMessageDlg.h"
-#include "win/app/InputSendMessageForm.h"
-#include "win/settings/SetEnvironmentForm.h"
 #include "win/settings/LogFileSystemWin.h"
 #include "win/settings/ProfileStoreWin.h"
 #include "win/watch/SystemMessage.h"
@@ -20,10 +16,7 @@ namespace {
 constexpr wchar_t kClassName[] = L"TCorvaneForm";
 constexpr wchar_t kCaption[] = L"Corvane";
 constexpr int kDesignedLeft = 386, kDesignedTop = 368, kDesignedWidth = 518, kDesignedHeight = 280;
-constexpr int kStatusBarHeight = 19;
 constexpr UINT kWatchFaultBalloonMs = 10000;
-constexpr int kImageSize = 16;
-constexpr UINT kTabControlId = 10, kSessionsId = 11, kResourceId = 12, kStatusBarId = 13;
 // Posted to the window after the lists' tables gained rows: the list views
 // learn their new row counts once per batch of changes, not once per row.
 constexpr UINT kSyncListsMessage = WM_APP + 20;
@@ -81,7 +74,7 @@ bool TCorvaneForm::Create() {
     CreateWindowObject(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, Scale(kDesignedLeft),
                        Scale(kDesignedTop), Scale(kDesignedWidth), Scale(kDesignedHeight), nullptr, nullptr);
     if (!Handle() || !FormCreate()) return false;
-    trayIcon_->Loaded();  // also when creation stopped early with nothing watched
+    tray_->Icon()->Loaded();  // also when creation stopped early with nothing watched
     return true;
 }
 
@@ -101,7 +94,8 @@ bool TCorvaneForm::FormCreate() {
     CreateTrayIcon();
     runner_ = std::make_unique<MainThreadRunner>();
 
-    // 1-5: locks (members), sockets, own address, initial values, paths.
+    // Everything below needs the sockets, the computer's own address (to
+    // tell local sessions) and the files beside the program.
     StartWinsock();
     localAddress_ = LookupLocalAddress(resolver_);
     settings_ = Settings{};
@@ -120,8 +114,8 @@ bool TCorvaneForm::FormCreate() {
         *eventReporter_, [this] { return settings_.WriteEventLog.load(); }, SystemMessageText,
         [this] { return eventLog_->State(); });
 
-    // 6-7: the platform and the server functions. Without them the window
-    // stays up with nothing watched and no settings loaded.
+    // Without the server functions the window stays up with nothing watched
+    // and no settings loaded: the person sees the program, not a silent exit.
     bool nt = false;
     if (!CheckPlatform(nt)) return false;
     if (nt) {
@@ -133,7 +127,7 @@ bool TCorvaneForm::FormCreate() {
         }
     }
 
-    // 8-12.
+    // Settings first, so that the first pass already follows them.
     appIdleInstalled_ = true;
     try {
         settingsStore_->LoadSettings();
@@ -145,178 +139,19 @@ bool TCorvaneForm::FormCreate() {
     LoadListIcons(imageListSessions_.get());
     TabControlChange();
     // The icon is in the notification area before the first scan wants to announce anything.
-    trayIcon_->Loaded();
+    tray_->Icon()->Loaded();
     if (netApi_) {
         watchHealth_ = std::make_unique<WatchHealth>(*this, SystemMessageText);
         watchThread_ = std::make_unique<TWatchThread>(WatchContext{*this, *netApi_, resolver_, *rows_, *this, *clock_,
-                                                                   *this, *runner_, passWait_,
+                                                                   *tray_, *runner_, passWait_,
                                                                    text::PlatformCollation()});
         watchThread_->Start();
     }
     return true;
 }
 
-void TCorvaneForm::CreateImageLists() {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    imageList_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 7, 0));
-    if (HBITMAP strip = static_cast<HBITMAP>(
-            LoadImageW(instance, MAKEINTRESOURCEW(IDB_COMMANDS), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
-        ImageList_Add(imageList_.get(), strip, nullptr);
-        DeleteObject(strip);
-    }
-    imageListSessions_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 3, 0));
-    if (HBITMAP designed = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(IDB_SESSIONS_DESIGNED),
-                                                           IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
-        ImageList_Add(imageListSessions_.get(), designed, nullptr);
-        DeleteObject(designed);
-    }
-    imageListIcon_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 2, 0));
-    for (const wchar_t* name : {L"ICON1", L"ICON2"}) {
-        UniqueIcon frame(static_cast<HICON>(LoadImageW(instance, name, IMAGE_ICON, kImageSize, kImageSize, 0)));
-        if (frame) ImageList_AddIcon(imageListIcon_.get(), frame.get());
-    }
-}
-
-void TCorvaneForm::CreateControls() {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    font_.reset(CreateFontW(-Scale(12), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS UI Gothic"));
-
-    statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
-                                 Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kStatusBarId)), instance,
-                                 nullptr);
-    SendMessageW(statusBar_, SB_SETMINHEIGHT, Scale(kStatusBarHeight), 0);
-    SendMessageW(statusBar_, SB_SIMPLE, TRUE, 0);
-
-    tabControl_ = CreateWindowExW(0, WC_TABCONTROLW, L"",
-                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_HOTTRACK | TCS_MULTILINE, 0, 0, 0, 0,
-                                  Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kTabControlId)), instance,
-                                  nullptr);
-    SendMessageW(tabControl_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-    TabCtrl_SetImageList(tabControl_, imageListSessions_.get());
-    const wchar_t* tabs[] = {L"セッション", L"共有リソース"};
-    for (int i = 0; i < 2; ++i) {
-        TCITEMW item{};
-        item.mask = TCIF_TEXT | TCIF_IMAGE;
-        item.pszText = const_cast<wchar_t*>(tabs[i]);
-        item.iImage = i;
-        SendMessageW(tabControl_, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
-    }
-
-    const RECT none{0, 0, 0, 0};
-    lvSessions_ = CreateSessionListView(Handle(), kSessionsId, none, imageListSessions_.get());
-    lvResource_ = CreateResourceListView(Handle(), kResourceId, none, imageListSessions_.get());
-    for (HWND list : {lvSessions_, lvResource_}) {
-        SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-        SetWindowPos(list, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    }
-    ShowWindow(lvResource_, SW_HIDE);
-    rows_ = std::make_unique<views::ListRows>(listLock_, text::PlatformCollation());
-    sessionRows_ = std::make_unique<ListViewReportList>(lvSessions_, rows_->Sessions(), [this] { RequestListSync(); });
-    resourceRows_ = std::make_unique<ListViewReportList>(lvResource_, rows_->Resources(), [this] { RequestListSync(); });
-    LayoutControls();
-}
-
-void TCorvaneForm::LayoutControls() {
-    if (!statusBar_ || !tabControl_) return;
-    SendMessageW(statusBar_, WM_SIZE, 0, 0);
-    RECT client{}, status{};
-    GetClientRect(Handle(), &client);
-    GetWindowRect(statusBar_, &status);
-    const int statusHeight = status.bottom - status.top;
-    RECT tab{0, 0, client.right, client.bottom - statusHeight};
-    MoveWindow(tabControl_, tab.left, tab.top, tab.right - tab.left, tab.bottom - tab.top, TRUE);
-    RECT page = tab;
-    TabCtrl_AdjustRect(tabControl_, FALSE, &page);
-    for (HWND list : {lvSessions_, lvResource_})
-        MoveWindow(list, page.left, page.top, page.right - page.left, page.bottom - page.top, TRUE);
-}
-
-void TCorvaneForm::CreateActions() {
-    actions_.Add({kActionAbout, L"バージョン情報", 0, 0, [this] { ActionAboutExecute(); },
-                  [this](Action& a) { ActionDisplayDialogUpdate(a); }});
-    actions_.Add({kActionExit, L"終了(&X)", 1, 0, [this] { ActionExitExecute(); }, nullptr});
-    actions_.Add({kActionSessionDisconnect, L"強制切断(&D)", 3, VK_DELETE, [this] { ActionSessionDisconnectExecute(); },
-                  [this](Action& a) { ActionSessionDisconnectUpdate(a); }});
-    actions_.Add({kActionSetEnvironment, L"環境設定(&E)", 2, 0, [this] { ActionSetEnvironmentExecute(); },
-                  [this](Action& a) { ActionDisplayDialogUpdate(a); }});
-    actions_.Add({kActionOpenLogFile, L"ログファイルを開く(&L)", 4, 0, [this] { ActionOpenLogFileExecute(); }, nullptr});
-    actions_.Add({kActionSendMessage, L"メッセージ送信(&M)...", 5, 0, [this] { ActionSendMessageExecute(); },
-                  [this](Action& a) { ActionSendMessageUpdate(a); }});
-    actions_.Add({kActionRefresh, L"最新の情報に更新(&R)", 6, VK_F5, [this] { ActionRefreshExecute(); }, nullptr});
-    accel_ = actions_.CreateAccelerators();
-}
-
-void TCorvaneForm::CreateMenus() {
-    // Menu pictures come from the command image list.
-    auto picture = [this](int index) -> HBITMAP {
-        UniqueIcon icon(ImageList_GetIcon(imageList_.get(), index, ILD_NORMAL));
-        if (!icon) return nullptr;
-        BITMAPINFO bi = TopDownDib32(kImageSize, kImageSize);
-        void* bits = nullptr;
-        HDC dc = CreateCompatibleDC(nullptr);
-        HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (bitmap) {
-            HGDIOBJ old = SelectObject(dc, bitmap);
-            DrawIconEx(dc, 0, 0, icon.get(), kImageSize, kImageSize, 0, nullptr, DI_NORMAL);
-            SelectObject(dc, old);
-            menuBitmaps_.emplace_back(bitmap);
-        }
-        DeleteDC(dc);
-        return bitmap;
-    };
-    auto add = [&](HMENU menu, UINT id) {
-        const Action* action = actions_.Find(id);
-        const std::wstring text = actions_.MenuText(*action);
-        MENUITEMINFOW item{};
-        item.cbSize = sizeof item;
-        item.fMask = MIIM_ID | MIIM_STRING | MIIM_BITMAP;
-        item.wID = id;
-        item.dwTypeData = const_cast<wchar_t*>(text.c_str());
-        item.hbmpItem = picture(action->ImageIndex);
-        InsertMenuItemW(menu, GetMenuItemCount(menu), TRUE, &item);
-    };
-    mainMenu_ = CreateMenu();
-    auto submenu = [&](const wchar_t* caption, std::initializer_list<UINT> ids) {
-        HMENU popup = CreatePopupMenu();
-        for (UINT id : ids) {
-            if (id == 0)
-                AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
-            else
-                add(popup, id);
-        }
-        AppendMenuW(mainMenu_, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), caption);
-    };
-    submenu(L"ファイル(&F)", {kActionOpenLogFile, 0, kActionExit});
-    submenu(L"セッション(&S)", {kActionSessionDisconnect, kActionSendMessage});
-    submenu(L"ツール(&T)", {kActionSetEnvironment});
-    submenu(L"表示(&H)", {kActionRefresh});
-    submenu(L"ヘルプ(&H)", {kActionAbout});
-    SetMenu(Handle(), mainMenu_);
-
-    trayMenu_.reset(CreatePopupMenu());
-    for (UINT id : {kActionOpenLogFile, kActionSetEnvironment, kActionAbout, kActionExit}) add(trayMenu_.get(), id);
-    sessionMenu_.reset(CreatePopupMenu());
-    for (UINT id : {kActionSessionDisconnect, kActionSendMessage}) add(sessionMenu_.get(), id);
-}
-
-void TCorvaneForm::UpdateActions() { actions_.UpdateAll({mainMenu_, trayMenu_.get(), sessionMenu_.get()}); }
-
-bool TCorvaneForm::ActionEnabled(UINT id) {
-    UpdateActions();
-    const Action* action = actions_.Find(id);
-    return action && action->Enabled;
-}
-
-void TCorvaneForm::ActionDisplayDialogUpdate(Action& action) { action.Enabled = dialogs_.DisplayDialogEnabled(); }
-
-void TCorvaneForm::ActionSessionDisconnectUpdate(Action& action) {
-    action.Enabled = app::SessionCommandEnabled(static_cast<int>(ListView_GetSelectedCount(lvSessions_)));
-}
-
-void TCorvaneForm::ActionSendMessageUpdate(Action& action) { ActionSessionDisconnectUpdate(action); }
-
 void TCorvaneForm::Idle() {
+    if (closePending_ && !NestedLoopScope::Active()) PostMessageW(Handle(), WM_CLOSE, 0, 0);
     UpdateActions();
     if (appIdleInstalled_) AppIdle();
 }
@@ -343,60 +178,6 @@ bool TCorvaneForm::IsWatchedAddress(const std::string& address) const {
     return corvane::IsWatchedAddress(address, localAddress_, settings_.IgnoreLocalConnection);
 }
 
-// Settings window port.
-WindowPlacementRecord TCorvaneForm::GetPlacement() {
-    WINDOWPLACEMENT wp{};
-    wp.length = sizeof wp;
-    GetWindowPlacement(Handle(), &wp);
-    WindowPlacementRecord r;
-    r.length = wp.length;
-    r.flags = wp.flags;
-    r.showCmd = wp.showCmd;
-    r.minX = wp.ptMinPosition.x;
-    r.minY = wp.ptMinPosition.y;
-    r.maxX = wp.ptMaxPosition.x;
-    r.maxY = wp.ptMaxPosition.y;
-    r.normalLeft = wp.rcNormalPosition.left;
-    r.normalTop = wp.rcNormalPosition.top;
-    r.normalRight = wp.rcNormalPosition.right;
-    r.normalBottom = wp.rcNormalPosition.bottom;
-    return r;
-}
-
-void TCorvaneForm::SetPlacement(const WindowPlacementRecord& r) {
-    WINDOWPLACEMENT wp{};
-    wp.length = sizeof wp;
-    wp.flags = r.flags;
-    wp.showCmd = r.showCmd;
-    wp.ptMinPosition = {r.minX, r.minY};
-    wp.ptMaxPosition = {r.maxX, r.maxY};
-    wp.rcNormalPosition = {r.normalLeft, r.normalTop, r.normalRight, r.normalBottom};
-    // The window is not shown yet: keep it hidden until the message loop shows it.
-    const UINT show = wp.showCmd;
-    wp.showCmd = SW_HIDE;
-    SetWindowPlacement(Handle(), &wp);
-    restoredShow_ = show;
-}
-
-bool TCorvaneForm::IsProgramMinimized() { return IsIconic(Handle()) != FALSE; }
-
-int TCorvaneForm::ColumnCount(ListKind list) {
-    return Header_GetItemCount(ListView_GetHeader(ListOf(list)));
-}
-
-int TCorvaneForm::GetColumnWidth(ListKind list, int column) { return ListView_GetColumnWidth(ListOf(list), column); }
-
-void TCorvaneForm::SetColumnWidth(ListKind list, int column, int width) {
-    ListView_SetColumnWidth(ListOf(list), column, width);
-}
-
-int TCorvaneForm::GetTabIndex() { return TabCtrl_GetCurSel(tabControl_); }
-
-void TCorvaneForm::SetTabIndex(int index) {
-    if (const auto tab = app::StoredTabToSelect(index, TabCtrl_GetItemCount(tabControl_)))
-        TabCtrl_SetCurSel(tabControl_, *tab);
-}
-
 void TCorvaneForm::Publish(const std::vector<WatchEvent>& events) noexcept {
     eventLog_->Publish(events);
     eventReports_->Publish(events);  // after the log, whose state it reports
@@ -418,56 +199,6 @@ void TCorvaneForm::Publish(const std::vector<WatchEvent>& events) noexcept {
     }
 }
 
-void TCorvaneForm::CreateTrayIcon() {
-    trayIcon_ = std::make_unique<TTrayIcon>(Handle());
-    TTrayIcon& tray = *trayIcon_;
-    const int small = GetSystemMetrics(SM_CXSMICON);
-    tray.SetIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON),
-                                               IMAGE_ICON, small, small, LR_SHARED)));
-    tray.SetTipHelp("Corvane");
-    tray.HideOnTaskBar = true;
-    tray.SetResourceIconID(-1);
-    tray.SetResourceIconList({"ICON1", "ICON2"});
-    tray.SetCheckSingleDoubleClick(true);
-    tray.SetBalloonHelpTimeOut(0);
-    tray.SetBalloonHelpIcon(TBalloonIconType::bitInfo);
-    tray.ToolTipStyle().UseDefault = true;
-    tray.ToolTipStyle().BackGroundColor = RGB(0, 0, 0);
-    tray.ToolTipStyle().TextColor = GetSysColor(COLOR_WINDOWTEXT);
-    tray.RButtonPopupMenu = trayMenu_.get();
-    tray.OnDblClick = [this] { TrayIconDblClick(); };
-    tray.OnMouseClick = [this](TMouseButton, TShiftState, int, int) { TrayIconMouseClick(); };
-    tray.OnIconAnimation = [this] { TrayIconIconAnimation(); };
-    // The menu's items are the window's actions: brought up to date before
-    // it opens, and the chosen one runs as the window's own command.
-    tray.OnMenuPopup = [this](HMENU) { UpdateActions(); };
-    tray.OnMenuCommand = [this](UINT id) { PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0); };
-}
-
-// The scans' announcements. A notification area that refuses the icon does
-// not stop the watching: the announcement is then simply not seen.
-void TCorvaneForm::SetTipHelp(const std::string& tip) {
-    if (!trayIcon_) return;
-    try {
-        trayIcon_->SetTipHelp(tip);
-    } catch (const ENotifyIconError&) {
-    }
-}
-
-void TCorvaneForm::ShowBalloonHelp(const std::string& title, const std::string& text, int timeoutMs,
-                                   TBalloonIconType icon) {
-    if (trayIcon_) trayIcon_->ShowBalloonHelp(title, text, static_cast<UINT>(timeoutMs), icon);
-}
-
-void TCorvaneForm::StartIconAnimation(int intervalMs) {
-    if (!trayIcon_) return;
-    try {
-        trayIcon_->OnIconAnimation = [this] { TrayIconIconAnimation(); };
-        trayIcon_->SetInterval(static_cast<unsigned>(intervalMs));
-    } catch (const ENotifyIconError&) {
-    }
-}
-
 void TCorvaneForm::EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) {
     if (watchHealth_) watchHealth_->PassResult(sessionStatus, fileStatus);
     eventReports_->EnumerationResult(sessionStatus, fileStatus);
@@ -482,52 +213,10 @@ void TCorvaneForm::SetStatusText(const std::wstring& line) {
 
 void TCorvaneForm::ShowWatchFault(const std::string& line, const char* balloonTitle) {
     SetStatusText(Wide(line));
-    if (!balloonTitle || !trayIcon_) return;
-    try {
-        trayIcon_->ShowBalloonHelp(balloonTitle, line, kWatchFaultBalloonMs,
-                                   TBalloonIconType::bitWarning);
-    } catch (const ENotifyIconError&) {
-    }
+    if (balloonTitle && tray_) tray_->ShowWarning(balloonTitle, line, kWatchFaultBalloonMs);
 }
 
 void TCorvaneForm::ClearWatchFault() { SetStatusText(L""); }
-
-void TCorvaneForm::TrayIconDblClick() {
-    if (dialogs_.TrayDoubleClickRestores()) {
-        SetForegroundWindow(Handle());
-        if (IsIconic(Handle()) || !IsWindowVisible(Handle())) ShowWindow(Handle(), SW_RESTORE);
-        SetForegroundWindow(Handle());
-    }
-    StopTrayAnimation();
-}
-
-void TCorvaneForm::TrayIconMouseClick() { StopTrayAnimation(); }
-
-void TCorvaneForm::StopTrayAnimation() {
-    if (!trayIcon_) return;
-    trayIcon_->OnIconAnimation = nullptr;
-    trayIcon_->SetIcon(nullptr);  // back to the program's own icon
-    trayIcon_->SetInterval(0);
-}
-
-void TCorvaneForm::TrayIconIconAnimation() {
-    const int count = ImageList_GetImageCount(imageListIcon_.get());
-    if (count <= 0 || !trayIcon_) return;
-    if (animationFrame_ >= count) animationFrame_ = 0;
-    UniqueIcon frame(ImageList_GetIcon(imageListIcon_.get(), animationFrame_, ILD_NORMAL));
-    trayIcon_->SetIcon(frame.get());
-    if (++animationFrame_ >= count) animationFrame_ = 0;
-}
-
-void TCorvaneForm::PlayWave(const std::string& fileName) {
-    // Returns at once; a missing file gets the system's default sound.
-    sndPlaySoundW(Wide(fileName).c_str(), SND_ASYNC);
-}
-
-void TCorvaneForm::ActionExitExecute() {
-    closeRules_.RequestExit();
-    PostMessageW(Handle(), WM_CLOSE, 0, 0);
-}
 
 void TCorvaneForm::RequestListSync() {
     if (listSyncPosted_) return;
@@ -536,93 +225,6 @@ void TCorvaneForm::RequestListSync() {
 
 // A cell of each selected session row, top to bottom. The rows' texts come
 // from the table the list shows.
-std::vector<std::string> TCorvaneForm::SelectedSessionCells(int column) {
-    std::lock_guard lock(listLock_);
-    std::vector<std::string> cells;
-    for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
-         row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
-        cells.push_back(rows_->Sessions().Cell(row, column));
-    }
-    return cells;
-}
-
-void TCorvaneForm::ActionSessionDisconnectExecute() {
-    if (settings_.DisconnectMessage &&
-        CenteredMessageDlg(Handle(), "選択したセッションを切断してもいいですか?", "Corvane",
-                           TMsgDlgType::mtConfirmation, TMsgDlgButtons::mbYesNo) != IDYES) {
-        return;
-    }
-    if (!netApi_) return;
-    std::lock_guard lock(listLock_);
-    // Each selected row: caption the computer, column 2 the user. The rows
-    // stay until a scan finds the sessions gone.
-    for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
-         row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
-        const views::RowTable& sessions = rows_->Sessions();
-        netApi_->SessionDel("\\\\" + sessions.Cell(row, views::kSessionComputerName),
-                            sessions.Cell(row, views::kSessionUserName));
-        ListView_SetItemState(lvSessions_, row, 0, LVIS_SELECTED);
-    }
-}
-
-void TCorvaneForm::ActionSendMessageExecute() {
-    app::DialogState::Guard dialog(dialogs_);
-    TInputSendMessageForm form;
-    if (form.ShowModal(Handle()) != IDOK || !netApi_) return;
-    // No input to the window while sending; enabled again whatever happens.
-    EnableWindow(Handle(), FALSE);
-    struct Reenable {
-        HWND window;
-        ~Reenable() { EnableWindow(window, TRUE); }
-    } reenable{Handle()};
-    const std::vector<std::string> computers = SelectedSessionCells(views::kSessionComputerName);
-    for (const auto& computer : computers) netApi_->MessageBufferSend(computer, form.Message());
-}
-
-void TCorvaneForm::ActionAboutExecute() {
-    app::DialogState::Guard dialog(dialogs_);
-    TAboutForm box;
-    box.ShowModal(Handle());
-}
-
-void TCorvaneForm::ActionSetEnvironmentExecute() {
-    app::DialogState::Guard dialog(dialogs_);
-    TSetEnvironmentForm form(settings_);
-    if (form.ShowModal(Handle()) != IDOK) return;
-    form.ApplyTo(settings_);
-    try {
-        if (settingsStore_) settingsStore_->SaveSettings();
-    } catch (const SettingsWriteError& e) {
-        // The new values stay in effect; the file keeps the old ones.
-        ShowErrorBox(Handle(), e.what());
-    }
-}
-
-void TCorvaneForm::ActionRefreshExecute() {
-    refreshRequested_ = true;
-    if (watchThread_) watchThread_->Wake();  // served by the next pass, at once
-}
-
-void TCorvaneForm::ActionOpenLogFileExecute() { OpenLogFile(*shell_, *this, logPath_); }
-
-void TCorvaneForm::TabControlChange() {
-    const int tab = TabCtrl_GetCurSel(tabControl_);
-    ShowWindow(lvSessions_, tab == 0 ? SW_SHOW : SW_HIDE);
-    ShowWindow(lvResource_, tab == 1 ? SW_SHOW : SW_HIDE);
-    ClearListSelection(lvSessions_);
-    ClearListSelection(lvResource_);
-}
-
-void TCorvaneForm::lvSessionsColumnClick(int column) {
-    settings_.Sort = column;
-    rows_->SortSessionRows(column);
-}
-
-void TCorvaneForm::lvResourceColumnClick(int column) {
-    settings_.SortResource = column;
-    rows_->SortResourceRows(column);
-}
-
 void TCorvaneForm::SaveSettings() {
     if (settingsStore_) settingsStore_->SaveSettings();
 }
@@ -637,6 +239,9 @@ bool TCorvaneForm::ConfirmExit() {
 void TCorvaneForm::ShowSaveError(const std::string& message) { ShowErrorBox(Handle(), message); }
 
 void TCorvaneForm::FormDestroy() {
+    // The icon goes first: its menu could otherwise still open the settings
+    // or the About box of a window that is going away.
+    if (tray_) tray_->Remove();
     // From here on a close request still in the queue (the error box and the
     // wait below serve messages) is ignored. A refused save does not stop the
     // tear-down, so that the watch thread still stops.
@@ -681,7 +286,7 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_SIZE:
             LayoutControls();
-            if (trayIcon_) trayIcon_->WindowSized(wp);  // minimised: only the tray icon stays
+            if (TrayIcon()) TrayIcon()->WindowSized(wp);  // minimised: only the tray icon stays
             return 0;
         case WM_NOTIFY:
             return OnNotify(*reinterpret_cast<const NMHDR*>(lp));
@@ -704,6 +309,7 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
                     pt = {0, 0};
                     ClientToScreen(lvSessions_, &pt);
                 }
+                NestedLoopScope nested;
                 TrackPopupMenu(sessionMenu_.get(), TPM_RIGHTBUTTON, pt.x, pt.y, 0, Handle(), nullptr);
                 return 0;
             }
@@ -712,12 +318,19 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             closeRules_.SessionEndQuery();
             return TRUE;
         case WM_CLOSE:
+            // Inside a menu, a box or a scan the teardown would pull the
+            // window from under them (or wait for the scan it runs in): the
+            // main loop carries the request out once it has the thread back.
+            if (NestedLoopScope::Active()) {
+                closePending_ = true;
+                return 0;
+            }
+            closePending_ = false;
             if (closeRules_.FormCloseQuery({settings_.CloseIsMinimize, settings_.ExitMessage}, *this))
                 DestroyWindow(Handle());
             return 0;
         case WM_DESTROY:
             FormDestroy();
-            trayIcon_.reset();  // leaves the notification area, stops its threads
             PostQuitMessage(0);
             return 0;
         default:

@@ -1,6 +1,11 @@
 #pragma once
 // The main window: the two lists of sessions and open resources, the menus
 // and commands, the settings and the event log, and the watch thread.
+// CorvaneForm.cpp has its life (creation, messages, the watch's outputs,
+// teardown); CorvaneFormBuild.cpp builds its controls, images, menus and tray
+// icon; CorvaneFormCommands.cpp holds the commands; CorvaneFormPlacement.cpp
+// is the window as the settings see it. The tray announcements are a
+// TrayAnnouncer of its own.
 #include <windows.h>
 
 #include <memory>
@@ -19,6 +24,7 @@
 #include "core/watch/WatchHealth.h"
 #include "core/watch/WatchThread.h"
 #include "win/app/ListViewReportList.h"
+#include "win/app/TrayAnnouncer.h"
 #include "win/events/EventLogReporter.h"
 #include "win/tray/TrayIcon.h"
 #include "win/ui/ActionList.h"
@@ -45,7 +51,6 @@ class TCorvaneForm final : public Window,
                            public IWatchOwner,
                            public ISettingsWindow,
                            public IEventSink,
-                           public INotifier,
                            public IWatchHealthView,
                            private app::ICloseHost {
 public:
@@ -90,13 +95,6 @@ public:
     // why, and reports that fail are shown on the main thread.
     void Publish(const std::vector<WatchEvent>& events) noexcept override;
 
-    // INotifier: the tray icon's tip, balloon, sound and blinking.
-    void SetTipHelp(const std::string& tip) override;
-    void ShowBalloonHelp(const std::string& title, const std::string& text, int timeoutMs,
-                         TBalloonIconType icon) override;
-    void PlayWave(const std::string& fileName) override;
-    void StartIconAnimation(int intervalMs) override;
-
     // State the tests look at.
     const std::string& LocalAddress() const noexcept { return localAddress_; }
     const std::string& SettingsFilePath() const noexcept { return settingsPath_; }
@@ -108,7 +106,11 @@ public:
     HWND TabControl() const noexcept { return tabControl_; }
     HWND StatusBar() const noexcept { return statusBar_; }
     Settings& SettingsRecord() noexcept { return settings_; }
-    TTrayIcon* TrayIcon() noexcept { return trayIcon_.get(); }
+    TTrayIcon* TrayIcon() noexcept { return tray_ ? tray_->Icon() : nullptr; }
+    IMainThreadRunner& Runner() noexcept { return *runner_; }
+    INotifier& Notifier() noexcept { return *tray_; }
+    // A close asked for while a menu, a box or a scan was running, still to do.
+    bool ClosePending() const noexcept { return closePending_; }
     HMENU TrayMenu() const noexcept { return trayMenu_.get(); }
     bool DialogOpen() const noexcept { return dialogs_.DialogOpen(); }
     bool ExitRequested() const noexcept { return closeRules_.ExitRequested(); }
@@ -128,11 +130,6 @@ public:
     void lvSessionsColumnClick(int column);
     void lvResourceColumnClick(int column);
 
-    // Tray icon events.
-    void TrayIconDblClick();
-    void TrayIconMouseClick();
-    void TrayIconIconAnimation();
-
 protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -145,7 +142,6 @@ private:
     void CreateActions();
     void CreateMenus();
     void CreateTrayIcon();
-    void StopTrayAnimation();
     void SetStatusText(const std::wstring& line);
     void LayoutControls();
     void UpdateActions();
@@ -175,7 +171,7 @@ private:
     app::DialogState dialogs_;    // DialogOpen
     app::CloseRules closeRules_;  // ExitRequested, SessionEnding
     bool appIdleInstalled_ = false;
-    int animationFrame_ = 0;
+    bool closePending_ = false;
     std::optional<unsigned> restoredShow_;  // show command of a restored placement
     std::string localAddress_;
     std::recursive_mutex listLock_;
@@ -193,7 +189,7 @@ private:
     HMENU mainMenu_ = nullptr;  // owned by the window once attached
     UniqueMenu trayMenu_;
     UniqueMenu sessionMenu_;
-    std::unique_ptr<TTrayIcon> trayIcon_;  // goes before the menu it shows
+    std::unique_ptr<TrayAnnouncer> tray_;  // goes before the menu it shows
     std::vector<UniqueBitmap> menuBitmaps_;
     ActionList actions_;
     UniqueAccel accel_;

@@ -1,5 +1,7 @@
 #include "win/tray/TrayIcon.h"
 
+#include "win/ui/Window.h"
+
 #include "../../../res/resource.h"
 #include "win/ui/Dpi.h"
 
@@ -174,15 +176,24 @@ void TTrayIcon::PauseAnimation() {
 }
 
 void TTrayIcon::AnimationStep() {
-    if (OnIconAnimation) {
-        OnIconAnimation();
-        RefreshIcon();
-        return;
+    try {
+        if (OnIconAnimation) {
+            OnIconAnimation();
+            RefreshIcon();
+            return;
+        }
+        const int count = static_cast<int>(resourceIconList_.size());
+        int next = ResourceIconID() + 1;
+        if (next >= count) next = 0;
+        SetResourceIconID(next);
+    } catch (const ENotifyIconError& e) {
+        // The shell refuses the icon (Explorer restarting, say): every later
+        // step would fail the same way, so the blinking ends here and the
+        // failure is told once instead of at every step.
+        interval_ = 0;
+        PauseAnimation();
+        if (OnAnimationFault) OnAnimationFault(e.what());
     }
-    const int count = static_cast<int>(resourceIconList_.size());
-    int next = ResourceIconID() + 1;
-    if (next >= count) next = 0;
-    SetResourceIconID(next);
 }
 
 void TTrayIcon::WindowSized(WPARAM sizeType) {
@@ -219,8 +230,12 @@ void TTrayIcon::PopupMenu(HMENU menu) {
     GetCursorPos(&pt);
     // The menu closes when the user clicks elsewhere only if its window is in front.
     SetForegroundWindow(window);
-    const UINT command = static_cast<UINT>(
-        TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, pt.x, pt.y, 0, window, nullptr));
+    UINT command = 0;
+    {
+        NestedLoopScope nested;  // a close request waits until the menu is gone
+        command = static_cast<UINT>(
+            TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, pt.x, pt.y, 0, window, nullptr));
+    }
     PostMessageW(window, WM_NULL, 0, 0);
     if (command != 0 && OnMenuCommand) OnMenuCommand(command);
 }

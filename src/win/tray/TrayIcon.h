@@ -79,6 +79,8 @@ public:
     TMouseEvent OnMouseDown, OnMouseUp, OnMouseClick;
     TMouseMoveEvent OnMouseMove;
     TNotifyEvent OnIconAnimation;
+    // A blinking step the shell refused; the blinking has stopped.
+    std::function<void(const std::string&)> OnAnimationFault;
     // Before a pop-up menu opens (to update its items), and the command chosen in it.
     std::function<void(HMENU)> OnMenuPopup;
     std::function<void(UINT)> OnMenuCommand;

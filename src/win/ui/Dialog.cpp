@@ -32,6 +32,7 @@ INT_PTR Dialog::ShowModal(HWND owner) {
     for (wchar_t c : caption) words.push_back(static_cast<WORD>(c));
     words.push_back(0);
     owner_ = owner;
+    NestedLoopScope nested;
     return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<DLGTEMPLATE*>(words.data()), owner,
                                    &Dialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }

@@ -1,5 +1,7 @@
 #include "win/ui/MainThreadRunner.h"
 
+#include "win/ui/Window.h"
+
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -50,6 +52,7 @@ void MainThreadRunner::RunOnMainThread(const std::function<void()>& call) {
 LRESULT CALLBACK MainThreadRunner::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == kRunMessage) {
         auto* request = reinterpret_cast<Request*>(lp);
+        NestedLoopScope nested;  // a scan: a close sent meanwhile waits for its end
         try {
             (*request->call)();
         } catch (...) {

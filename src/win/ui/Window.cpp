@@ -29,7 +29,16 @@ LRESULT Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefWindow
 
 void Window::ShowError(const std::string& message) { ShowErrorBox(hwnd_, message); }
 
+namespace {
+thread_local int nestedLoops = 0;
+}  // namespace
+
+NestedLoopScope::NestedLoopScope() noexcept { ++nestedLoops; }
+NestedLoopScope::~NestedLoopScope() { --nestedLoops; }
+bool NestedLoopScope::Active() noexcept { return nestedLoops > 0; }
+
 void ShowErrorBox(HWND owner, const std::string& message) {
+    NestedLoopScope nested;
     MessageBoxW(owner, Wide(message).c_str(), L"Corvane", MB_OK | MB_ICONERROR);
 }
 

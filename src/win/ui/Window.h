@@ -31,6 +31,20 @@ private:
     HWND hwnd_ = nullptr;
 };
 
+// Marks the main thread as inside something nested in the main loop's
+// message: a menu, a modal box or dialog, a call handed over by the watch
+// thread. A request to close that arrives meanwhile is carried out when the
+// main loop has the thread back, so no teardown runs below a menu or scan
+// that would read the dying window afterwards or wait on itself.
+class NestedLoopScope {
+public:
+    NestedLoopScope() noexcept;
+    ~NestedLoopScope();
+    NestedLoopScope(const NestedLoopScope&) = delete;
+    NestedLoopScope& operator=(const NestedLoopScope&) = delete;
+    static bool Active() noexcept;
+};
+
 // The standard error box for an error raised by a handler.
 void ShowErrorBox(HWND owner, const std::string& message);
 

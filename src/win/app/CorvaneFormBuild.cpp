@@ -1,0 +1,179 @@
+// The main window's designed parts: image lists, controls and their layout,
+// the actions with their menus and shortcut keys, and the tray icon. Built
+// once when the window is created; what they do lives in CorvaneForm.cpp.
+#include "win/app/CorvaneForm.h"
+
+#include <commctrl.h>
+
+#include "../../../res/resource.h"
+
+namespace corvane::win {
+namespace {
+
+constexpr int kStatusBarHeight = 19;
+constexpr int kImageSize = 16;
+constexpr UINT kTabControlId = 10, kSessionsId = 11, kResourceId = 12, kStatusBarId = 13;
+
+}  // namespace
+
+void TCorvaneForm::CreateImageLists() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    imageList_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 7, 0));
+    if (HBITMAP strip = static_cast<HBITMAP>(
+            LoadImageW(instance, MAKEINTRESOURCEW(IDB_COMMANDS), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
+        ImageList_Add(imageList_.get(), strip, nullptr);
+        DeleteObject(strip);
+    }
+    imageListSessions_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 3, 0));
+    if (HBITMAP designed = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(IDB_SESSIONS_DESIGNED),
+                                                           IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
+        ImageList_Add(imageListSessions_.get(), designed, nullptr);
+        DeleteObject(designed);
+    }
+    imageListIcon_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 2, 0));
+    for (const wchar_t* name : {L"ICON1", L"ICON2"}) {
+        UniqueIcon frame(static_cast<HICON>(LoadImageW(instance, name, IMAGE_ICON, kImageSize, kImageSize, 0)));
+        if (frame) ImageList_AddIcon(imageListIcon_.get(), frame.get());
+    }
+}
+
+void TCorvaneForm::CreateControls() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    font_.reset(CreateFontW(-Scale(12), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS UI Gothic"));
+
+    statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
+                                 Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kStatusBarId)), instance,
+                                 nullptr);
+    SendMessageW(statusBar_, SB_SETMINHEIGHT, Scale(kStatusBarHeight), 0);
+    SendMessageW(statusBar_, SB_SIMPLE, TRUE, 0);
+
+    tabControl_ = CreateWindowExW(0, WC_TABCONTROLW, L"",
+                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_HOTTRACK | TCS_MULTILINE, 0, 0, 0, 0,
+                                  Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kTabControlId)), instance,
+                                  nullptr);
+    SendMessageW(tabControl_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    TabCtrl_SetImageList(tabControl_, imageListSessions_.get());
+    const wchar_t* tabs[] = {L"セッション", L"共有リソース"};
+    for (int i = 0; i < 2; ++i) {
+        TCITEMW item{};
+        item.mask = TCIF_TEXT | TCIF_IMAGE;
+        item.pszText = const_cast<wchar_t*>(tabs[i]);
+        item.iImage = i;
+        SendMessageW(tabControl_, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    }
+
+    const RECT none{0, 0, 0, 0};
+    lvSessions_ = CreateSessionListView(Handle(), kSessionsId, none, imageListSessions_.get());
+    lvResource_ = CreateResourceListView(Handle(), kResourceId, none, imageListSessions_.get());
+    for (HWND list : {lvSessions_, lvResource_}) {
+        SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+        SetWindowPos(list, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+    ShowWindow(lvResource_, SW_HIDE);
+    rows_ = std::make_unique<views::ListRows>(listLock_, text::PlatformCollation());
+    sessionRows_ = std::make_unique<ListViewReportList>(lvSessions_, rows_->Sessions(), [this] { RequestListSync(); });
+    resourceRows_ = std::make_unique<ListViewReportList>(lvResource_, rows_->Resources(), [this] { RequestListSync(); });
+    LayoutControls();
+}
+
+void TCorvaneForm::LayoutControls() {
+    if (!statusBar_ || !tabControl_) return;
+    SendMessageW(statusBar_, WM_SIZE, 0, 0);
+    RECT client{}, status{};
+    GetClientRect(Handle(), &client);
+    GetWindowRect(statusBar_, &status);
+    const int statusHeight = status.bottom - status.top;
+    RECT tab{0, 0, client.right, client.bottom - statusHeight};
+    MoveWindow(tabControl_, tab.left, tab.top, tab.right - tab.left, tab.bottom - tab.top, TRUE);
+    RECT page = tab;
+    TabCtrl_AdjustRect(tabControl_, FALSE, &page);
+    for (HWND list : {lvSessions_, lvResource_})
+        MoveWindow(list, page.left, page.top, page.right - page.left, page.bottom - page.top, TRUE);
+}
+
+void TCorvaneForm::CreateActions() {
+    actions_.Add({kActionAbout, L"バージョン情報", 0, 0, [this] { ActionAboutExecute(); },
+                  [this](Action& a) { ActionDisplayDialogUpdate(a); }});
+    actions_.Add({kActionExit, L"終了(&X)", 1, 0, [this] { ActionExitExecute(); }, nullptr});
+    actions_.Add({kActionSessionDisconnect, L"強制切断(&D)", 3, VK_DELETE, [this] { ActionSessionDisconnectExecute(); },
+                  [this](Action& a) { ActionSessionDisconnectUpdate(a); }});
+    actions_.Add({kActionSetEnvironment, L"環境設定(&E)", 2, 0, [this] { ActionSetEnvironmentExecute(); },
+                  [this](Action& a) { ActionDisplayDialogUpdate(a); }});
+    actions_.Add({kActionOpenLogFile, L"ログファイルを開く(&L)", 4, 0, [this] { ActionOpenLogFileExecute(); }, nullptr});
+    actions_.Add({kActionSendMessage, L"メッセージ送信(&M)...", 5, 0, [this] { ActionSendMessageExecute(); },
+                  [this](Action& a) { ActionSendMessageUpdate(a); }});
+    actions_.Add({kActionRefresh, L"最新の情報に更新(&R)", 6, VK_F5, [this] { ActionRefreshExecute(); }, nullptr});
+    accel_ = actions_.CreateAccelerators();
+}
+
+void TCorvaneForm::CreateMenus() {
+    // Menu pictures come from the command image list.
+    auto picture = [this](int index) -> HBITMAP {
+        UniqueIcon icon(ImageList_GetIcon(imageList_.get(), index, ILD_NORMAL));
+        if (!icon) return nullptr;
+        BITMAPINFO bi = TopDownDib32(kImageSize, kImageSize);
+        void* bits = nullptr;
+        HDC dc = CreateCompatibleDC(nullptr);
+        HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap) {
+            HGDIOBJ old = SelectObject(dc, bitmap);
+            DrawIconEx(dc, 0, 0, icon.get(), kImageSize, kImageSize, 0, nullptr, DI_NORMAL);
+            SelectObject(dc, old);
+            menuBitmaps_.emplace_back(bitmap);
+        }
+        DeleteDC(dc);
+        return bitmap;
+    };
+    auto add = [&](HMENU menu, UINT id) {
+        const Action* action = actions_.Find(id);
+        const std::wstring text = actions_.MenuText(*action);
+        MENUITEMINFOW item{};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_ID | MIIM_STRING | MIIM_BITMAP;
+        item.wID = id;
+        item.dwTypeData = const_cast<wchar_t*>(text.c_str());
+        item.hbmpItem = picture(action->ImageIndex);
+        InsertMenuItemW(menu, GetMenuItemCount(menu), TRUE, &item);
+    };
+    mainMenu_ = CreateMenu();
+    auto submenu = [&](const wchar_t* caption, std::initializer_list<UINT> ids) {
+        HMENU popup = CreatePopupMenu();
+        for (UINT id : ids) {
+            if (id == 0)
+                AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+            else
+                add(popup, id);
+        }
+        AppendMenuW(mainMenu_, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), caption);
+    };
+    submenu(L"ファイル(&F)", {kActionOpenLogFile, 0, kActionExit});
+    submenu(L"セッション(&S)", {kActionSessionDisconnect, kActionSendMessage});
+    submenu(L"ツール(&T)", {kActionSetEnvironment});
+    submenu(L"表示(&H)", {kActionRefresh});
+    submenu(L"ヘルプ(&H)", {kActionAbout});
+    SetMenu(Handle(), mainMenu_);
+
+    trayMenu_.reset(CreatePopupMenu());
+    for (UINT id : {kActionOpenLogFile, kActionSetEnvironment, kActionAbout, kActionExit}) add(trayMenu_.get(), id);
+    sessionMenu_.reset(CreatePopupMenu());
+    for (UINT id : {kActionSessionDisconnect, kActionSendMessage}) add(sessionMenu_.get(), id);
+}
+
+void TCorvaneForm::CreateTrayIcon() {
+    TrayAnnouncerEvents events;
+    events.DoubleClick = [this] {
+        if (!dialogs_.TrayDoubleClickRestores()) return;
+        SetForegroundWindow(Handle());
+        if (IsIconic(Handle()) || !IsWindowVisible(Handle())) ShowWindow(Handle(), SW_RESTORE);
+        SetForegroundWindow(Handle());
+    };
+    // The menu's items are the window's actions: brought up to date before
+    // it opens, and the chosen one runs as the window's own command.
+    events.MenuPopup = [this] { UpdateActions(); };
+    events.MenuCommand = [this](UINT id) { PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0); };
+    events.Fault = [this](const std::string& line) { SetStatusText(Wide(line)); };
+    tray_ = std::make_unique<TrayAnnouncer>(Handle(), trayMenu_.get(), std::move(imageListIcon_), std::move(events));
+}
+
+}  // namespace corvane::win

@@ -1,0 +1,122 @@
+// The main window's commands: what each menu item, shortcut and click does,
+// and when it is enabled.
+#include "win/app/CorvaneForm.h"
+
+#include <commctrl.h>
+
+#include "win/about/AboutForm.h"
+#include "win/app/CenteredMessageDlg.h"
+#include "win/app/InputSendMessageForm.h"
+#include "win/settings/SetEnvironmentForm.h"
+
+namespace corvane::win {
+
+void TCorvaneForm::UpdateActions() { actions_.UpdateAll({mainMenu_, trayMenu_.get(), sessionMenu_.get()}); }
+
+bool TCorvaneForm::ActionEnabled(UINT id) {
+    UpdateActions();
+    const Action* action = actions_.Find(id);
+    return action && action->Enabled;
+}
+
+void TCorvaneForm::ActionDisplayDialogUpdate(Action& action) { action.Enabled = dialogs_.DisplayDialogEnabled(); }
+
+void TCorvaneForm::ActionSessionDisconnectUpdate(Action& action) {
+    action.Enabled = app::SessionCommandEnabled(static_cast<int>(ListView_GetSelectedCount(lvSessions_)));
+}
+
+void TCorvaneForm::ActionSendMessageUpdate(Action& action) { ActionSessionDisconnectUpdate(action); }
+
+void TCorvaneForm::ActionExitExecute() {
+    closeRules_.RequestExit();
+    PostMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+std::vector<std::string> TCorvaneForm::SelectedSessionCells(int column) {
+    std::lock_guard lock(listLock_);
+    std::vector<std::string> cells;
+    for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
+        cells.push_back(rows_->Sessions().Cell(row, column));
+    }
+    return cells;
+}
+
+void TCorvaneForm::ActionSessionDisconnectExecute() {
+    if (settings_.DisconnectMessage &&
+        CenteredMessageDlg(Handle(), "選択したセッションを切断してもいいですか?", "Corvane",
+                           TMsgDlgType::mtConfirmation, TMsgDlgButtons::mbYesNo) != IDYES) {
+        return;
+    }
+    if (!netApi_) return;
+    std::lock_guard lock(listLock_);
+    // Each selected row: caption the computer, column 2 the user. The rows
+    // stay until a scan finds the sessions gone.
+    for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
+        const views::RowTable& sessions = rows_->Sessions();
+        netApi_->SessionDel("\\\\" + sessions.Cell(row, views::kSessionComputerName),
+                            sessions.Cell(row, views::kSessionUserName));
+        ListView_SetItemState(lvSessions_, row, 0, LVIS_SELECTED);
+    }
+}
+
+void TCorvaneForm::ActionSendMessageExecute() {
+    app::DialogState::Guard dialog(dialogs_);
+    TInputSendMessageForm form;
+    if (form.ShowModal(Handle()) != IDOK || !netApi_) return;
+    // No input to the window while sending; enabled again whatever happens.
+    EnableWindow(Handle(), FALSE);
+    struct Reenable {
+        HWND window;
+        ~Reenable() { EnableWindow(window, TRUE); }
+    } reenable{Handle()};
+    const std::vector<std::string> computers = SelectedSessionCells(views::kSessionComputerName);
+    for (const auto& computer : computers) netApi_->MessageBufferSend(computer, form.Message());
+}
+
+void TCorvaneForm::ActionAboutExecute() {
+    app::DialogState::Guard dialog(dialogs_);
+    TAboutForm box;
+    box.ShowModal(Handle());
+}
+
+void TCorvaneForm::ActionSetEnvironmentExecute() {
+    app::DialogState::Guard dialog(dialogs_);
+    TSetEnvironmentForm form(settings_);
+    if (form.ShowModal(Handle()) != IDOK) return;
+    form.ApplyTo(settings_);
+    try {
+        if (settingsStore_) settingsStore_->SaveSettings();
+    } catch (const SettingsWriteError& e) {
+        // The new values stay in effect; the file keeps the old ones.
+        ShowErrorBox(Handle(), e.what());
+    }
+}
+
+void TCorvaneForm::ActionRefreshExecute() {
+    refreshRequested_ = true;
+    if (watchThread_) watchThread_->Wake();  // served by the next pass, at once
+}
+
+void TCorvaneForm::ActionOpenLogFileExecute() { OpenLogFile(*shell_, *tray_, logPath_); }
+
+void TCorvaneForm::TabControlChange() {
+    const int tab = TabCtrl_GetCurSel(tabControl_);
+    ShowWindow(lvSessions_, tab == 0 ? SW_SHOW : SW_HIDE);
+    ShowWindow(lvResource_, tab == 1 ? SW_SHOW : SW_HIDE);
+    ClearListSelection(lvSessions_);
+    ClearListSelection(lvResource_);
+}
+
+void TCorvaneForm::lvSessionsColumnClick(int column) {
+    settings_.Sort = column;
+    rows_->SortSessionRows(column);
+}
+
+void TCorvaneForm::lvResourceColumnClick(int column) {
+    settings_.SortResource = column;
+    rows_->SortResourceRows(column);
+}
+
+}  // namespace corvane::win
