@@ -18,7 +18,9 @@ TEST(DpiScaleTest, DesignedPixelsScaleAndComeBackUnchanged) {
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.designed << " at " << r.dpi);
         EXPECT_EQ(app::ScaleToDpi(r.designed, r.dpi), r.scaled);
-        if (r.dpi >= 96) EXPECT_EQ(app::UnscaleFromDpi(r.scaled, r.dpi), r.designed);
+        if (r.dpi >= 96) {
+            EXPECT_EQ(app::UnscaleFromDpi(r.scaled, r.dpi), r.designed);
+        }
         EXPECT_EQ(app::SmallImageSize(r.dpi), r.image);
     }
     // A width the user dragged to at 150 % (an odd pixel count) is kept to

@@ -39,7 +39,7 @@ TEST_F(SettingsStoreTest, EmptyFileGivesDefaultsAndMarksSeconds) {
     EXPECT_EQ(settings.DisconnectIdleTime, 0);
     EXPECT_EQ(settings.MaxLogSize, 1048576);
     EXPECT_TRUE(settings.WriteEventLog);
-    EXPECT_EQ(window.sessionWidths, std::vector<int>(6, 80));
+    EXPECT_EQ(window.sessionWidths, (std::vector<int>{100, 80, 80, 80, 80, 92}));
     EXPECT_EQ(window.resourceWidths, std::vector<int>(2, 100));
     EXPECT_EQ(window.tabIndex, 0);
     EXPECT_TRUE(window.placementsSet.empty());

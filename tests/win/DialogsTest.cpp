@@ -64,7 +64,7 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
         RECT label, field;
         int textWidth;
     };
-    std::vector<Label> labels;  // connection time, idle time, log size
+    std::vector<Label> labels;  // connection time, idle time, log size, access sound
     RECT group{};
     std::vector<int> tabOrder;
     SIZE client{};
@@ -75,13 +75,14 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
         RECT c{};
         GetClientRect(dialog, &c);
         client = {c.right, c.bottom};
-        for (int id : std::initializer_list<int>{F::kCheckBoxNotifyConnectSession, F::kEditWaveFileName, F::kButtonOpenWaveFile,
+        for (int id : std::initializer_list<int>{F::kCheckBoxNotifyConnectSession, F::kButtonOpenWaveFile,
                        F::kCheckBoxWriteEventLog, IDOK, IDCANCEL})
             places.push_back(ClientRectOf(dialog, id));
         group = ClientRectOf(dialog, F::kGroupBox1);
         for (auto [label, edit] : {std::pair{F::kLabelDisconnectConnTime, F::kEditDisconnectConnTime},
                                    std::pair{F::kLabelDisconnectIdleTime, F::kEditDisconnectIdleTime},
-                                   std::pair{F::kLabelMaxLogSize, F::kEditMaxLogSize}}) {
+                                   std::pair{F::kLabelMaxLogSize, F::kEditMaxLogSize},
+                                   std::pair{F::kCheckBoxNotifyResourceAccessBySound, F::kEditWaveFileName}}) {
             HWND control = GetDlgItem(dialog, label);
             const std::wstring text = ControlText(dialog, label);
             HDC dc = GetDC(control);
@@ -148,19 +149,20 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
         L"0", L"3600", L"-1", L"0", L"1", L"1", L"1", L"2048", L"1"};
     EXPECT_EQ(shown, expectedShown);
     const std::vector<RECT> expectedPlaces = {
-        {Px(8), Px(8), Px(8 + 440), Px(8 + 17)},        {Px(192), Px(126), Px(192 + 201), Px(126 + 20)},
-        {Px(400), Px(126), Px(449), Px(147)},           {Px(8), Px(418), Px(8 + 440), Px(418 + 17)},
+        {Px(8), Px(8), Px(8 + 440), Px(8 + 17)},        {Px(400), Px(126), Px(449), Px(147)},
+        {Px(8), Px(418), Px(8 + 440), Px(418 + 17)},
         {Px(135), Px(448), Px(216), Px(473)},           {Px(239), Px(448), Px(320), Px(473)}};
     ASSERT_EQ(places.size(), expectedPlaces.size());
     for (std::size_t i = 0; i < places.size(); ++i) EXPECT_TRUE(EqualRect(&places[i], &expectedPlaces[i])) << i;
-    // Every label holds its whole text left of its field, the fields stay in
-    // the dialog, and the two time labels and fields lie inside their group box.
-    ASSERT_EQ(labels.size(), 3u);
+    // Every label holds its whole text (a check box also its box) left of its
+    // field, the fields stay in the dialog, and the two time labels and
+    // fields lie inside their group box.
+    ASSERT_EQ(labels.size(), 4u);
     for (std::size_t i = 0; i < labels.size(); ++i) {
         const Label& l = labels[i];
         SCOPED_TRACE(i);
         EXPECT_GT(l.textWidth, 0);
-        EXPECT_LE(l.textWidth, l.label.right - l.label.left);
+        EXPECT_LE(l.textWidth + (i == 3 ? Px(16) : 0), l.label.right - l.label.left);
         EXPECT_LE(l.label.right, l.field.left);
         EXPECT_LE(l.field.right, client.cx);
         if (i < 2) {

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "core/app/DpiScale.h"
 #include "core/text/Collation.h"
 #include "core/views/ListRows.h"
 #include "win/app/ListViewReportList.h"
@@ -132,12 +133,12 @@ TEST_F(ListViewTest, ListsHaveTheirStylesColumnsAndImages) {
         EXPECT_TRUE(ListView_GetExtendedListViewStyle(list) & LVS_EX_FULLROWSELECT);
         EXPECT_EQ(ListView_GetImageList(list, LVSIL_SMALL), images.get());
     }
-    ExpectColumns(sessionsHwnd, {{L"コンピュータ名", 80},
+    ExpectColumns(sessionsHwnd, {{L"コンピュータ名", 100},
                                  {L"IPアドレス", 80},
                                  {L"ユーザ名", 80},
                                  {L"オープン数", 80},
                                  {L"接続時間", 80},
-                                 {L"アイドル時間", 80}});
+                                 {L"アイドル時間", 92}});
     ExpectColumns(resourcesHwnd, {{L"ユーザ名", 100}, {L"共有リソース名", 300}});
 }
 
@@ -164,7 +165,7 @@ TEST_F(ListViewTest, At150PercentEveryHeaderTextFitsItsColumn) {
         GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent);
         // The header keeps a margin of about three edge widths on each side.
         const int margin = 2 * 3 * GetSystemMetrics(SM_CXEDGE) * kDpi / 96;
-        EXPECT_EQ(item.cxy, 120) << i;
+        EXPECT_EQ(item.cxy, app::kSessionColumnWidths[i] * 3 / 2) << i;
         EXPECT_LE(extent.cx + margin, item.cxy) << "column " << i << " width " << extent.cx;
     }
     SelectObject(dc, old);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/app/DpiScale.h"
 #include "DialogDriver.h"
 #include "WinTestSupport.h"
 #include "core/text/Text.h"
@@ -73,7 +74,7 @@ TEST_F(MainWindowTest, ShowsItsDesignedLayout) {
                                        L"アイドル時間"};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(ColumnCaption(form->SessionList(), i), sessionColumns[i]);
-        EXPECT_EQ(ListView_GetColumnWidth(form->SessionList(), i), 80);
+        EXPECT_EQ(ListView_GetColumnWidth(form->SessionList(), i), app::kSessionColumnWidths[i]);
     }
     EXPECT_EQ(ColumnCaption(form->ResourceList(), 0), L"ユーザ名");
     EXPECT_EQ(ColumnCaption(form->ResourceList(), 1), L"共有リソース名");

@@ -82,7 +82,10 @@ void LoadSettings(IProfileStore& store, ISettingsWindow& window, Settings& setti
     const int dpi = window.ColumnDpi();
     for (int i = 0, n = window.ColumnCount(ListKind::Sessions); i < n; ++i) {
         window.SetColumnWidth(ListKind::Sessions, i,
-                              app::ScaleToDpi(columns.Int("Column" + std::to_string(i), kSessionColumnDefault), dpi));
+                              app::ScaleToDpi(columns.Int("Column" + std::to_string(i),
+                                                            app::DesignedWidth(app::kSessionColumnWidths, i,
+                                                                               kSessionColumnDefault)),
+                                                dpi));
     }
     settings.SortResource = columns.Int("SortResource", 0);
     for (int i = 0, n = window.ColumnCount(ListKind::Resources); i < n; ++i) {

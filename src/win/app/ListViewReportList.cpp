@@ -205,15 +205,17 @@ void ListViewReportList::RowsReordered(const std::vector<int>& oldRowAt) {
 
 HWND CreateSessionListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi) {
     static const ColumnSpec kColumns[] = {
-        {L"コンピュータ名", 80}, {L"IPアドレス", 80}, {L"ユーザ名", 80},
-        {L"オープン数", 80},     {L"接続時間", 80},   {L"アイドル時間", 80},
+        {L"コンピュータ名", app::kSessionColumnWidths[0]}, {L"IPアドレス", app::kSessionColumnWidths[1]},
+        {L"ユーザ名", app::kSessionColumnWidths[2]},       {L"オープン数", app::kSessionColumnWidths[3]},
+        {L"接続時間", app::kSessionColumnWidths[4]},       {L"アイドル時間", app::kSessionColumnWidths[5]},
     };
     return CreateReportListView(parent, controlId, bounds, smallImages, kColumns,
                                 static_cast<int>(std::size(kColumns)), dpi);
 }
 
 HWND CreateResourceListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi) {
-    static const ColumnSpec kColumns[] = {{L"ユーザ名", 100}, {L"共有リソース名", 300}};
+    static const ColumnSpec kColumns[] = {{L"ユーザ名", app::kResourceColumnWidths[0]},
+                                          {L"共有リソース名", app::kResourceColumnWidths[1]}};
     return CreateReportListView(parent, controlId, bounds, smallImages, kColumns,
                                 static_cast<int>(std::size(kColumns)), dpi);
 }

@@ -56,15 +56,19 @@ void TSetEnvironmentForm::OnInit() {
                kCheckBoxNotifyConnectSessionByTray);
     AddControl(L"BUTTON", L"アクセス検出時にトレイのアイコン点滅で通知する", kCheck, 8, 80, 440, kCheckHeight,
                kCheckBoxNotifyResourceAccessByTray);
-    FitText(AddControl(L"BUTTON", L"接続検出時に効果音を鳴らす", kCheck, 8, 104, 182, kCheckHeight,
-                       kCheckBoxNotifyConnectSessionBySound),
-            L"接続検出時に効果音を鳴らす", 182 - kCheckBoxRoom);
-    AddControl(L"EDIT", L"", kEdit, 192, 102, 201, kEditHeight, kEditWaveFileNameConnectSession, WS_EX_CLIENTEDGE);
+    // The sound check boxes as wide as their texts need; the file fields
+    // give up the width (the 参照 buttons stay where they are).
+    static const wchar_t kConnectSound[] = L"接続検出時に効果音を鳴らす";
+    static const wchar_t kAccessSound[] = L"アクセス検出時に効果音を鳴らす";
+    const int soundWidth =
+        std::max(182, kCheckBoxRoom + std::max(TextWidth(kConnectSound), TextWidth(kAccessSound)) + 2);
+    const int fileLeft = 8 + soundWidth + 2, fileWidth = 393 - fileLeft;
+    AddControl(L"BUTTON", kConnectSound, kCheck, 8, 104, soundWidth, kCheckHeight, kCheckBoxNotifyConnectSessionBySound);
+    AddControl(L"EDIT", L"", kEdit, fileLeft, 102, fileWidth, kEditHeight, kEditWaveFileNameConnectSession,
+               WS_EX_CLIENTEDGE);
     AddControl(L"BUTTON", L"参照", WS_TABSTOP | BS_PUSHBUTTON, 400, 102, 49, 21, kButtonOpenWaveFileConnectSession);
-    FitText(AddControl(L"BUTTON", L"アクセス検出時に効果音を鳴らす", kCheck, 8, 128, 182, kCheckHeight,
-                       kCheckBoxNotifyResourceAccessBySound),
-            L"アクセス検出時に効果音を鳴らす", 182 - kCheckBoxRoom);
-    AddControl(L"EDIT", L"", kEdit, 192, 126, 201, kEditHeight, kEditWaveFileName, WS_EX_CLIENTEDGE);
+    AddControl(L"BUTTON", kAccessSound, kCheck, 8, 128, soundWidth, kCheckHeight, kCheckBoxNotifyResourceAccessBySound);
+    AddControl(L"EDIT", L"", kEdit, fileLeft, 126, fileWidth, kEditHeight, kEditWaveFileName, WS_EX_CLIENTEDGE);
     AddControl(L"BUTTON", L"参照", WS_TABSTOP | BS_PUSHBUTTON, 400, 126, 49, 21, kButtonOpenWaveFile);
     AddControl(L"BUTTON", L"共有リソース情報を検出対象外にする", kCheck, 8, 152, 440, kCheckHeight,
                kCheckBoxIgnoreSharedResource);
