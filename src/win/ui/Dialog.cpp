@@ -178,17 +178,6 @@ int Dialog::TextWidth(const wchar_t* text) const {
     return (extent.cx * 96 + dpi_ - 1) / dpi_;
 }
 
-void Dialog::FitText(HWND control, const wchar_t* text, int room) {
-    const int width = TextWidth(text);
-    if (width <= room || width <= 0) return;
-    const int height = std::max(9, 12 * room / width);
-    UniqueFont font(CreateFontW(-MulDiv(height, dpi_, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                                L"MS UI Gothic"));
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
-    fittedFonts_.push_back(std::move(font));
-}
-
 std::string Dialog::ItemText(int id) const {
     HWND item = GetDlgItem(hwnd_, id);
     const int length = GetWindowTextLengthW(item);

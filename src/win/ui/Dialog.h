@@ -58,10 +58,6 @@ protected:
     // Width in pixels at 96 DPI of `text` in the dialog's font, rounded up,
     // so that room made from it holds the text at every scale.
     int TextWidth(const wchar_t* text) const;
-    // Gives `control` a smaller font when its text needs more than `room`
-    // pixels (at 96 DPI) in the dialog's font: a substitute for the designed
-    // face can be wider than the layout allows.
-    void FitText(HWND control, const wchar_t* text, int room);
     void End(INT_PTR result) { EndDialog(hwnd_, result); }
 
     // Text of a child control, in UTF-8; setting it from UTF-8.
@@ -79,7 +75,6 @@ private:
     HWND owner_ = nullptr;
     int dpi_ = 96;
     UniqueFont font_;
-    std::vector<UniqueFont> fittedFonts_;
     std::vector<UniqueImageList> glyphs_;
 };
 
