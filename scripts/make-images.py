@@ -4,16 +4,18 @@
 Standard library only. Every picture is designed on a 16 x 16 unit grid
 (pixel i covers [i, i+1)) from signed-distance shapes, rendered with 6 x 6
 supersampling and composited with straight (non-premultiplied) alpha.
-Larger icon sizes reuse the same design scaled by an integer factor, so
-edges that sit on whole units stay crisp.
+Every size is drawn from the same design on its own pixel grid (not
+resampled from another size), so the pictures stay sharp at 125 % (20 px),
+150 % (24 px) and 200 % (32 px) display scale.
 
 Outputs (all 32-bit with alpha):
   commands.bmp          112 x 16 strip: help, exit, settings, disconnect,
                         log file, message, refresh
-  sessions_designed.bmp 16 x 16 monitor
-  frame_blue.ico        tray frame 0 (16, 32)
-  frame_red.ico         tray frame 1 (16, 32)
-  corvane.ico           program icon (16, 32, 48)
+  commands_N.bmp        the same strip N px high (N = 20, 24, 32)
+  sessions_designed.bmp 16 x 16 monitor; sessions_designed_N.bmp at N px
+  frame_blue.ico        tray frame 0 (16, 20, 24, 32)
+  frame_red.ico         tray frame 1 (16, 20, 24, 32)
+  corvane.ico           program icon (16, 20, 24, 32, 48)
 
 The bitmaps are bottom-up BGRA DIBs with a BITMAPV5HEADER (BI_BITFIELDS,
 alpha mask 0xFF000000). Colour channels are zero wherever alpha is zero;
@@ -419,6 +421,9 @@ def program_icon(size):
     return c
 
 
+# The small-image sides the program picks from by display scale.
+SMALL_SIZES = (16, 20, 24, 32)
+
 COMMANDS = [help_icon, exit_icon, wrench_icon, cross_icon,
             folder_icon, message_icon, refresh_icon]
 
@@ -433,13 +438,14 @@ def main():
     root = pathlib.Path(__file__).resolve().parent.parent
     out = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else root / 'res' / 'images'
     out.mkdir(parents=True, exist_ok=True)
-    files = {
-        'commands.bmp': bmp_bytes(hstrip([single(p) for p in COMMANDS])),
-        'sessions_designed.bmp': bmp_bytes(single(monitor_icon).bgra_rows()),
-        'frame_blue.ico': ico_bytes([frame(16, BLUE), frame(32, BLUE)]),
-        'frame_red.ico': ico_bytes([frame(16, RED), frame(32, RED)]),
-        'corvane.ico': ico_bytes([program_icon(s) for s in (16, 32, 48)]),
-    }
+    files = {}
+    for size in SMALL_SIZES:
+        suffix = '' if size == 16 else f'_{size}'
+        files[f'commands{suffix}.bmp'] = bmp_bytes(hstrip([single(p, size) for p in COMMANDS]))
+        files[f'sessions_designed{suffix}.bmp'] = bmp_bytes(single(monitor_icon, size).bgra_rows())
+    files['frame_blue.ico'] = ico_bytes([frame(s, BLUE) for s in SMALL_SIZES])
+    files['frame_red.ico'] = ico_bytes([frame(s, RED) for s in SMALL_SIZES])
+    files['corvane.ico'] = ico_bytes([program_icon(s) for s in SMALL_SIZES + (48,)])
     for name, data in files.items():
         (out / name).write_bytes(data)
         print(f'{out / name}: {len(data)} bytes')

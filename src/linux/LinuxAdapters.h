@@ -74,6 +74,7 @@ public:
     WindowPlacementRecord GetPlacement() override { return {}; }
     void SetPlacement(const WindowPlacementRecord&) override {}
     bool IsProgramMinimized() override { return false; }
+    int ColumnDpi() override { return 96; }
     int ColumnCount(ListKind) override { return 0; }
     int GetColumnWidth(ListKind, int) override { return 0; }
     void SetColumnWidth(ListKind, int, int) override {}

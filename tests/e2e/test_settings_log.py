@@ -95,6 +95,10 @@ def cp932(text: str) -> bytes:
 
 
 
+# The session columns' designed widths at 96 DPI (the test prefixes' scale).
+DESIGNED_SESSION_WIDTHS = [100, 80, 80, 80, 80, 92]
+
+
 def test_first_start_creates_only_is_second_and_a_close_writes_every_key(wine, sandbox):
     program = start(wine, sandbox)
 
@@ -103,7 +107,7 @@ def test_first_start_creates_only_is_second_and_a_close_writes_every_key(wine, s
     # Defaults applied to the window.
     values, rect = wine.placement(TITLE)
     assert rect == DESIGNED_RECT
-    assert wine.column_widths(TITLE, SESSIONS) == [80] * 6
+    assert wine.column_widths(TITLE, SESSIONS) == DESIGNED_SESSION_WIDTHS
     assert wine.column_widths(TITLE, RESOURCES) == [100, 100]
     assert wine.selected_tab(TITLE) == 0
     assert wine.control_visible(TITLE, SESSIONS) and not wine.control_visible(TITLE, RESOURCES)
@@ -113,7 +117,7 @@ def test_first_start_creates_only_is_second_and_a_close_writes_every_key(wine, s
     assert read_ini(sandbox.ini) == {
         "Environment": {"IsSecond": "1", **ENVIRONMENT_DEFAULTS, "TabIndex": "0"},
         "Window": {"Placement": placement_of(values)},
-        "Columns": {"Sort": "0", **{f"Column{i}": "80" for i in range(6)},
+        "Columns": {"Sort": "0", **{f"Column{i}": str(w) for i, w in enumerate(DESIGNED_SESSION_WIDTHS)},
                     "SortResource": "0", "ColumnResource0": "100", "ColumnResource1": "100"},
     }
 

@@ -67,6 +67,7 @@ struct FakeSettingsWindow : ISettingsWindow {
     WindowPlacementRecord placement{};
     std::vector<WindowPlacementRecord> placementsSet;
     bool minimized = false;
+    int dpi = 96;
     std::vector<int> sessionWidths = std::vector<int>(6, 0);
     std::vector<int> resourceWidths = std::vector<int>(2, 0);
     int tabIndex = 0;
@@ -81,6 +82,7 @@ struct FakeSettingsWindow : ISettingsWindow {
         placementsSet.push_back(p);
     }
     bool IsProgramMinimized() override { return minimized; }
+    int ColumnDpi() override { return dpi; }
     int ColumnCount(ListKind list) override { return static_cast<int>(Widths(list).size()); }
     int GetColumnWidth(ListKind list, int column) override {
         return Widths(list).at(static_cast<std::size_t>(column));

@@ -39,7 +39,7 @@ TEST_F(SettingsStoreTest, EmptyFileGivesDefaultsAndMarksSeconds) {
     EXPECT_EQ(settings.DisconnectIdleTime, 0);
     EXPECT_EQ(settings.MaxLogSize, 1048576);
     EXPECT_TRUE(settings.WriteEventLog);
-    EXPECT_EQ(window.sessionWidths, std::vector<int>(6, 80));
+    EXPECT_EQ(window.sessionWidths, (std::vector<int>{100, 80, 80, 80, 80, 92}));
     EXPECT_EQ(window.resourceWidths, std::vector<int>(2, 100));
     EXPECT_EQ(window.tabIndex, 0);
     EXPECT_TRUE(window.placementsSet.empty());
@@ -150,6 +150,31 @@ TEST_F(SettingsStoreTest, PlacementRoundTripsAndMinimisedProgramStoresShowCmd2) 
     ASSERT_EQ(restored.placementsSet.size(), 1u);
     const WindowPlacementRecord expected{44, 2, 2, -1, -1, -8, -8, 100, 120, 740, 600};
     EXPECT_EQ(restored.placementsSet[0], expected);
+}
+
+TEST_F(SettingsStoreTest, ColumnWidthsAreStoredAt96DpiAndShownAtTheWindowsScale) {
+    store.Set("Columns", "Column0", "81");
+    store.Set("Columns", "ColumnResource1", "300");
+    for (int dpi : {96, 144}) {
+        SCOPED_TRACE(dpi);
+        FakeSettingsWindow shown;
+        shown.dpi = dpi;
+        Settings s;
+        LoadSettings(store, shown, s);
+        EXPECT_EQ(shown.sessionWidths[0], dpi == 96 ? 81 : 122);
+        EXPECT_EQ(shown.sessionWidths[1], dpi == 96 ? 80 : 120);  // the designed width
+        EXPECT_EQ(shown.resourceWidths[1], dpi == 96 ? 300 : 450);
+
+        FakeProfileStore saved;
+        SaveSettings(saved, shown, s);
+        const auto stored = [&](const char* key) {
+            const std::string* value = saved.Find("Columns", key);
+            return value ? *value : std::string("(missing)");
+        };
+        EXPECT_EQ(stored("Column0"), "81");
+        EXPECT_EQ(stored("Column1"), "80");
+        EXPECT_EQ(stored("ColumnResource1"), "300");
+    }
 }
 
 TEST_F(SettingsStoreTest, PlacementIsAppliedOnlyWhenValidAndNotBlank) {

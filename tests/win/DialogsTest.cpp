@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/app/Geometry.h"
+#include "win/ui/Dpi.h"
 #include "win/about/AboutForm.h"
 #include "win/app/CenteredMessageDlg.h"
 #include "win/settings/SetEnvironmentForm.h"
@@ -25,7 +27,7 @@ RECT ClientRectOf(HWND dialog, int id) {
     return r;
 }
 
-int Px(int designed) { return win::Dialog::Scale(designed); }
+int Px(int designed) { return MulDiv(designed, win::SystemDpi(), 96); }
 
 Settings SampleSettings() {
     Settings s;
@@ -58,6 +60,12 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
     std::vector<std::wstring> shown;
     std::vector<std::wstring> kept;   // the entry still in the field after each warning
     std::vector<RECT> places;
+    struct Label {
+        RECT label, field;
+        int textWidth;
+    };
+    std::vector<Label> labels;  // connection time, idle time, log size, access sound
+    RECT group{};
     std::vector<int> tabOrder;
     SIZE client{};
 
@@ -67,9 +75,24 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
         RECT c{};
         GetClientRect(dialog, &c);
         client = {c.right, c.bottom};
-        for (int id : std::initializer_list<int>{F::kCheckBoxNotifyConnectSession, F::kEditWaveFileName, F::kButtonOpenWaveFile, F::kGroupBox1,
-                       F::kEditDisconnectIdleTime, F::kEditMaxLogSize, F::kCheckBoxWriteEventLog, IDOK, IDCANCEL})
+        for (int id : std::initializer_list<int>{F::kCheckBoxNotifyConnectSession, F::kButtonOpenWaveFile,
+                       F::kCheckBoxWriteEventLog, IDOK, IDCANCEL})
             places.push_back(ClientRectOf(dialog, id));
+        group = ClientRectOf(dialog, F::kGroupBox1);
+        for (auto [label, edit] : {std::pair{F::kLabelDisconnectConnTime, F::kEditDisconnectConnTime},
+                                   std::pair{F::kLabelDisconnectIdleTime, F::kEditDisconnectIdleTime},
+                                   std::pair{F::kLabelMaxLogSize, F::kEditMaxLogSize},
+                                   std::pair{F::kCheckBoxNotifyResourceAccessBySound, F::kEditWaveFileName}}) {
+            HWND control = GetDlgItem(dialog, label);
+            const std::wstring text = ControlText(dialog, label);
+            HDC dc = GetDC(control);
+            HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+            SIZE extent{};
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+            SelectObject(dc, old);
+            ReleaseDC(control, dc);
+            labels.push_back({ClientRectOf(dialog, label), ClientRectOf(dialog, edit), extent.cx});
+        }
         for (HWND at = GetNextDlgTabItem(dialog, nullptr, FALSE), first = at; at;) {
             tabOrder.push_back(GetDlgCtrlID(at));
             at = GetNextDlgTabItem(dialog, at, FALSE);
@@ -126,13 +149,28 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
         L"0", L"3600", L"-1", L"0", L"1", L"1", L"1", L"2048", L"1"};
     EXPECT_EQ(shown, expectedShown);
     const std::vector<RECT> expectedPlaces = {
-        {Px(8), Px(8), Px(8 + 440), Px(8 + 17)},        {Px(192), Px(126), Px(192 + 201), Px(126 + 20)},
-        {Px(400), Px(126), Px(449), Px(147)},           {Px(8), Px(200), Px(273), Px(289)},
-        {Px(208), Px(256), Px(208 + 49), Px(256 + 20)}, {Px(216), Px(392), Px(216 + 65), Px(412)},
-        {Px(8), Px(418), Px(8 + 440), Px(418 + 17)},    {Px(135), Px(448), Px(216), Px(473)},
-        {Px(239), Px(448), Px(320), Px(473)}};
+        {Px(8), Px(8), Px(8 + 440), Px(8 + 17)},        {Px(400), Px(126), Px(449), Px(147)},
+        {Px(8), Px(418), Px(8 + 440), Px(418 + 17)},
+        {Px(135), Px(448), Px(216), Px(473)},           {Px(239), Px(448), Px(320), Px(473)}};
     ASSERT_EQ(places.size(), expectedPlaces.size());
     for (std::size_t i = 0; i < places.size(); ++i) EXPECT_TRUE(EqualRect(&places[i], &expectedPlaces[i])) << i;
+    // Every label holds its whole text (a check box also its box) left of its
+    // field, the fields stay in the dialog, and the two time labels and
+    // fields lie inside their group box.
+    ASSERT_EQ(labels.size(), 4u);
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        const Label& l = labels[i];
+        SCOPED_TRACE(i);
+        EXPECT_GT(l.textWidth, 0);
+        EXPECT_LE(l.textWidth + (i == 3 ? Px(16) : 0), l.label.right - l.label.left);
+        EXPECT_LE(l.label.right, l.field.left);
+        EXPECT_LE(l.field.right, client.cx);
+        if (i < 2) {
+            EXPECT_GT(l.label.left, group.left);
+            EXPECT_LT(l.field.right, group.right);
+        }
+    }
+    EXPECT_LE(group.right, client.cx);
     std::vector<int> expectedOrder;
     for (int id = F::kCheckBoxNotifyConnectSession; id <= F::kCheckBoxWriteEventLog; ++id)
         if (id != F::kGroupBox1) expectedOrder.push_back(id);

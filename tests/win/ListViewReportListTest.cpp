@@ -7,11 +7,14 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <cwchar>
 #include <vector>
 
+#include "core/app/DpiScale.h"
 #include "core/text/Collation.h"
 #include "core/views/ListRows.h"
 #include "win/app/ListViewReportList.h"
+#include "win/ui/Dialog.h"
 #include "win/ui/UniqueResource.h"
 #include "support/WatchRecords.h"
 
@@ -72,8 +75,8 @@ protected:
         SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&views));
         images.reset(ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 1));
         ASSERT_TRUE(images);
-        sessionsHwnd = CreateSessionListView(window.get(), 101, kBounds, images.get());
-        resourcesHwnd = CreateResourceListView(window.get(), 102, kBounds, images.get());
+        sessionsHwnd = CreateSessionListView(window.get(), 101, kBounds, images.get(), 96);
+        resourcesHwnd = CreateResourceListView(window.get(), 102, kBounds, images.get(), 96);
         ASSERT_NE(sessionsHwnd, nullptr);
         ASSERT_NE(resourcesHwnd, nullptr);
         rows = std::make_unique<views::ListRows>(lock, text::PlatformCollation());
@@ -130,13 +133,43 @@ TEST_F(ListViewTest, ListsHaveTheirStylesColumnsAndImages) {
         EXPECT_TRUE(ListView_GetExtendedListViewStyle(list) & LVS_EX_FULLROWSELECT);
         EXPECT_EQ(ListView_GetImageList(list, LVSIL_SMALL), images.get());
     }
-    ExpectColumns(sessionsHwnd, {{L"コンピュータ名", 80},
+    ExpectColumns(sessionsHwnd, {{L"コンピュータ名", 100},
                                  {L"IPアドレス", 80},
                                  {L"ユーザ名", 80},
                                  {L"オープン数", 80},
                                  {L"接続時間", 80},
-                                 {L"アイドル時間", 80}});
+                                 {L"アイドル時間", 92}});
     ExpectColumns(resourcesHwnd, {{L"ユーザ名", 100}, {L"共有リソース名", 300}});
+}
+
+TEST_F(ListViewTest, At150PercentEveryHeaderTextFitsItsColumn) {
+    // The list as the main window makes it at 144 DPI: columns and font scaled.
+    constexpr int kDpi = 144;
+    UniqueFont font = CreateUiFont(kDpi);
+    HWND list = CreateSessionListView(window.get(), 103, kBounds, images.get(), kDpi);
+    ASSERT_NE(list, nullptr);
+    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+    HWND header = ListView_GetHeader(list);
+    const int count = Header_GetItemCount(header);
+    ASSERT_EQ(count, 6);
+    HDC dc = GetDC(header);
+    HGDIOBJ old = SelectObject(dc, font.get());
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[64] = {};
+        HDITEMW item{};
+        item.mask = HDI_TEXT | HDI_WIDTH;
+        item.pszText = text;
+        item.cchTextMax = 64;
+        ASSERT_TRUE(Header_GetItem(header, i, &item));
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent);
+        // The header keeps a margin of about three edge widths on each side.
+        const int margin = 2 * 3 * GetSystemMetrics(SM_CXEDGE) * kDpi / 96;
+        EXPECT_EQ(item.cxy, app::kSessionColumnWidths[i] * 3 / 2) << i;
+        EXPECT_LE(extent.cx + margin, item.cxy) << "column " << i << " width " << extent.cx;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(header, dc);
 }
 
 TEST_F(ListViewTest, ControlSearchFindsCaptionsRegardlessOfCase) {

@@ -10,6 +10,7 @@
 #include "WinTestSupport.h"
 #include "support/SimServerControl.h"
 #include "support/TestFiles.h"
+#include "win/ui/Dpi.h"
 #include "win/DialogDriver.h"
 #include "win/app/CenteredMessageDlg.h"
 #include "win/app/CorvaneForm.h"
@@ -115,8 +116,8 @@ TEST_F(MainWindowCommandsTest, SendMessageSendsTheTextsByteLengthToEverySelected
         form->ActionSendMessageExecute();
         ASSERT_FALSE(driver.TimedOut());
         EXPECT_TRUE(guarded);
-        EXPECT_EQ(client.cx, win::Dialog::Scale(315));
-        EXPECT_EQ(client.cy, win::Dialog::Scale(75));
+        EXPECT_EQ(client.cx, MulDiv(315, win::SystemDpi(), 96));
+        EXPECT_EQ(client.cy, MulDiv(75, win::SystemDpi(), 96));
         EXPECT_FALSE(form->DialogOpen());
         EXPECT_TRUE(IsWindowEnabled(form->Handle()));
     }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/app/DpiScale.h"
 #include "DialogDriver.h"
 #include "WinTestSupport.h"
 #include "core/text/Text.h"
@@ -73,7 +74,7 @@ TEST_F(MainWindowTest, ShowsItsDesignedLayout) {
                                        L"アイドル時間"};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(ColumnCaption(form->SessionList(), i), sessionColumns[i]);
-        EXPECT_EQ(ListView_GetColumnWidth(form->SessionList(), i), 80);
+        EXPECT_EQ(ListView_GetColumnWidth(form->SessionList(), i), app::kSessionColumnWidths[i]);
     }
     EXPECT_EQ(ColumnCaption(form->ResourceList(), 0), L"ユーザ名");
     EXPECT_EQ(ColumnCaption(form->ResourceList(), 1), L"共有リソース名");
@@ -95,6 +96,32 @@ TEST_F(MainWindowTest, ShowsItsDesignedLayout) {
     EXPECT_EQ(MenuText(GetSubMenu(menu, 2), 0), L"環境設定(&E)");
     EXPECT_EQ(MenuText(GetSubMenu(menu, 3), 0), L"最新の情報に更新(&R)\tF5");
     EXPECT_EQ(MenuText(GetSubMenu(menu, 4), 0), L"バージョン情報");
+}
+
+TEST_F(MainWindowTest, MovingToAMonitorOfAnotherScaleRescalesColumnsPicturesFontAndSize) {
+    Start();
+    HWND list = form->SessionList();
+    ListView_SetColumnWidth(list, 2, 81);  // a width the user dragged to
+    const auto moveTo = [&](int dpi, RECT suggested) {
+        SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        RECT now{};
+        GetWindowRect(form->Handle(), &now);
+        EXPECT_TRUE(EqualRect(&now, &suggested)) << dpi;
+        int side = 0, height = 0;
+        ImageList_GetIconSize(ListView_GetImageList(list, LVSIL_SMALL), &side, &height);
+        EXPECT_EQ(side, dpi == 144 ? 24 : 16);
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, -MulDiv(12, dpi, 96));
+    };
+    moveTo(144, {10, 20, 10 + 777, 20 + 420});
+    EXPECT_EQ(ListView_GetColumnWidth(list, 0), 150);
+    EXPECT_EQ(ListView_GetColumnWidth(list, 2), 122);
+    EXPECT_EQ(ListView_GetColumnWidth(form->ResourceList(), 1), 150);
+    moveTo(96, {10, 20, 10 + 518, 20 + 280});
+    EXPECT_EQ(ListView_GetColumnWidth(list, 0), 100);
+    EXPECT_EQ(ListView_GetColumnWidth(list, 2), 81);
+    EXPECT_EQ(ListView_GetColumnWidth(form->ResourceList(), 1), 100);
 }
 
 TEST_F(MainWindowTest, WatchesTheServerAndLogsNewSessions) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/app/DpiScale.h"
 #include "core/text/Text.h"
 
 namespace corvane {
@@ -73,14 +74,24 @@ void LoadSettings(IProfileStore& store, ISettingsWindow& window, Settings& setti
 
     Reader columns(store, kColumns);
     settings.Sort = columns.Int("Sort", 0);
+    // The widths are stored in pixels at 96 DPI. Files written before that
+    // rule kept the control's pixels at whatever scale they were saved at;
+    // they are read as 96-DPI pixels too, since the scale is not recorded:
+    // right for files written at 100 %, and merely wider columns (never cut
+    // text) for files written at a larger scale, until the next save.
+    const int dpi = window.ColumnDpi();
     for (int i = 0, n = window.ColumnCount(ListKind::Sessions); i < n; ++i) {
         window.SetColumnWidth(ListKind::Sessions, i,
-                              columns.Int("Column" + std::to_string(i), kSessionColumnDefault));
+                              app::ScaleToDpi(columns.Int("Column" + std::to_string(i),
+                                                            app::DesignedWidth(app::kSessionColumnWidths, i,
+                                                                               kSessionColumnDefault)),
+                                                dpi));
     }
     settings.SortResource = columns.Int("SortResource", 0);
     for (int i = 0, n = window.ColumnCount(ListKind::Resources); i < n; ++i) {
-        window.SetColumnWidth(ListKind::Resources, i,
-                              columns.Int("ColumnResource" + std::to_string(i), kResourceColumnDefault));
+        window.SetColumnWidth(
+            ListKind::Resources, i,
+            app::ScaleToDpi(columns.Int("ColumnResource" + std::to_string(i), kResourceColumnDefault), dpi));
     }
 
     Reader env(store, kEnvironment);
@@ -124,12 +135,15 @@ void SaveSettings(IProfileStore& store, ISettingsWindow& window, const Settings&
 
     Writer columns(store, kColumns);
     columns.Int("Sort", settings.Sort);
+    const int dpi = window.ColumnDpi();
     for (int i = 0, n = window.ColumnCount(ListKind::Sessions); i < n; ++i) {
-        columns.Int("Column" + std::to_string(i), window.GetColumnWidth(ListKind::Sessions, i));
+        columns.Int("Column" + std::to_string(i),
+                    app::UnscaleFromDpi(window.GetColumnWidth(ListKind::Sessions, i), dpi));
     }
     columns.Int("SortResource", settings.SortResource);
     for (int i = 0, n = window.ColumnCount(ListKind::Resources); i < n; ++i) {
-        columns.Int("ColumnResource" + std::to_string(i), window.GetColumnWidth(ListKind::Resources, i));
+        columns.Int("ColumnResource" + std::to_string(i),
+                    app::UnscaleFromDpi(window.GetColumnWidth(ListKind::Resources, i), dpi));
     }
 
     Writer env(store, kEnvironment);

@@ -40,6 +40,8 @@ public:
     virtual void SetPlacement(const WindowPlacementRecord& placement) = 0;
     // True when the program as a whole is minimised (its application window is iconic).
     virtual bool IsProgramMinimized() = 0;
+    // Column widths are the control's pixels, at the window's DPI.
+    virtual int ColumnDpi() = 0;
     virtual int ColumnCount(ListKind list) = 0;
     virtual int GetColumnWidth(ListKind list, int column) = 0;
     virtual void SetColumnWidth(ListKind list, int column, int width) = 0;

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "win/ui/Dialog.h"
+#include "win/ui/Dpi.h"
 
 namespace corvane::win {
 namespace {
@@ -27,9 +28,11 @@ HWND TUrlLabel::Create(HWND parent, const std::wstring& text, int left, int top,
     }();
     (void)registered;
     text_ = text;
-    font_ = CreateUiFont(Dialog::ScreenDpi());
-    HWND hwnd = CreateWindowObject(0, kClassName, text.c_str(), WS_CHILD | WS_VISIBLE, Dialog::Scale(left),
-                                   Dialog::Scale(top), Dialog::Scale(width), Dialog::Scale(height), parent,
+    dpi_ = WindowDpi(parent);
+    font_ = CreateUiFont(dpi_);
+    const auto scale = [this](int pixels) { return MulDiv(pixels, dpi_, 96); };
+    HWND hwnd = CreateWindowObject(0, kClassName, text.c_str(), WS_CHILD | WS_VISIBLE, scale(left), scale(top),
+                                   scale(width), scale(height), parent,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));
     Loaded();
     return hwnd;
@@ -37,7 +40,7 @@ HWND TUrlLabel::Create(HWND parent, const std::wstring& text, int left, int top,
 
 void TUrlLabel::SetLook(COLORREF color, TFontStyles style) {
     if (style != style_ || !font_) {
-        font_ = CreateUiFont(Dialog::ScreenDpi(), (style & fsUnderline) != 0, (style & fsBold) != 0,
+        font_ = CreateUiFont(dpi_, (style & fsUnderline) != 0, (style & fsBold) != 0,
                              (style & fsItalic) != 0, (style & fsStrikeOut) != 0);
     }
     color_ = color;

@@ -61,6 +61,7 @@ private:
     COLORREF normalColor_;
     TFontStyles normalStyle_ = 0;
     bool tracking_ = false;
+    int dpi_ = 96;  // of the parent when created
     UniqueFont font_;
 };
 

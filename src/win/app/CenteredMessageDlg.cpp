@@ -66,7 +66,7 @@ protected:
 private:
     // The text's size decides the box's size.
     void Measure(HWND) {
-        const int dpi = ScreenDpi();
+        const int dpi = Dpi();
         UniqueFont font = CreateUiFont(dpi);
         HDC dc = GetDC(nullptr);
         HGDIOBJ old = SelectObject(dc, font.get());

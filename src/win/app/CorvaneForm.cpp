@@ -4,6 +4,8 @@
 #include <windowsx.h>
 
 #include "../../../res/resource.h"
+#include "core/app/Geometry.h"
+#include "win/ui/Dpi.h"
 #include "core/watch/HostAddress.h"
 #include "win/app/CenteredMessageDlg.h"
 #include "win/settings/LogFileSystemWin.h"
@@ -67,12 +69,19 @@ bool TCorvaneForm::Create() {
                         static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON),
                                                       IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED)),
                         static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON),
-                                                      IMAGE_ICON, 16, 16, LR_SHARED)));
-    HDC screen = GetDC(nullptr);
-    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    CreateWindowObject(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, Scale(kDesignedLeft),
-                       Scale(kDesignedTop), Scale(kDesignedWidth), Scale(kDesignedHeight), nullptr, nullptr);
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
+    // Created at the system's scale; a monitor of another scale sends WM_DPICHANGED.
+    dpi_ = SystemDpi();
+    // The designed place, scaled, but kept on the work area: at 150 % and
+    // more it would otherwise hang off a 1280-pixel-wide screen.
+    RECT work{0, 0, 0, 0};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = Scale(kDesignedWidth), height = Scale(kDesignedHeight);
+    app::Point at{Scale(kDesignedLeft), Scale(kDesignedTop)};
+    if (work.right > work.left) at = app::KeptInside(at, width, height, work.left, work.top, work.right, work.bottom);
+    CreateWindowObject(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, at.x, at.y, width, height,
+                       nullptr, nullptr);
     if (!Handle() || !FormCreate()) return false;
     tray_->Icon()->Loaded();  // also when creation stopped early with nothing watched
     return true;
@@ -292,6 +301,9 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_SIZE:
             LayoutControls();
             if (TrayIcon()) TrayIcon()->WindowSized(wp);  // minimised: only the tray icon stays
+            return 0;
+        case WM_DPICHANGED:
+            DpiChanged(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
             return 0;
         case WM_NOTIFY:
             return OnNotify(*reinterpret_cast<const NMHDR*>(lp));

@@ -85,6 +85,7 @@ public:
     WindowPlacementRecord GetPlacement() override;
     void SetPlacement(const WindowPlacementRecord& placement) override;
     bool IsProgramMinimized() override;
+    int ColumnDpi() override;
     int ColumnCount(ListKind list) override;
     int GetColumnWidth(ListKind list, int column) override;
     void SetColumnWidth(ListKind list, int column, int width) override;
@@ -141,6 +142,10 @@ private:
     void AppIdle();
     void CreateControls();
     void CreateImageLists();
+    void CreateScaledImageLists();  // commands and list pictures at the window's scale
+    // WM_DPICHANGED: fonts, pictures and columns at the new scale, the window
+    // at the size the system proposes.
+    void DpiChanged(int dpi, const RECT& suggested);
     void CreateActions();
     void CreateMenus();
     void CreateTrayIcon();

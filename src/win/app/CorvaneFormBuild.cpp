@@ -5,42 +5,56 @@
 
 #include <commctrl.h>
 
+#include <utility>
+#include <vector>
+
 #include "../../../res/resource.h"
+#include "core/app/DpiScale.h"
+#include "win/ui/Dialog.h"
+#include "win/ui/Dpi.h"
 
 namespace corvane::win {
 namespace {
 
 constexpr int kStatusBarHeight = 19;
-constexpr int kImageSize = 16;
 constexpr UINT kTabControlId = 10, kSessionsId = 11, kResourceId = 12, kStatusBarId = 13;
 
 }  // namespace
 
 void TCorvaneForm::CreateImageLists() {
+    CreateScaledImageLists();
+    // The tray's blink frames are drawn at the notification area's small-icon
+    // size, which follows the system's scale, not the window's monitor.
+    const int side = SmallIconSide(SystemDpi());
+    imageListIcon_.reset(ImageList_Create(side, side, ILC_COLOR32 | ILC_MASK, 2, 0));
+    for (const wchar_t* name : {L"ICON1", L"ICON2"}) {
+        UniqueIcon frame(LoadProgramIcon(name, side));
+        if (frame) ImageList_AddIcon(imageListIcon_.get(), frame.get());
+    }
+}
+
+void TCorvaneForm::CreateScaledImageLists() {
+    // Each picture is drawn for 16, 20, 24 and 32 pixels; the size for the
+    // window's scale is taken as it is, never stretched.
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    imageList_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 7, 0));
-    if (HBITMAP strip = static_cast<HBITMAP>(
-            LoadImageW(instance, MAKEINTRESOURCEW(IDB_COMMANDS), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
+    const int side = app::SmallImageSize(dpi_);
+    imageList_.reset(ImageList_Create(side, side, ILC_COLOR32 | ILC_MASK, 7, 0));
+    if (HBITMAP strip = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(CommandsBitmapId(side)),
+                                                        IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
         ImageList_Add(imageList_.get(), strip, nullptr);
         DeleteObject(strip);
     }
-    imageListSessions_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 3, 0));
-    if (HBITMAP designed = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(IDB_SESSIONS_DESIGNED),
+    imageListSessions_.reset(ImageList_Create(side, side, ILC_COLOR32 | ILC_MASK, 3, 0));
+    if (HBITMAP designed = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(SessionsBitmapId(side)),
                                                            IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
         ImageList_Add(imageListSessions_.get(), designed, nullptr);
         DeleteObject(designed);
-    }
-    imageListIcon_.reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR32 | ILC_MASK, 2, 0));
-    for (const wchar_t* name : {L"ICON1", L"ICON2"}) {
-        UniqueIcon frame(static_cast<HICON>(LoadImageW(instance, name, IMAGE_ICON, kImageSize, kImageSize, 0)));
-        if (frame) ImageList_AddIcon(imageListIcon_.get(), frame.get());
     }
 }
 
 void TCorvaneForm::CreateControls() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    font_.reset(CreateFontW(-Scale(12), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS UI Gothic"));
+    font_ = CreateUiFont(dpi_);
 
     statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
                                  Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kStatusBarId)), instance,
@@ -64,8 +78,8 @@ void TCorvaneForm::CreateControls() {
     }
 
     const RECT none{0, 0, 0, 0};
-    lvSessions_ = CreateSessionListView(Handle(), kSessionsId, none, imageListSessions_.get());
-    lvResource_ = CreateResourceListView(Handle(), kResourceId, none, imageListSessions_.get());
+    lvSessions_ = CreateSessionListView(Handle(), kSessionsId, none, imageListSessions_.get(), dpi_);
+    lvResource_ = CreateResourceListView(Handle(), kResourceId, none, imageListSessions_.get(), dpi_);
     for (HWND list : {lvSessions_, lvResource_}) {
         SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         SetWindowPos(list, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -74,6 +88,42 @@ void TCorvaneForm::CreateControls() {
     rows_ = std::make_unique<views::ListRows>(listLock_, text::PlatformCollation());
     sessionRows_ = std::make_unique<ListViewReportList>(lvSessions_, rows_->Sessions(), [this] { RequestListSync(); });
     resourceRows_ = std::make_unique<ListViewReportList>(lvResource_, rows_->Resources(), [this] { RequestListSync(); });
+    LayoutControls();
+}
+
+void TCorvaneForm::DpiChanged(int dpi, const RECT& suggested) {
+    if (dpi > 0 && dpi != dpi_) {
+        // The columns keep their designed widths (as stored) across the change.
+        std::vector<std::pair<ListKind, std::vector<int>>> designed;
+        for (ListKind list : {ListKind::Sessions, ListKind::Resources}) {
+            std::vector<int> widths;
+            for (int i = 0, n = ColumnCount(list); i < n; ++i)
+                widths.push_back(app::UnscaleFromDpi(GetColumnWidth(list, i), dpi_));
+            designed.emplace_back(list, std::move(widths));
+        }
+        dpi_ = dpi;
+
+        // New pictures and font; the old ones go once nothing shows them.
+        UniqueImageList oldCommands(imageList_.release()), oldSessions(imageListSessions_.release());
+        UniqueFont oldFont(font_.release());
+        CreateScaledImageLists();
+        LoadListIcons(imageListSessions_.get());
+        font_ = CreateUiFont(dpi_);
+        TabCtrl_SetImageList(tabControl_, imageListSessions_.get());
+        SendMessageW(tabControl_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+        for (HWND list : {lvSessions_, lvResource_}) {
+            ListView_SetImageList(list, imageListSessions_.get(), LVSIL_SMALL);
+            SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+        }
+        SendMessageW(statusBar_, SB_SETMINHEIGHT, Scale(kStatusBarHeight), 0);
+        for (const auto& [list, widths] : designed) {
+            for (int i = 0; i < static_cast<int>(widths.size()); ++i)
+                SetColumnWidth(list, i, app::ScaleToDpi(widths[static_cast<std::size_t>(i)], dpi_));
+        }
+    }
+    // The size the system proposes for the new monitor.
+    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     LayoutControls();
 }
 
@@ -116,13 +166,15 @@ void TCorvaneForm::CreateMenus() {
     auto picture = [this](int index) -> HBITMAP {
         UniqueIcon icon(ImageList_GetIcon(imageList_.get(), index, ILD_NORMAL));
         if (!icon) return nullptr;
-        BITMAPINFO bi = TopDownDib32(kImageSize, kImageSize);
+        int side = 16, height = 16;
+        ImageList_GetIconSize(imageList_.get(), &side, &height);
+        BITMAPINFO bi = TopDownDib32(side, side);
         void* bits = nullptr;
         HDC dc = CreateCompatibleDC(nullptr);
         HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
         if (bitmap) {
             HGDIOBJ old = SelectObject(dc, bitmap);
-            DrawIconEx(dc, 0, 0, icon.get(), kImageSize, kImageSize, 0, nullptr, DI_NORMAL);
+            DrawIconEx(dc, 0, 0, icon.get(), side, side, 0, nullptr, DI_NORMAL);
             SelectObject(dc, old);
             menuBitmaps_.emplace_back(bitmap);
         }

@@ -43,6 +43,8 @@ void TCorvaneForm::SetPlacement(const WindowPlacementRecord& r) {
 
 bool TCorvaneForm::IsProgramMinimized() { return IsIconic(Handle()) != FALSE; }
 
+int TCorvaneForm::ColumnDpi() { return dpi_; }
+
 int TCorvaneForm::ColumnCount(ListKind list) {
     return Header_GetItemCount(ListView_GetHeader(ListOf(list)));
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/app/DpiScale.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {
@@ -23,7 +24,7 @@ struct ColumnSpec {
 };
 
 HWND CreateReportListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages,
-                          const ColumnSpec* columns, int columnCount) {
+                          const ColumnSpec* columns, int columnCount, int dpi) {
     const DWORD style = WS_CHILD | WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SHOWSELALWAYS |
                         LVS_SHAREIMAGELISTS | LVS_OWNERDATA;
     HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", style, bounds.left, bounds.top,
@@ -38,7 +39,7 @@ HWND CreateReportListView(HWND parent, int controlId, const RECT& bounds, HIMAGE
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
         column.fmt = LVCFMT_LEFT;
-        column.cx = columns[i].Width;
+        column.cx = app::ScaleToDpi(columns[i].Width, dpi);
         column.pszText = const_cast<wchar_t*>(columns[i].Caption);
         column.iSubItem = i;
         SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
@@ -202,19 +203,21 @@ void ListViewReportList::RowsReordered(const std::vector<int>& oldRowAt) {
     InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
-HWND CreateSessionListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages) {
+HWND CreateSessionListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi) {
     static const ColumnSpec kColumns[] = {
-        {L"コンピュータ名", 80}, {L"IPアドレス", 80}, {L"ユーザ名", 80},
-        {L"オープン数", 80},     {L"接続時間", 80},   {L"アイドル時間", 80},
+        {L"コンピュータ名", app::kSessionColumnWidths[0]}, {L"IPアドレス", app::kSessionColumnWidths[1]},
+        {L"ユーザ名", app::kSessionColumnWidths[2]},       {L"オープン数", app::kSessionColumnWidths[3]},
+        {L"接続時間", app::kSessionColumnWidths[4]},       {L"アイドル時間", app::kSessionColumnWidths[5]},
     };
     return CreateReportListView(parent, controlId, bounds, smallImages, kColumns,
-                                static_cast<int>(std::size(kColumns)));
+                                static_cast<int>(std::size(kColumns)), dpi);
 }
 
-HWND CreateResourceListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages) {
-    static const ColumnSpec kColumns[] = {{L"ユーザ名", 100}, {L"共有リソース名", 300}};
+HWND CreateResourceListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi) {
+    static const ColumnSpec kColumns[] = {{L"ユーザ名", app::kResourceColumnWidths[0]},
+                                          {L"共有リソース名", app::kResourceColumnWidths[1]}};
     return CreateReportListView(parent, controlId, bounds, smallImages, kColumns,
-                                static_cast<int>(std::size(kColumns)));
+                                static_cast<int>(std::size(kColumns)), dpi);
 }
 
 void ClearListSelection(HWND listView) {

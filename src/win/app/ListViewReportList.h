@@ -65,11 +65,13 @@ private:
 // (shared, not destroyed with the list), no automatic sorting, rows given by
 // their owner (LVS_OWNERDATA: see ListViewReportList). Created hidden
 // at the given place; the caller shows the one of the current tab.
+// The column widths are designed at 96 DPI (app::kSessionColumnWidths,
+// app::kResourceColumnWidths) and made at `dpi`.
 // Session list columns: "コンピュータ名", "IPアドレス", "ユーザ名", "オープン数",
-// "接続時間", "アイドル時間", 80 pixels each.
-HWND CreateSessionListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages);
+// "接続時間", "アイドル時間".
+HWND CreateSessionListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi);
 // Resource list columns: "ユーザ名" 100 and "共有リソース名" 300 pixels.
-HWND CreateResourceListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages);
+HWND CreateResourceListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi);
 
 // Unselects every row.
 void ClearListSelection(HWND listView);

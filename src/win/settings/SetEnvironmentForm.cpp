@@ -15,6 +15,7 @@ namespace {
 constexpr int kCheckHeight = 17;
 constexpr int kEditHeight = 20;
 constexpr int kCheckBoxRoom = 20;  // the box and the gap before the text
+constexpr int kGroupPadding = 8;   // between a group box's frame and what it holds
 constexpr DWORD kCheck = WS_TABSTOP | BS_AUTOCHECKBOX;
 constexpr DWORD kEdit = WS_TABSTOP | ES_AUTOHSCROLL;
 
@@ -40,12 +41,10 @@ bool OpenDialogWaveFile(HWND owner, std::wstring& file) {
     return true;
 }
 
-void TSetEnvironmentForm::AddLabelLeftOf(int id, const wchar_t* text, int editLeft, int editTop) {
-    // The label ends 3 pixels left of its field, as wide as its text.
-    const int right = editLeft - 3;
-    const int left = std::max(2, right - TextWidth(text) - 1);
-    HWND label = AddControl(L"STATIC", text, SS_RIGHT | SS_NOPREFIX, left, editTop + 2, right - left, 16, id);
-    FitText(label, text, right - left - 1);
+void TSetEnvironmentForm::AddLabelLeftOf(int id, const wchar_t* text, int left, int editLeft, int editTop) {
+    // The label ends 3 pixels left of its field; the layout gave it the room
+    // its text needs in the dialog's font.
+    AddControl(L"STATIC", text, SS_RIGHT | SS_NOPREFIX, left, editTop + 2, editLeft - 3 - left, 16, id);
 }
 
 void TSetEnvironmentForm::OnInit() {
@@ -57,25 +56,40 @@ void TSetEnvironmentForm::OnInit() {
                kCheckBoxNotifyConnectSessionByTray);
     AddControl(L"BUTTON", L"アクセス検出時にトレイのアイコン点滅で通知する", kCheck, 8, 80, 440, kCheckHeight,
                kCheckBoxNotifyResourceAccessByTray);
-    FitText(AddControl(L"BUTTON", L"接続検出時に効果音を鳴らす", kCheck, 8, 104, 182, kCheckHeight,
-                       kCheckBoxNotifyConnectSessionBySound),
-            L"接続検出時に効果音を鳴らす", 182 - kCheckBoxRoom);
-    AddControl(L"EDIT", L"", kEdit, 192, 102, 201, kEditHeight, kEditWaveFileNameConnectSession, WS_EX_CLIENTEDGE);
+    // The sound check boxes as wide as their texts need; the file fields
+    // give up the width (the 参照 buttons stay where they are).
+    static const wchar_t kConnectSound[] = L"接続検出時に効果音を鳴らす";
+    static const wchar_t kAccessSound[] = L"アクセス検出時に効果音を鳴らす";
+    const int soundWidth =
+        std::max(182, kCheckBoxRoom + std::max(TextWidth(kConnectSound), TextWidth(kAccessSound)) + 2);
+    const int fileLeft = 8 + soundWidth + 2, fileWidth = 393 - fileLeft;
+    AddControl(L"BUTTON", kConnectSound, kCheck, 8, 104, soundWidth, kCheckHeight, kCheckBoxNotifyConnectSessionBySound);
+    AddControl(L"EDIT", L"", kEdit, fileLeft, 102, fileWidth, kEditHeight, kEditWaveFileNameConnectSession,
+               WS_EX_CLIENTEDGE);
     AddControl(L"BUTTON", L"参照", WS_TABSTOP | BS_PUSHBUTTON, 400, 102, 49, 21, kButtonOpenWaveFileConnectSession);
-    FitText(AddControl(L"BUTTON", L"アクセス検出時に効果音を鳴らす", kCheck, 8, 128, 182, kCheckHeight,
-                       kCheckBoxNotifyResourceAccessBySound),
-            L"アクセス検出時に効果音を鳴らす", 182 - kCheckBoxRoom);
-    AddControl(L"EDIT", L"", kEdit, 192, 126, 201, kEditHeight, kEditWaveFileName, WS_EX_CLIENTEDGE);
+    AddControl(L"BUTTON", kAccessSound, kCheck, 8, 128, soundWidth, kCheckHeight, kCheckBoxNotifyResourceAccessBySound);
+    AddControl(L"EDIT", L"", kEdit, fileLeft, 126, fileWidth, kEditHeight, kEditWaveFileName, WS_EX_CLIENTEDGE);
     AddControl(L"BUTTON", L"参照", WS_TABSTOP | BS_PUSHBUTTON, 400, 126, 49, 21, kButtonOpenWaveFile);
     AddControl(L"BUTTON", L"共有リソース情報を検出対象外にする", kCheck, 8, 152, 440, kCheckHeight,
                kCheckBoxIgnoreSharedResource);
     AddControl(L"BUTTON", L"自マシンからの接続検出は対象外とする", kCheck, 8, 176, 440, kCheckHeight,
                kCheckBoxIgnoreLocalConnection);
-    AddControl(L"BUTTON", L"経過時間による自動切断（0は切断しない）", BS_GROUPBOX, 8, 200, 265, 89, kGroupBox1);
-    AddLabelLeftOf(kLabelDisconnectConnTime, L"接続時間による自動切断時間[秒]", 8 + 200, 200 + 24);
-    AddControl(L"EDIT", L"", kEdit, 8 + 200, 200 + 24, 49, kEditHeight, kEditDisconnectConnTime, WS_EX_CLIENTEDGE);
-    AddLabelLeftOf(kLabelDisconnectIdleTime, L"アイドル時間による自動切断時間[秒]", 8 + 200, 200 + 56);
-    AddControl(L"EDIT", L"", kEdit, 8 + 200, 200 + 56, 49, kEditHeight, kEditDisconnectIdleTime, WS_EX_CLIENTEDGE);
+    // The fields move right (and the group box grows) as far as the longer
+    // label needs: the face that stands in for the designed one, and the
+    // font at other scales, can be wider than the design allowed for.
+    static const wchar_t kGroupCaption[] = L"経過時間による自動切断（0は切断しない）";
+    static const wchar_t kConnTimeLabel[] = L"接続時間による自動切断時間[秒]";
+    static const wchar_t kIdleTimeLabel[] = L"アイドル時間による自動切断時間[秒]";
+    const int labelLeft = 8 + kGroupPadding;
+    const int timeLeft =
+        std::max(8 + 200, labelLeft + std::max(TextWidth(kConnTimeLabel), TextWidth(kIdleTimeLabel)) + 3);
+    const int groupWidth =
+        std::max({265, timeLeft + 49 + kGroupPadding - 8, TextWidth(kGroupCaption) + 2 * kGroupPadding});
+    AddControl(L"BUTTON", kGroupCaption, BS_GROUPBOX, 8, 200, groupWidth, 89, kGroupBox1);
+    AddLabelLeftOf(kLabelDisconnectConnTime, kConnTimeLabel, labelLeft, timeLeft, 200 + 24);
+    AddControl(L"EDIT", L"", kEdit, timeLeft, 200 + 24, 49, kEditHeight, kEditDisconnectConnTime, WS_EX_CLIENTEDGE);
+    AddLabelLeftOf(kLabelDisconnectIdleTime, kIdleTimeLabel, labelLeft, timeLeft, 200 + 56);
+    AddControl(L"EDIT", L"", kEdit, timeLeft, 200 + 56, 49, kEditHeight, kEditDisconnectIdleTime, WS_EX_CLIENTEDGE);
     AddControl(L"BUTTON", L"終了時に確認メッセージを表示する", kCheck, 8, 296, 440, kCheckHeight,
                kCheckBoxExitMessage);
     AddControl(L"BUTTON", L"手動強制切断時に確認メッセージを表示する", kCheck, 8, 320, 440, kCheckHeight,
@@ -84,8 +98,10 @@ void TSetEnvironmentForm::OnInit() {
                kCheckBoxCloseIsMinimize);
     AddControl(L"BUTTON", L"画面の自動更新を行わない（高負荷時の場合）", kCheck, 8, 368, 440, kCheckHeight,
                kCheckBoxIgnoreAutoRefresh);
-    AddLabelLeftOf(kLabelMaxLogSize, L"ログファイルのファイルサイズ制限値（バイト）", 216, 392);
-    AddControl(L"EDIT", L"", kEdit, 216, 392, 65, kEditHeight, kEditMaxLogSize, WS_EX_CLIENTEDGE);
+    static const wchar_t kMaxLogSizeLabel[] = L"ログファイルのファイルサイズ制限値（バイト）";
+    const int logSizeLeft = std::max(216, 8 + TextWidth(kMaxLogSizeLabel) + 3);
+    AddLabelLeftOf(kLabelMaxLogSize, kMaxLogSizeLabel, 8, logSizeLeft, 392);
+    AddControl(L"EDIT", L"", kEdit, logSizeLeft, 392, 65, kEditHeight, kEditMaxLogSize, WS_EX_CLIENTEDGE);
     AddControl(L"BUTTON", L"イベントを Windows のイベント ログにも記録する", kCheck, 8, 418, 440, kCheckHeight,
                kCheckBoxWriteEventLog);
     SetGlyph(AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 135, 448, 81, 25, IDOK),

@@ -60,7 +60,7 @@ protected:
 private:
     void BtnOKClick();
     void BrowseInto(int editId);
-    void AddLabelLeftOf(int id, const wchar_t* text, int editLeft, int editTop);
+    void AddLabelLeftOf(int id, const wchar_t* text, int left, int editLeft, int editTop);
 
     Settings entries_;
     std::wstring waveFile_;  // OpenDialogWaveFile's file name, shared by both buttons

@@ -3,17 +3,16 @@
 #include "win/ui/Window.h"
 
 #include "../../../res/resource.h"
+#include "win/ui/Dpi.h"
 
 namespace corvane::win {
 namespace {
 
 constexpr unsigned kMinimumInterval = 50;
 
-// The program's own icon; the system's application icon when the module has none.
-HICON ApplicationIcon() {
-    if (HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON))) return icon;
-    return LoadIconW(nullptr, IDI_APPLICATION);
-}
+// The side of the notification area's icons: the small-icon size at the
+// system's DPI (the taskbar's scale), not a 32-pixel icon shrunk by the shell.
+int TrayIconSide() { return SmallIconSide(SystemDpi()); }
 
 }  // namespace
 
@@ -123,9 +122,13 @@ bool TTrayIcon::ShouldShow() const { return visible_ && (!minimized_ || (owner_ 
 HICON TTrayIcon::CurrentIconHandle() {
     if (icon_) return icon_.get();
     const int id = ResourceIconID();
-    if (resourceIconList_.empty() || id < 0) return ApplicationIcon();
-    resourceIcon_ = LoadIconW(GetModuleHandleW(nullptr), Wide(resourceIconList_[static_cast<size_t>(id)]).c_str());
-    return resourceIcon_;
+    if (!resourceIconList_.empty() && id >= 0) {
+        resourceIcon_.reset(LoadProgramIcon(Wide(resourceIconList_[static_cast<size_t>(id)]).c_str(), TrayIconSide()));
+        if (resourceIcon_) return resourceIcon_.get();
+    }
+    // The program's own icon; the system's application icon when the module has none.
+    if (!applicationIcon_) applicationIcon_.reset(LoadProgramIcon(MAKEINTRESOURCEW(IDI_MAINICON), TrayIconSide()));
+    return applicationIcon_ ? applicationIcon_.get() : LoadIconW(nullptr, IDI_APPLICATION);
 }
 
 void TTrayIcon::ShowIcon() {

@@ -119,7 +119,9 @@ private:
     int resourceIconId_ = -1;
     std::vector<std::string> resourceIconList_;
     UniqueIcon icon_;
-    HICON resourceIcon_ = nullptr;        // shared, from the module: never destroyed
+    // Drawn at the small-icon size; kept while the shell may show them.
+    UniqueIcon resourceIcon_;
+    UniqueIcon applicationIcon_;
     std::unique_ptr<TickThread> animation_;  // TIconAnimation
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/app/Geometry.h"
+#include "win/ui/Dpi.h"
 #include "win/ui/Window.h"
 
 namespace corvane::win {
@@ -16,14 +17,8 @@ UniqueFont CreateUiFont(int dpi, bool underline, bool bold, bool italic, bool st
                                   DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS UI Gothic"));
 }
 
-int Dialog::ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
-}
-
 INT_PTR Dialog::ShowModal(HWND owner) {
+    dpi_ = WindowDpi(owner);
     // An empty template: style and caption only; the size and the controls
     // are set in WM_INITDIALOG.
     const std::wstring caption = Caption();
@@ -68,7 +63,7 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 INT_PTR Dialog::HandleDialogMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_INITDIALOG: {
-            font_ = CreateUiFont(ScreenDpi());
+            font_ = CreateUiFont(dpi_);
             SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
             PlaceOverOwner();
             OnInit();
@@ -180,19 +175,7 @@ int Dialog::TextWidth(const wchar_t* text) const {
     GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent);
     SelectObject(dc, old);
     ReleaseDC(hwnd_, dc);
-    return MulDiv(extent.cx, 96, ScreenDpi());
-}
-
-void Dialog::FitText(HWND control, const wchar_t* text, int room) {
-    const int width = TextWidth(text);
-    if (width <= room || width <= 0) return;
-    const int height = std::max(9, 12 * room / width);
-    const int dpi = ScreenDpi();
-    UniqueFont font(CreateFontW(-MulDiv(height, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                                L"MS UI Gothic"));
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
-    fittedFonts_.push_back(std::move(font));
+    return (extent.cx * 96 + dpi_ - 1) / dpi_;
 }
 
 std::string Dialog::ItemText(int id) const {

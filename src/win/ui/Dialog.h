@@ -27,9 +27,10 @@ public:
     // (IDOK, IDCANCEL...), or -1 when it could not be shown.
     INT_PTR ShowModal(HWND owner);
 
-    // Screen DPI used for the layout (LOGPIXELSY of the screen).
-    static int ScreenDpi();
-    static int Scale(int pixels) { return MulDiv(pixels, ScreenDpi(), 96); }
+    // The DPI of the layout: the owner's monitor's when the dialog is shown
+    // (the system's before that, or without an owner).
+    int Dpi() const noexcept { return dpi_; }
+    int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
 
 protected:
     // The caption and the designed client size in pixels at 96 DPI.
@@ -54,12 +55,9 @@ protected:
     // left of its caption.
     enum class Glyph { Ok, Cancel };
     void SetGlyph(HWND button, Glyph glyph);
-    // Width in pixels at 96 DPI of `text` in the dialog's font.
+    // Width in pixels at 96 DPI of `text` in the dialog's font, rounded up,
+    // so that room made from it holds the text at every scale.
     int TextWidth(const wchar_t* text) const;
-    // Gives `control` a smaller font when its text needs more than `room`
-    // pixels (at 96 DPI) in the dialog's font: a substitute for the designed
-    // face can be wider than the layout allows.
-    void FitText(HWND control, const wchar_t* text, int room);
     void End(INT_PTR result) { EndDialog(hwnd_, result); }
 
     // Text of a child control, in UTF-8; setting it from UTF-8.
@@ -75,8 +73,8 @@ private:
 
     HWND hwnd_ = nullptr;
     HWND owner_ = nullptr;
+    int dpi_ = 96;
     UniqueFont font_;
-    std::vector<UniqueFont> fittedFonts_;
     std::vector<UniqueImageList> glyphs_;
 };
 
