@@ -46,7 +46,7 @@ struct FakeServer : IServerApi {
 struct FakeResolver : IResolver {
     std::map<std::string, std::array<std::uint8_t, 4>> hosts;
     std::optional<std::string> localName = "SERVER";
-    int lookups = 0;
+    std::atomic<int> lookups{0};  // the watch looks names up side by side
     std::optional<std::array<std::uint8_t, 4>> Resolve(const std::string& name) override {
         ++lookups;
         auto it = hosts.find(name);

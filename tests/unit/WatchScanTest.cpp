@@ -148,7 +148,7 @@ TEST_F(ScanTest, RecordedAddressesTellClientsApartWithoutALookup) {
     EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.9,Taro", "接続検出,PC01,10.0.0.10,Taro",
                                        "接続検出,PC02,10.0.0.22,Hanako", "接続検出,PC03,(N/A),Jiro",
                                        "接続検出,SERVER,10.0.0.30,Me", "接続検出,PC02,10.0.0.2,Saburo"));
-    EXPECT_EQ(resolver.lookups, 1);  // only the session without a recorded address
+    EXPECT_EQ(resolver.lookups.load(), 1);  // only the session without a recorded address
 
     server.sessions.erase(server.sessions.begin());
     log.lines.clear();

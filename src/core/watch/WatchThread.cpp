@@ -1,7 +1,9 @@
 #include "core/watch/WatchThread.h"
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
+#include <system_error>
 
 #include "core/settings/Settings.h"
 #include "core/watch/HostAddress.h"
@@ -172,19 +174,47 @@ TWatchThread::Listing<FileRecord> TWatchThread::ListFiles() {
 }
 
 // The name lookups of the sessions that are not tracked yet, done here on the
-// watch thread so that a slow resolver never holds up the window. The index
-// is only changed by the scans, which run while this thread waits for them.
+// watch thread so that a slow resolver never holds up the window. A name that
+// does not answer can take seconds (NetBIOS on Windows), so the lookups of one
+// pass run side by side, a few at a time: a pass with many new clients waits
+// about as long as its slowest lookups, not their sum. The index is only
+// changed by the scans, which run while this thread waits for them.
 std::optional<std::unordered_map<std::string, std::string>> TWatchThread::AddressesOfNewSessions(
     const Listing<SessionRecord>& listing) {
+    std::vector<std::string> names;
     std::unordered_map<std::string, std::string> addresses;
     for (std::size_t i = 0; i < listing.Records.size(); ++i) {
-        // A lookup can take seconds on Windows: the end of the program does
-        // not wait for the rest of them (nor does a scan run without them).
-        if (terminated_) return std::nullopt;
         if (sessionIndex_.count(listing.Keys[i]) || !listing.Records[i].ClientAddress.empty()) continue;
         const std::string& name = listing.Records[i].ComputerName;
-        if (!addresses.count(name)) addresses.emplace(name, LookupHostAddress(ctx_.Resolver, name));
+        if (addresses.emplace(name, kNoAddress).second) names.push_back(name);
     }
+    std::vector<std::string> found(names.size(), kNoAddress);
+    std::atomic<std::size_t> next{0}, done{0};
+    const auto lookUp = [&]() noexcept {
+        // The end of the program does not wait for the rest of them.
+        while (!terminated_) {
+            const std::size_t i = next++;
+            if (i >= names.size()) return;
+            try {
+                found[i] = LookupHostAddress(ctx_.Resolver, names[i]);
+            } catch (...) {
+                // Out of memory: the address stays "(N/A)".
+            }
+            ++done;
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t k = 1; k < std::min(names.size(), kParallelLookups); ++k) {
+        try {
+            helpers.emplace_back(lookUp);
+        } catch (const std::system_error&) {
+            break;  // no more threads: fewer lookups at a time
+        }
+    }
+    lookUp();
+    for (std::thread& helper : helpers) helper.join();
+    if (done < names.size()) return std::nullopt;  // nor does a scan run without them
+    for (std::size_t i = 0; i < names.size(); ++i) addresses[names[i]] = std::move(found[i]);
     return addresses;
 }
 

@@ -35,6 +35,8 @@ struct WatchContext {
 
 inline constexpr int kBlinkIntervalMs = 500;
 inline constexpr int kBalloonTimeoutMs = 1000;
+// How many name lookups of one pass run at the same time.
+inline constexpr std::size_t kParallelLookups = 16;
 // The pause between the end of one pass and the start of the next.
 inline constexpr std::chrono::milliseconds kPassInterval{500};
 
