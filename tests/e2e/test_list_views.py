@@ -187,6 +187,7 @@ def test_automatic_refresh_keeps_the_window_answering_while_thousands_of_rows_fi
     wait_rows(wine, SESSIONS, expected_sessions)
     wait_rows(wine, RESOURCES, expected_files)
     close_and_wait(wine, program)
+    print(f"\nlongest wait of the window while 5,200 rows filled: {longest:.1f} ms")
     assert longest < 100, f"the window waited {longest} ms while the lists filled"
 
 

@@ -238,7 +238,16 @@ void TWatchThread::Pass() {
         if (!terminated_ && !ctx_.Owner.IgnoreSharedResource()) {
             const Listing<FileRecord> files = ListFiles();
             fileStatus = files.Status;
-            ctx_.Runner.RunOnMainThread([&] { ResourceScan(flags, files); });
+            // A long listing is handed over in slices, so that the window
+            // answers between them even while thousands of rows arrive.
+            std::string lines;
+            const std::size_t count = files.Records.size();
+            std::size_t from = 0;
+            do {
+                const std::size_t to = std::min(count, from + kScanSlice);
+                ctx_.Runner.RunOnMainThread([&] { ResourceScan(flags, files, from, to, lines); });
+                from = to;
+            } while (from < count);
         }
         listed = sessions.Status == 0 && fileStatus == 0;
         if (sessions.Status != 0 || fileStatus != 0 || enumerationFailed_) {
@@ -371,18 +380,21 @@ void TWatchThread::RemoveOverLimit(const PassFlags& flags, std::int32_t limit,
         [this] { ReindexSessions(); });
 }
 
-void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing) {
+// Records [from, to) of the listing; the first slice starts the scan, the
+// last one notices what went away and announces what came.
+void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing, std::size_t from,
+                                std::size_t to, std::string& lines) {
     const Settings& settings = ctx_.Owner.CurrentSettings();
     if (listing.Status != 0) return;
-    if (flags.Rebuild) {
-        ctx_.Views.RemoveResourceRow(nullptr);
-        for (auto& resource : resources_) resource.Shown = false;
+    if (from == 0) {
+        if (flags.Rebuild) {
+            ctx_.Views.RemoveResourceRow(nullptr);
+            for (auto& resource : resources_) resource.Shown = false;
+        }
+        for (auto& resource : resources_) resource.Seen = false;
     }
 
-    for (auto& resource : resources_) resource.Seen = false;
-
-    std::string lines;
-    for (std::size_t i = 0; i < listing.Records.size(); ++i) {
+    for (std::size_t i = from; i < to; ++i) {
         const FileRecord& record = listing.Records[i];
         const auto found = resourceIndex_.find(listing.Keys[i]);
         if (found != resourceIndex_.end()) {
@@ -418,6 +430,7 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         AppendLine(lines, OneLineName(info.UserName) + " (" + OneLineName(info.PathName) + ")");
     }
 
+    if (to < listing.Records.size()) return;
     RemoveFromLast(
         resources_, resourceKeys_, [](const TFileInfo& r) { return !r.Seen; },
         [&](const TFileInfo& r) {

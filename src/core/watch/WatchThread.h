@@ -35,6 +35,8 @@ struct WatchContext {
 
 inline constexpr int kBlinkIntervalMs = 500;
 inline constexpr int kBalloonTimeoutMs = 1000;
+// How many records of a listing the window's thread takes in one hand-over.
+inline constexpr std::size_t kScanSlice = 1000;
 // How many name lookups of one pass run at the same time.
 inline constexpr std::size_t kParallelLookups = 16;
 // The pause between the end of one pass and the start of the next.
@@ -101,7 +103,8 @@ private:
         const Listing<SessionRecord>& listing);
     void SessionScan(const PassFlags& flags, const Listing<SessionRecord>& listing,
                      const std::unordered_map<std::string, std::string>& addresses);
-    void ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing);
+    void ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing, std::size_t from, std::size_t to,
+                      std::string& lines);
     void RemoveOverLimit(const PassFlags& flags, std::int32_t limit, std::uint32_t TSessionInfo::*seconds,
                          EventKind kind);
     void SessionEvent(EventKind kind, const TSessionInfo& info);
