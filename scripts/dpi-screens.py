@@ -23,7 +23,7 @@ ROOT = Path(__file__).resolve().parent.parent
 _spec = importlib.util.spec_from_file_location("guide_images", ROOT / "scripts" / "guide-images.py")
 guide = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(guide)
-from conftest import WineSession, _base_env, _stop_wineserver  # noqa: E402  (path set by guide-images)
+from conftest import WineSession, _base_env, _stop_wineserver, start_xvfb, stop_xvfb  # noqa: E402  (path set by guide-images)
 from corvane_app import TITLE  # noqa: E402
 import simserver as sim  # noqa: E402
 
@@ -87,11 +87,7 @@ def take(wine: WineSession, folder: Path, outdir: Path, dpi: int) -> None:
     wine.press_button(ABOUT_TITLE, 1)  # IDOK
     wine.wait_until(lambda: not wine.find_windows(ABOUT_TITLE), timeout=10, what="the About box to close")
 
-    wine.close_window(TITLE)
-    try:
-        program.wait(timeout=20)
-    except subprocess.TimeoutExpired:
-        print("   (the program did not end by itself; Wine is stopped below)")
+    guide.close_program(wine, program)
 
 
 def main() -> int:
@@ -102,7 +98,7 @@ def main() -> int:
     dpis = [int(v) for v in sys.argv[3:]] or [96, 144, 192]
     outdir.mkdir(parents=True, exist_ok=True)
     folder = bindir.parent / "dpi-screens-run"
-    xvfb, display = guide.start_display()
+    xvfb, display = start_xvfb()
     try:
         for dpi in dpis:
             print(f"== {dpi} DPI")
@@ -117,12 +113,7 @@ def main() -> int:
             finally:
                 wine.cleanup()
     finally:
-        xvfb.terminate()
-        try:
-            xvfb.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            xvfb.kill()
-            xvfb.wait(timeout=10)
+        stop_xvfb(xvfb)
     return 0
 
 

@@ -198,6 +198,11 @@ def take(bindir: Path, outdir: Path, wine: WineSession, folder: Path) -> None:
     wine.press_button(SETTINGS_TITLE, IDCANCEL)
     wine.wait_until(lambda: not wine.find_windows(SETTINGS_TITLE), timeout=10, what="the dialog to close")
 
+    close_program(wine, program)
+
+
+def close_program(wine, program) -> None:
+    """The close box; a program that does not end is left to the Wine stop after it."""
     wine.close_window(TITLE)
     try:
         program.wait(timeout=20)

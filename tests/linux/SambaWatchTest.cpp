@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "support/Events.h"
 #include "support/FakeProfileStore.h"
 #include "support/FakeWatchPorts.h"
 #include "linux/ChangeSignals.h"
@@ -213,16 +214,8 @@ TEST(JsonEventsTest, OneObjectPerLineWithTheFieldsOfItsKind) {
     const LocalTime at{2025, 6, 30, 12, 0, 5, 540};
     const auto event = [&](EventKind kind, std::string computer, std::string address, std::string user,
                            std::string path, std::string detail = {}, std::uint64_t count = 0) {
-        WatchEvent e;
-        e.Kind = kind;
-        e.Time = at;
-        e.ComputerName = std::move(computer);
-        e.IpAddress = std::move(address);
-        e.UserName = std::move(user);
-        e.PathName = std::move(path);
-        e.Detail = std::move(detail);
-        e.Count = count;
-        return e;
+        return test::MakeEvent(kind, std::move(computer), std::move(address), std::move(user), std::move(path),
+                               std::move(detail), count, at);
     };
     const std::pair<WatchEvent, std::string> cases[] = {
         {event(EventKind::Connected, "PC01", "192.168.1.5", "taro", ""),

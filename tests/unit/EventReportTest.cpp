@@ -7,6 +7,7 @@
 
 #include "core/events/EventReport.h"
 #include "core/settings/EventLog.h"
+#include "support/Events.h"
 
 namespace corvane {
 
@@ -37,15 +38,8 @@ struct RecordingReporter : IEventReporter {
 
 WatchEvent Event(EventKind kind, std::string computer, std::string address, std::string user, std::string path = "",
                  std::string detail = "", std::uint64_t count = 0) {
-    WatchEvent e;
-    e.Kind = kind;
-    e.ComputerName = std::move(computer);
-    e.IpAddress = std::move(address);
-    e.UserName = std::move(user);
-    e.PathName = std::move(path);
-    e.Detail = std::move(detail);
-    e.Count = count;
-    return e;
+    return test::MakeEvent(kind, std::move(computer), std::move(address), std::move(user), std::move(path),
+                           std::move(detail), count);
 }
 
 struct Enumeration {

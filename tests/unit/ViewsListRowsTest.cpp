@@ -390,26 +390,22 @@ TEST_P(ListRowsAgreeWithReference, AfterEveryMixOfOperations) {
         ASSERT_EQ(resourceView.rows, reference.resources);
     };
 
-    for (int i = 0; i < mix.identities; ++i) {
+    const auto addBoth = [&](int i) {
         const auto s = session(i);
         rows.AddSessionRow(s);
         reference.AddSession(s);
         const auto f = file(i);
         rows.AddResourceRow(f);
         reference.AddResource(f);
-    }
+    };
+    for (int i = 0; i < mix.identities; ++i) addBoth(i);
     check(0);
     const int total = mix.add + mix.update + mix.remove + mix.sort + mix.clear;
     for (int step = 1; step <= mix.operations; ++step) {
         const int i = pick(mix.identities);
         int roll = pick(total);
         if ((roll -= mix.add) < 0) {
-            const auto s = session(i);
-            rows.AddSessionRow(s);
-            reference.AddSession(s);
-            const auto f = file(i);
-            rows.AddResourceRow(f);
-            reference.AddResource(f);
+            addBoth(i);
         } else if ((roll -= mix.update) < 0) {
             const auto s = session(i);
             rows.UpdateSessionRow(s);
