@@ -196,15 +196,15 @@ TEST(MainWindowRulesTest, EnableRulesStoredTabAndFirstShowCommand) {
 TEST(MainWindowRulesTest, FileCloseCommand) {
     struct EnableRow {
         bool canClose;
-        bool listed;
+        bool watched;
         int selected;
         bool enabled;
     };
     for (const EnableRow& row : {EnableRow{true, true, 0, false}, EnableRow{true, true, 1, true},
                                  EnableRow{true, true, 3, true}, EnableRow{false, true, 1, false},
                                  EnableRow{true, false, 1, false}, EnableRow{false, false, 0, false}}) {
-        EXPECT_EQ(app::FileCloseCommandEnabled(row.canClose, row.listed, row.selected), row.enabled)
-            << row.canClose << "/" << row.listed << "/" << row.selected;
+        EXPECT_EQ(app::FileCloseCommandEnabled(row.canClose, row.watched, row.selected), row.enabled)
+            << row.canClose << "/" << row.watched << "/" << row.selected;
     }
 
     // Names from the server stay on their own line each.

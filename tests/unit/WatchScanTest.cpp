@@ -359,7 +359,7 @@ TEST_F(ScanTest, RefreshRebuildsExactlyTheResourcesStillOpen) {
 
 // A resource stands for every open of its path and user: it keeps all the
 // ids of the last listing, each once, across the slices of a long listing,
-// and keeps them while no listing is had (FilesListed false).
+// and keeps them while no listing is had.
 TEST_F(ScanTest, ResourcesKeepEveryIdOfTheLastListing) {
     struct Step {
         const char* what;
@@ -367,7 +367,7 @@ TEST_F(ScanTest, ResourcesKeepEveryIdOfTheLastListing) {
         std::uint32_t status;
         bool ignore;
         std::vector<std::uint32_t> taroIds, hanakoIds;
-        bool listed;
+        bool scanned;
     };
     std::vector<FileRecord> longListing;
     for (std::uint32_t i = 0; i < kScanSlice + 500; ++i) longListing.push_back({1000 + i, 1, 0, "F" + std::to_string(i), "U"});
@@ -379,7 +379,7 @@ TEST_F(ScanTest, ResourcesKeepEveryIdOfTheLastListing) {
         {"ids follow the listing, each once", {{73, 1, 0, "D:\\a.xlsx", "taro"}, {80, 1, 0, "D:\\a.xlsx", "taro"},
                                                {80, 1, 0, "D:\\a.xlsx", "taro"}, {5, 1, 0, "D:\\b.doc", "hanako"}},
          0, false, {73, 80}, {5}, true},
-        {"failed listing keeps them", {}, 53, false, {73, 80}, {5}, false},
+        {"failed listing keeps them", {}, 53, false, {73, 80}, {5}, true},
         {"no scan keeps them", {}, 0, true, {73, 80}, {5}, false},
         {"one open left", {{80, 1, 0, "D:\\a.xlsx", "taro"}}, 0, false, {80}, {}, true},
         {"across slices", longListing, 0, false, {71, 73}, {}, true},
@@ -392,7 +392,7 @@ TEST_F(ScanTest, ResourcesKeepEveryIdOfTheLastListing) {
         Pass();
         EXPECT_EQ(thread.FileIdsOf("TARO", "d:\\a.XLSX"), step.taroIds);
         EXPECT_EQ(thread.FileIdsOf("hanako", "D:\\b.doc"), step.hanakoIds);
-        EXPECT_EQ(thread.FilesListed(), step.listed);
+        EXPECT_EQ(thread.FilesScanned(), step.scanned);
     }
     // One "アクセス検出" line per path and user, whatever its opens.
     EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),

@@ -98,11 +98,11 @@ private:
 constexpr bool SessionCommandEnabled(int selectedSessions) noexcept { return selectedSessions > 0; }
 
 // "ファイルを閉じる": rows of the resource list selected, on a server that can
-// check and close single files, while the open files are being listed (with
-// IgnoreSharedResource on, or until a listing works, the rows and their ids
-// may be stale).
-constexpr bool FileCloseCommandEnabled(bool serverCanCloseFiles, bool filesListed, int selectedResources) noexcept {
-    return serverCanCloseFiles && filesListed && selectedResources > 0;
+// check and close single files, while the resource scan runs (with
+// IgnoreSharedResource on, the rows and their ids are not watched; an id is
+// still checked before it is closed, as a listing may fail or be old).
+constexpr bool FileCloseCommandEnabled(bool serverCanCloseFiles, bool filesWatched, int selectedResources) noexcept {
+    return serverCanCloseFiles && filesWatched && selectedResources > 0;
 }
 
 // A selected row of the resource list.

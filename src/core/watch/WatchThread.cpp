@@ -235,7 +235,7 @@ void TWatchThread::Pass() {
         const auto addresses = AddressesOfNewSessions(sessions);
         if (addresses) ctx_.Runner.RunOnMainThread([&] { SessionScan(flags, sessions, *addresses); });
         std::uint32_t fileStatus = 0;
-        if (ctx_.Owner.IgnoreSharedResource()) filesListed_ = false;
+        if (ctx_.Owner.IgnoreSharedResource()) filesScanned_ = false;
         if (!terminated_ && !ctx_.Owner.IgnoreSharedResource()) {
             const Listing<FileRecord> files = ListFiles();
             fileStatus = files.Status;
@@ -249,6 +249,7 @@ void TWatchThread::Pass() {
                 ctx_.Runner.RunOnMainThread([&] { ResourceScan(flags, files, from, to, lines); });
                 from = to;
             } while (from < count);
+            filesScanned_ = true;
         }
         listed = sessions.Status == 0 && fileStatus == 0;
         if (sessions.Status != 0 || fileStatus != 0 || enumerationFailed_) {
@@ -386,10 +387,7 @@ void TWatchThread::RemoveOverLimit(const PassFlags& flags, std::int32_t limit,
 void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord>& listing, std::size_t from,
                                 std::size_t to, std::string& lines) {
     const Settings& settings = ctx_.Owner.CurrentSettings();
-    if (listing.Status != 0) {
-        filesListed_ = false;
-        return;
-    }
+    if (listing.Status != 0) return;
     if (from == 0) {
         if (flags.Rebuild) {
             ctx_.Views.RemoveResourceRow(nullptr);
@@ -443,7 +441,6 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
     if (to < listing.Records.size()) return;
     for (std::size_t i = 0; i < resources_.size(); ++i) resources_[i].FileIds = std::move(scanIds_[i]);
     scanIds_.clear();
-    filesListed_ = true;
     RemoveFromLast(
         resources_, resourceKeys_, [](const TFileInfo& r) { return !r.Seen; },
         [&](const TFileInfo& r) {

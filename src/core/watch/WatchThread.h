@@ -74,10 +74,10 @@ public:
     // The ids the server gave the opens of that user and path in the last
     // resource scan; none when it is not open (any more). Main thread.
     std::vector<std::uint32_t> FileIdsOf(const std::string& userName, const std::string& pathName) const;
-    // Whether the last pass listed the open files: false while the resource
-    // scan is left out (IgnoreSharedResource) or its listing fails, when the
-    // tracked ids may be stale. Any thread.
-    bool FilesListed() const noexcept { return filesListed_; }
+    // Whether the last pass ran the resource scan: false while it is left out
+    // (IgnoreSharedResource), when the resource rows are not being watched.
+    // Any thread.
+    bool FilesScanned() const noexcept { return filesScanned_; }
 
     // The tracked records; read them only between passes or on the main thread.
     const std::vector<TSessionInfo>& Sessions() const noexcept { return sessions_; }
@@ -126,7 +126,7 @@ private:
     // resources_); they replace its FileIds when the scan's last slice is
     // done, so that between slices every resource keeps a whole listing's ids.
     std::vector<std::vector<std::uint32_t>> scanIds_;
-    std::atomic<bool> filesListed_{false};
+    std::atomic<bool> filesScanned_{false};
     std::vector<WatchEvent> events_;  // the pass's events, published when its scans are done
     std::mutex postedLock_;
     std::vector<WatchEvent> posted_;  // PostEvent's, waiting for a pass

@@ -34,9 +34,9 @@ void TCorvaneForm::ActionFileCloseUpdate(Action& action) {
     const bool canClose = netApi_ && netApi_->CanCloseFiles() && watchThread_;
     // The setting itself counts too: the pass that leaves the scan out may
     // still be to come.
-    const bool listed = canClose && !settings_.IgnoreSharedResource && watchThread_->FilesListed();
+    const bool watched = canClose && !settings_.IgnoreSharedResource && watchThread_->FilesScanned();
     action.Enabled =
-        app::FileCloseCommandEnabled(canClose, listed, static_cast<int>(ListView_GetSelectedCount(lvResource_)));
+        app::FileCloseCommandEnabled(canClose, watched, static_cast<int>(ListView_GetSelectedCount(lvResource_)));
 }
 
 void TCorvaneForm::ActionExitExecute() {
@@ -79,7 +79,7 @@ void TCorvaneForm::ActionSessionDisconnectExecute() {
 // checked against the row right before it is closed.
 void TCorvaneForm::ActionFileCloseExecute() {
     if (!netApi_ || !netApi_->CanCloseFiles() || !watchThread_) return;
-    if (settings_.IgnoreSharedResource || !watchThread_->FilesListed()) return;
+    if (settings_.IgnoreSharedResource || !watchThread_->FilesScanned()) return;
     std::vector<app::OpenFileRow> files;
     {
         std::lock_guard lock(listLock_);
