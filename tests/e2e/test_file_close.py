@@ -141,6 +141,7 @@ def test_the_command_is_off_while_the_resource_scan_is(wine, sandbox):
     post_command(wine, ACTION_FILE_CLOSE)
     time.sleep(2)  # a question would be up by now
     assert not wine.dialogs(TITLE)
+    assert sandbox.sim.calls().file_closes == []
     # The frozen row is still selected: once the scan runs again, it asks.
     toggle_ignore_shared_resource(wine, sandbox, "0")
     enums = sandbox.sim.counters()[sim.FILE_ENUMS]
