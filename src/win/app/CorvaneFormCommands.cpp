@@ -110,7 +110,7 @@ void TCorvaneForm::ActionFileCloseExecute() {
             event->Time = clock_->Now();
             watchThread_->PostEvent(std::move(*event));
         }
-        refresh = refresh || report.Closed > 0 || report.Outcome != app::FileCloseOutcome::Failed;  // rows gone
+        refresh = refresh || report.Closed > 0 || report.Outcome != app::FileCloseOutcome::Failed;  // rows went or changed
         listChanged = listChanged || report.Outcome == app::FileCloseOutcome::Changed;
         if (report.Outcome == app::FileCloseOutcome::Failed) {
             CenteredMessageDlg(Handle(), app::FileCloseErrorText(file, report, systemText), "Corvane",
