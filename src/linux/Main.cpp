@@ -105,8 +105,10 @@ void PrintSnapshot(const HeadlessWatch& watch, const SambaServer& server, bool w
     }
     if (withFiles) {
         for (const auto& f : watch.Resources()) {
-            std::cout << "file\t" << f.UserName << '\t' << f.PathName << '\t' << f.FileId << '\t' << f.LockCount
-                      << '\n';
+            // Every open of the file by the user: its ids, comma-separated.
+            std::cout << "file\t" << f.UserName << '\t' << f.PathName << '\t';
+            for (std::size_t i = 0; i < f.FileIds.size(); ++i) std::cout << (i ? "," : "") << f.FileIds[i];
+            std::cout << '\t' << f.LockCount << '\n';
         }
     }
     std::cout.flush();

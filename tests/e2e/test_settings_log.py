@@ -33,6 +33,7 @@ ENVIRONMENT_DEFAULTS = {
     "DisconnectIdleTime": "0",
     "ExitMessage": "0",
     "DisconnectMessage": "0",
+    "IgnoreFileCloseMessage": "0",
     "CloseIsMinimize": "0",
     "MaxLogSize": "1048576",
     "WriteEventLog": "1",

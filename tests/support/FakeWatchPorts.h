@@ -1,5 +1,6 @@
 #pragma once
 // Recording fakes of the watch ports for the scan tests.
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <optional>
@@ -41,6 +42,24 @@ struct FakeServer : IServerApi {
         return !keepSessions;
     }
     void MessageBufferSend(const std::string&, const std::string&) override {}
+    // `files` is also what the ids name now; FileClose takes a file out of it.
+    std::map<std::uint32_t, std::uint32_t> infoStatus, closeStatus;  // by id: a refusal instead
+    std::vector<std::uint32_t> closed;                                // the ids FileClose was given
+    bool CanCloseFiles() const override { return true; }
+    std::uint32_t FileGetInfo(std::uint32_t id, FileRecord& out) override {
+        if (infoStatus.count(id)) return infoStatus[id];
+        const auto found = std::find_if(files.begin(), files.end(), [id](const FileRecord& f) { return f.FileId == id; });
+        if (found == files.end()) return 2314;
+        out = *found;
+        return 0;
+    }
+    std::uint32_t FileClose(std::uint32_t id) override {
+        closed.push_back(id);
+        if (closeStatus.count(id)) return closeStatus[id];
+        const auto was = files.size();
+        std::erase_if(files, [id](const FileRecord& f) { return f.FileId == id; });
+        return files.size() < was ? 0 : 2314;
+    }
 };
 
 struct FakeResolver : IResolver {

@@ -78,6 +78,7 @@ TEST(EventReportSink, ReportsEachEventAndEachChangeOfTheWatchAndTheLogOnce) {
              Event(EventKind::IdleTimeDisconnect, "NOTE-08", "10.0.0.8", "鈴木"),
              Event(EventKind::DisconnectFailed, "PC02", "", "hanako", "", "no such process"),
              Event(EventKind::FileClosed, "", "", "taro", "D:\\share\\売上.xlsx"),
+             Event(EventKind::FileCloseFailed, "", "", "taro", "D:\\share\\売上.xlsx", "(エラー 5)"),
              Event(EventKind::EventsLost, "", "", "", "", "", 152),
          },
          ok,
@@ -89,6 +90,7 @@ TEST(EventReportSink, ReportsEachEventAndEachChangeOfTheWatchAndTheLogOnce) {
           {1005, L::Information, 1, Strings{"NOTE-08", "10.0.0.8", "鈴木"}},
           {1006, L::Warning, 1, Strings{"PC02", "hanako", "no such process"}},
           {1007, L::Information, 2, Strings{"taro", "D:\\share\\売上.xlsx"}},
+          {1008, L::Warning, 2, Strings{"taro", "D:\\share\\売上.xlsx", "(エラー 5)"}},
           {3002, L::Error, 4, Strings{"152"}}}},
         // A listing that fails: told when it starts and when its code changes.
         {Enumeration{5, 0}, ok, true, {{2001, L::Warning, 3, Strings{"5", "アクセスが拒否されました。"}}}},

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/app/MainWindowRules.h"
 #include "core/settings/SettingsStore.h"
+#include "support/FakeWatchPorts.h"
 
 namespace corvane::test {
 namespace {
@@ -194,27 +196,15 @@ TEST(MainWindowRulesTest, EnableRulesStoredTabAndFirstShowCommand) {
 TEST(MainWindowRulesTest, FileCloseCommand) {
     struct EnableRow {
         bool canClose;
+        bool watched;
         int selected;
         bool enabled;
     };
-    for (const EnableRow& row : {EnableRow{true, 0, false}, EnableRow{true, 1, true}, EnableRow{true, 3, true},
-                                 EnableRow{false, 1, false}, EnableRow{false, 0, false}}) {
-        EXPECT_EQ(app::FileCloseCommandEnabled(row.canClose, row.selected), row.enabled)
-            << row.canClose << "/" << row.selected;
-    }
-
-    using app::FileCloseOutcome;
-    struct OutcomeRow {
-        bool tracked;
-        std::uint32_t status;
-        FileCloseOutcome outcome;
-    };
-    for (const OutcomeRow& row : {OutcomeRow{true, 0, FileCloseOutcome::Closed},
-                                  OutcomeRow{true, 2314, FileCloseOutcome::AlreadyClosed},  // closed meanwhile
-                                  OutcomeRow{false, 0, FileCloseOutcome::AlreadyClosed},    // gone from the listing
-                                  OutcomeRow{true, 5, FileCloseOutcome::Failed},
-                                  OutcomeRow{true, 50, FileCloseOutcome::Failed}}) {
-        EXPECT_EQ(app::FileCloseResult(row.tracked, row.status), row.outcome) << row.tracked << "/" << row.status;
+    for (const EnableRow& row : {EnableRow{true, true, 0, false}, EnableRow{true, true, 1, true},
+                                 EnableRow{true, true, 3, true}, EnableRow{false, true, 1, false},
+                                 EnableRow{true, false, 1, false}, EnableRow{false, false, 0, false}}) {
+        EXPECT_EQ(app::FileCloseCommandEnabled(row.canClose, row.watched, row.selected), row.enabled)
+            << row.canClose << "/" << row.watched << "/" << row.selected;
     }
 
     // Names from the server stay on their own line each.
@@ -227,9 +217,65 @@ TEST(MainWindowRulesTest, FileCloseCommand) {
     EXPECT_EQ(question.substr(question.rfind('\n') + 1), "ほか 2 件");
     EXPECT_EQ(std::count(question.begin(), question.end(), '\n'), 2 + 10 + 1);
 
-    EXPECT_EQ(app::FileCloseErrorText(sheet, 5, "アクセスが拒否されました。"),
+    using app::FileCloseOutcome;
+    const auto failed = [](std::size_t ids, std::size_t closed, std::uint32_t status) {
+        return app::FileCloseReport{FileCloseOutcome::Failed, ids, closed, status};
+    };
+    EXPECT_EQ(app::FileCloseErrorText(sheet, failed(1, 0, 5), "アクセスが拒否されました。"),
               "D:\\共有\\売上  .xlsx (taro) を閉じられませんでした。\nアクセスが拒否されました。 (エラー 5)");
-    EXPECT_EQ(app::FileCloseErrorText(sheet, 2147, ""), "D:\\共有\\売上  .xlsx (taro) を閉じられませんでした。\n(エラー 2147)");
+    EXPECT_EQ(app::FileCloseErrorText(sheet, failed(1, 0, 2147), ""),
+              "D:\\共有\\売上  .xlsx (taro) を閉じられませんでした。\n(エラー 2147)");
+    EXPECT_EQ(app::FileCloseErrorText(sheet, failed(2, 1, 5), "アクセスが拒否されました。"),
+              "D:\\共有\\売上  .xlsx (taro) を閉じられませんでした。\n2 件中 1 件を閉じました。\n"
+              "アクセスが拒否されました。 (エラー 5)");
+}
+
+// Every id of a row is checked right before it is closed; the row is logged
+// as closed only when all of its opens are gone and one was closed here.
+TEST(MainWindowRulesTest, CloseOpenFileChecksAndClosesEveryId) {
+    using app::FileCloseOutcome;
+    const app::OpenFileRow row{"taro", "D:\\a.xlsx"};
+    const FileRecord mine7{7, 1, 0, "D:\\a.xlsx", "taro"}, mine8{8, 1, 0, "D:\\a.xlsx", "taro"};
+    struct Case {
+        const char* what;
+        std::vector<std::uint32_t> ids;
+        std::vector<FileRecord> server;
+        std::map<std::uint32_t, std::uint32_t> infoStatus, closeStatus;
+        FileCloseOutcome outcome;
+        std::vector<std::uint32_t> closeCalls;
+        std::string logText;  // empty: nothing logged
+    };
+    const std::string partial = "ファイル強制クローズ失敗,taro,D:\\a.xlsx,2 件中 1 件を閉じました。";
+    const std::vector<Case> cases = {
+        {"both opens", {7, 8}, {mine7, mine8}, {}, {}, FileCloseOutcome::Closed, {7, 8},
+         "ファイル強制クローズ,taro,D:\\a.xlsx"},
+        {"one closed meanwhile", {7, 8}, {mine8}, {}, {}, FileCloseOutcome::Closed, {8},
+         "ファイル強制クローズ,taro,D:\\a.xlsx"},
+        {"names compared as the watch does", {7}, {{7, 1, 0, "d:\\A.XLSX", "TARO"}}, {}, {},
+         FileCloseOutcome::Closed, {7}, "ファイル強制クローズ,taro,D:\\a.xlsx"},
+        {"all gone", {7, 8}, {}, {}, {}, FileCloseOutcome::AlreadyClosed, {}, ""},
+        {"no ids", {}, {mine7}, {}, {}, FileCloseOutcome::AlreadyClosed, {}, ""},
+        {"id given to another path", {7, 8}, {{7, 1, 0, "D:\\b.txt", "taro"}, mine8}, {}, {},
+         FileCloseOutcome::Changed, {8}, partial + "ほかは一覧が変わっていたため閉じていません。"},
+        {"id given to another user", {7}, {{7, 1, 0, "D:\\a.xlsx", "hanako"}}, {}, {}, FileCloseOutcome::Changed,
+         {}, ""},
+        {"close refused for one", {7, 8}, {mine7, mine8}, {}, {{8, 5}}, FileCloseOutcome::Failed, {7, 8},
+         partial + "拒否 (エラー 5)"},
+        {"unchecked id never closed", {7}, {mine7}, {{7, 50}}, {}, FileCloseOutcome::Failed, {},
+         "ファイル強制クローズ失敗,taro,D:\\a.xlsx,拒否 (エラー 50)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeServer server;
+        server.files = c.server;
+        server.infoStatus = c.infoStatus;
+        server.closeStatus = c.closeStatus;
+        const app::FileCloseReport report = app::CloseOpenFile(server, text::PlatformCollation(), row, c.ids);
+        EXPECT_EQ(report.Outcome, c.outcome);
+        EXPECT_EQ(server.closed, c.closeCalls);
+        const std::optional<WatchEvent> event = app::FileCloseEvent(row, report, "拒否");
+        EXPECT_EQ(event ? LogText(*event) : "", c.logText);
+    }
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ TEST_F(SettingsStoreTest, EmptyFileGivesDefaultsAndMarksSeconds) {
     EXPECT_TRUE(settings.IgnoreAutoRefresh);
     EXPECT_FALSE(settings.ExitMessage);
     EXPECT_FALSE(settings.DisconnectMessage);
+    EXPECT_FALSE(settings.IgnoreFileCloseMessage);
     EXPECT_FALSE(settings.CloseIsMinimize);
     EXPECT_EQ(settings.DisconnectConnTime, 0);
     EXPECT_EQ(settings.DisconnectIdleTime, 0);
@@ -235,7 +236,7 @@ TEST_F(SettingsStoreTest, SaveWritesEveryKeyInOrder) {
         "Environment/IgnoreSharedResource=0", "Environment/IgnoreLocalConnection=0",
         "Environment/IgnoreAutoRefresh=1", "Environment/DisconnectConnTime=-7",
         "Environment/DisconnectIdleTime=0", "Environment/ExitMessage=0",
-        "Environment/DisconnectMessage=0", "Environment/CloseIsMinimize=0",
+        "Environment/DisconnectMessage=0", "Environment/IgnoreFileCloseMessage=0", "Environment/CloseIsMinimize=0",
         "Environment/MaxLogSize=4096", "Environment/WriteEventLog=0", "Environment/TabIndex=1",
     };
     EXPECT_EQ(keys, expected);

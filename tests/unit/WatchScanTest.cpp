@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <thread>
 
@@ -313,7 +314,7 @@ TEST_F(ScanTest, ResourceScanTracksPathAndUser) {
                     {4, 1, 0, "C:\\share\\x.doc", "Jiro"}};
     Pass();
     ASSERT_EQ(thread.Resources().size(), 3u);
-    EXPECT_EQ(thread.Resources()[0].FileId, 3u);
+    EXPECT_EQ(thread.Resources()[0].FileIds, (std::vector<std::uint32_t>{1, 3}));
     EXPECT_EQ(thread.Resources()[0].LockCount, 2u);
     EXPECT_THAT(log.lines, ElementsAre("アクセス検出,Taro,C:\\share\\a,b.txt", "アクセス検出,Hanako,C:\\share\\a,b.txt",
                                        "アクセス検出,Jiro,C:\\share\\x.doc"));
@@ -354,6 +355,49 @@ TEST_F(ScanTest, RefreshRebuildsExactlyTheResourcesStillOpen) {
     owner.refreshRequested = true;
     Pass();
     EXPECT_THAT(views.calls, ElementsAre("clear sessions", "clear resources", "add U:B", "add U:C"));
+}
+
+// A resource stands for every open of its path and user: it keeps all the
+// ids of the last listing, each once, across the slices of a long listing,
+// and keeps them while no listing is had.
+TEST_F(ScanTest, ResourcesKeepEveryIdOfTheLastListing) {
+    struct Step {
+        const char* what;
+        std::vector<FileRecord> files;
+        std::uint32_t status;
+        bool ignore;
+        std::vector<std::uint32_t> taroIds, hanakoIds;
+        bool scanned;
+    };
+    std::vector<FileRecord> longListing;
+    for (std::uint32_t i = 0; i < kScanSlice + 500; ++i) longListing.push_back({1000 + i, 1, 0, "F" + std::to_string(i), "U"});
+    longListing[10] = {71, 1, 0, "D:\\a.xlsx", "taro"};
+    longListing[kScanSlice + 100] = {73, 1, 0, "D:\\A.XLSX", "Taro"};
+    const std::vector<Step> steps = {
+        {"two opens, one row", {{71, 1, 0, "D:\\a.xlsx", "taro"}, {5, 1, 0, "D:\\b.doc", "hanako"},
+                                {73, 1, 0, "d:\\A.xlsx", "TARO"}}, 0, false, {71, 73}, {5}, true},
+        {"ids follow the listing, each once", {{73, 1, 0, "D:\\a.xlsx", "taro"}, {80, 1, 0, "D:\\a.xlsx", "taro"},
+                                               {80, 1, 0, "D:\\a.xlsx", "taro"}, {5, 1, 0, "D:\\b.doc", "hanako"}},
+         0, false, {73, 80}, {5}, true},
+        {"failed listing keeps them", {}, 53, false, {73, 80}, {5}, true},
+        {"no scan keeps them", {}, 0, true, {73, 80}, {5}, false},
+        {"one open left", {{80, 1, 0, "D:\\a.xlsx", "taro"}}, 0, false, {80}, {}, true},
+        {"across slices", longListing, 0, false, {71, 73}, {}, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        server.files = step.files;
+        server.fileStatus = step.status;
+        owner.settings.IgnoreSharedResource = step.ignore;
+        Pass();
+        EXPECT_EQ(thread.FileIdsOf("TARO", "d:\\a.XLSX"), step.taroIds);
+        EXPECT_EQ(thread.FileIdsOf("hanako", "D:\\b.doc"), step.hanakoIds);
+        EXPECT_EQ(thread.FilesScanned(), step.scanned);
+    }
+    // One "アクセス検出" line per path and user, whatever its opens.
+    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                            [](const std::string& l) { return l.find(",taro,D:\\a.xlsx") != std::string::npos; }),
+              1);
 }
 
 TEST_F(ScanTest, IgnoreSharedResourceSkipsTheResourceScan) {

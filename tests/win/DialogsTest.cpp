@@ -46,6 +46,7 @@ Settings SampleSettings() {
     s.DisconnectIdleTime = -1;
     s.ExitMessage = false;
     s.DisconnectMessage = true;
+    s.IgnoreFileCloseMessage = true;
     s.CloseIsMinimize = true;
     s.MaxLogSize = 2048;
     s.WriteEventLog = true;
@@ -143,15 +144,15 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
     ASSERT_FALSE(driver.TimedOut()) << "step " << driver.StepsDone();
 
     EXPECT_EQ(client.cx, Px(455));
-    EXPECT_EQ(client.cy, Px(483));
+    EXPECT_EQ(client.cy, Px(507));
     const std::vector<std::wstring> expectedShown = {
         L"1", L"0", L"0", L"1", L"1", L"C:\\音\\connect.wav", L"0", L"0", L"C:\\音\\access.wav", L"0", L"1", L"0",
-        L"0", L"3600", L"-1", L"0", L"1", L"1", L"1", L"2048", L"1"};
+        L"0", L"3600", L"-1", L"0", L"1", L"1", L"1", L"1", L"2048", L"1"};
     EXPECT_EQ(shown, expectedShown);
     const std::vector<RECT> expectedPlaces = {
         {Px(8), Px(8), Px(8 + 440), Px(8 + 17)},        {Px(400), Px(126), Px(449), Px(147)},
-        {Px(8), Px(418), Px(8 + 440), Px(418 + 17)},
-        {Px(135), Px(448), Px(216), Px(473)},           {Px(239), Px(448), Px(320), Px(473)}};
+        {Px(8), Px(442), Px(8 + 440), Px(442 + 17)},
+        {Px(135), Px(472), Px(216), Px(497)},           {Px(239), Px(472), Px(320), Px(497)}};
     ASSERT_EQ(places.size(), expectedPlaces.size());
     for (std::size_t i = 0; i < places.size(); ++i) EXPECT_TRUE(EqualRect(&places[i], &expectedPlaces[i])) << i;
     // Every label holds its whole text (a check box also its box) left of its
@@ -190,6 +191,7 @@ TEST(SetEnvironmentFormTest, ShowsTheRecordKeepsBadNumbersAndStoresGoodOnes) {
     EXPECT_EQ(stored.SoundFileName, "");
     EXPECT_EQ(stored.SoundFileNameConnectSession, "C:\\音\\connect.wav");
     EXPECT_TRUE(stored.DisconnectMessage);
+    EXPECT_TRUE(stored.IgnoreFileCloseMessage);
     EXPECT_EQ(stored.Sort, 4);  // not the dialog's
 }
 

@@ -75,10 +75,86 @@ std::string FileCloseQuestion(const std::vector<OpenFileRow>& rows) {
     return text;
 }
 
-std::string FileCloseErrorText(const OpenFileRow& row, std::uint32_t status, const std::string& systemText) {
-    std::string text = FileLine(row) + " を閉じられませんでした。\n";
+FileCloseReport CloseOpenFile(IServerApi& server, const text::ICollation& collation, const OpenFileRow& row,
+                              const std::vector<std::uint32_t>& ids) {
+    FileCloseReport report;
+    report.Ids = ids.size();
+    const std::string wanted = text::PairKey(collation, row.PathName, row.UserName);
+    bool changed = false;
+    const auto fail = [&](std::uint32_t status) {
+        if (report.Status == 0) report.Status = status;
+    };
+    for (const std::uint32_t id : ids) {
+        FileRecord now;
+        std::uint32_t status = server.FileGetInfo(id, now);
+        if (status == kFileIdNotFound) continue;  // closed already
+        if (status != 0) {
+            fail(status);
+            continue;
+        }
+        if (text::PairKey(collation, now.PathName, now.UserName) != wanted) {
+            changed = true;
+            continue;
+        }
+        status = server.FileClose(id);
+        if (status == 0) {
+            ++report.Closed;
+        } else if (status != kFileIdNotFound) {
+            fail(status);
+        }
+    }
+    if (report.Status != 0) {
+        report.Outcome = FileCloseOutcome::Failed;
+    } else if (changed) {
+        report.Outcome = FileCloseOutcome::Changed;
+    } else {
+        report.Outcome = report.Closed > 0 ? FileCloseOutcome::Closed : FileCloseOutcome::AlreadyClosed;
+    }
+    return report;
+}
+
+namespace {
+// "2 件中 1 件を閉じました。" when some but not all opens were closed.
+std::string PartText(const FileCloseReport& report) {
+    if (report.Closed == 0 || report.Closed == report.Ids) return "";
+    return std::to_string(report.Ids) + " 件中 " + std::to_string(report.Closed) + " 件を閉じました。";
+}
+
+std::string StatusText(std::uint32_t status, const std::string& systemText) {
+    std::string text;
     if (!systemText.empty()) text += systemText + " ";
     return text + "(エラー " + std::to_string(status) + ")";
+}
+}  // namespace
+
+std::optional<WatchEvent> FileCloseEvent(const OpenFileRow& row, const FileCloseReport& report,
+                                         const std::string& systemText) {
+    WatchEvent event;
+    event.UserName = row.UserName;
+    event.PathName = row.PathName;
+    switch (report.Outcome) {
+        case FileCloseOutcome::Closed:
+            event.Kind = EventKind::FileClosed;
+            return event;
+        case FileCloseOutcome::Failed:
+            event.Kind = EventKind::FileCloseFailed;
+            event.Detail = PartText(report) + StatusText(report.Status, systemText);
+            return event;
+        case FileCloseOutcome::Changed:
+            if (report.Closed == 0) return std::nullopt;
+            event.Kind = EventKind::FileCloseFailed;
+            event.Detail = PartText(report) + "ほかは一覧が変わっていたため閉じていません。";
+            return event;
+        case FileCloseOutcome::AlreadyClosed:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::string FileCloseErrorText(const OpenFileRow& row, const FileCloseReport& report, const std::string& systemText) {
+    std::string text = FileLine(row) + " を閉じられませんでした。\n";
+    if (const std::string part = PartText(report); !part.empty()) text += part + "\n";
+    return text + StatusText(report.Status, systemText);
 }
 
 }  // namespace corvane::app

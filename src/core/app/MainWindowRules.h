@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "core/events/WatchEvent.h"
+#include "core/text/Collation.h"
+#include "core/watch/WatchPorts.h"
+
 namespace corvane::app {
 
 // What the close rules need the window to do for them.
@@ -94,9 +98,11 @@ private:
 constexpr bool SessionCommandEnabled(int selectedSessions) noexcept { return selectedSessions > 0; }
 
 // "ファイルを閉じる": rows of the resource list selected, on a server that can
-// close single files.
-constexpr bool FileCloseCommandEnabled(bool serverCanCloseFiles, int selectedResources) noexcept {
-    return serverCanCloseFiles && selectedResources > 0;
+// check and close single files, while the resource scan runs (with
+// IgnoreSharedResource on, the rows and their ids are not watched; an id is
+// still checked before it is closed, as a listing may fail or be old).
+constexpr bool FileCloseCommandEnabled(bool serverCanCloseFiles, bool filesWatched, int selectedResources) noexcept {
+    return serverCanCloseFiles && filesWatched && selectedResources > 0;
 }
 
 // A selected row of the resource list.
@@ -105,22 +111,52 @@ struct OpenFileRow {
     std::string PathName;
 };
 
-// The confirmation: names every file to be closed and its user.
+// The confirmation: names every file to be closed and its user. Asked before
+// every close unless IgnoreFileCloseMessage is on (DisconnectMessage is for
+// sessions only).
 std::string FileCloseQuestion(const std::vector<OpenFileRow>& rows);
 
-// What one close came to. A file that is no longer open (closed meanwhile by
-// its user or by the server) is what was wanted, not an error.
-enum class FileCloseOutcome { Closed, AlreadyClosed, Failed };
+// What closing one row came to. A row stands for every open of its path and
+// user; Closed only when each of them was closed here or was closed already,
+// and at least one here.
+enum class FileCloseOutcome {
+    Closed,
+    AlreadyClosed,  // none was open any more (closed by its user or the server): what was wanted
+    Changed,        // an id names another open now and was left alone; no other failed
+    Failed,         // the server refused to tell of or to close an id
+};
 inline constexpr std::uint32_t kFileIdNotFound = 2314;  // NERR_FileIdNotFound
-// `fileId`: the id of the row's file in the last pass, nothing when the watch
-// no longer has it open. `status`: what the close returned (when it was tried).
-constexpr FileCloseOutcome FileCloseResult(bool tracked, std::uint32_t status) noexcept {
-    if (!tracked || status == kFileIdNotFound) return FileCloseOutcome::AlreadyClosed;
-    return status == 0 ? FileCloseOutcome::Closed : FileCloseOutcome::Failed;
-}
 
-// The error box of a close that failed: the file, the system's text and code.
-std::string FileCloseErrorText(const OpenFileRow& row, std::uint32_t status, const std::string& systemText);
+struct FileCloseReport {
+    FileCloseOutcome Outcome = FileCloseOutcome::AlreadyClosed;
+    std::size_t Ids = 0;       // the opens the last scan found for the row
+    std::size_t Closed = 0;    // how many of them this close ended
+    std::uint32_t Status = 0;  // Failed: the first refusal's status
+};
+
+// Closes every open of `row` by `ids` (the last scan's). Each id is first
+// asked for what it names now and closed only when that is still the row's
+// path and user, compared as the watch compares names: a server may have
+// given the id to another open since. An id the server cannot tell of is not
+// closed.
+FileCloseReport CloseOpenFile(IServerApi& server, const text::ICollation& collation, const OpenFileRow& row,
+                              const std::vector<std::uint32_t>& ids);
+
+// The event of a close for the log and the event log, if any: "ファイル強制
+// クローズ" when the row was Closed; "ファイル強制クローズ失敗" with the reason
+// when it Failed, or when it Changed after some opens were closed (a partial
+// close is never logged as a close). Nothing when nothing happened. The
+// caller sets the time.
+std::optional<WatchEvent> FileCloseEvent(const OpenFileRow& row, const FileCloseReport& report,
+                                         const std::string& systemText);
+
+// The error box of a close that failed: the file, how many of its opens were
+// closed when not all, the system's text and code.
+std::string FileCloseErrorText(const OpenFileRow& row, const FileCloseReport& report, const std::string& systemText);
+
+// Told once after the rows are done when an id had changed.
+inline constexpr char kFileListChangedText[] =
+    "ファイルの一覧が変わっていたため、閉じなかったファイルがあります。一覧を確かめてから、もう一度操作してください。";
 
 // The tab to select for a stored index; nothing (keep the first tab) when it
 // names no tab, since a tab control without a selection shows no list.

@@ -23,6 +23,9 @@ EventReport ReportOf(const WatchEvent& e) {
         case EventKind::FileClosed:
             return {kFileClosed, ReportLevel::Information, kCategoryResource,
                     {OneLineName(e.UserName), OneLineName(e.PathName)}};
+        case EventKind::FileCloseFailed:
+            return {kFileCloseFailed, ReportLevel::Warning, kCategoryResource,
+                    {OneLineName(e.UserName), OneLineName(e.PathName), OneLineName(e.Detail)}};
         case EventKind::DisconnectFailed:
             return {kDisconnectFailed, ReportLevel::Warning, kCategorySession,
                     {OneLineName(e.ComputerName), OneLineName(e.UserName), OneLineName(e.Detail)}};

@@ -34,6 +34,7 @@ inline constexpr std::uint32_t kConnTimeDisconnect = 1004;
 inline constexpr std::uint32_t kIdleTimeDisconnect = 1005;
 inline constexpr std::uint32_t kDisconnectFailed = 1006;
 inline constexpr std::uint32_t kFileClosed = 1007;
+inline constexpr std::uint32_t kFileCloseFailed = 1008;
 inline constexpr std::uint32_t kSessionsUnlisted = 2001;
 inline constexpr std::uint32_t kFilesUnlisted = 2002;
 inline constexpr std::uint32_t kWatchRestored = 2003;

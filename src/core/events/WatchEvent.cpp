@@ -30,6 +30,7 @@ const char* LogWord(EventKind kind) {
         case EventKind::DisconnectFailed: return "切断失敗";
         case EventKind::EventsLost: return "ログ欠落";
         case EventKind::FileClosed: return "ファイル強制クローズ";
+        case EventKind::FileCloseFailed: return "ファイル強制クローズ失敗";
     }
     return "";
 }
@@ -44,6 +45,7 @@ const char* KindName(EventKind kind) {
         case EventKind::DisconnectFailed: return "disconnect-failed";
         case EventKind::EventsLost: return "events-lost";
         case EventKind::FileClosed: return "file-close";
+        case EventKind::FileCloseFailed: return "file-close-failed";
     }
     return "";
 }
@@ -67,6 +69,8 @@ std::string LogText(const WatchEvent& e) {
         case EventKind::Accessed:
         case EventKind::FileClosed:
             return text + OneLineName(e.UserName) + "," + OneLineName(e.PathName);
+        case EventKind::FileCloseFailed:
+            return text + OneLineName(e.UserName) + "," + OneLineName(e.PathName) + "," + OneLineName(e.Detail);
         case EventKind::DisconnectFailed:
             return text + OneLineName(e.ComputerName) + "," + OneLineName(e.UserName) + "," + OneLineName(e.Detail);
         case EventKind::EventsLost:

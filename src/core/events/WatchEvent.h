@@ -39,6 +39,7 @@ enum class EventKind {
     DisconnectFailed,    // a session could not be ended: computer, user, detail (the reason)
     EventsLost,          // the event log dropped `Count` events while it could not be written
     FileClosed,          // an open file was closed from the resource list: user, path
+    FileCloseFailed,     // some or all opens of a file could not be closed: user, path, detail
 };
 
 struct WatchEvent {

@@ -41,6 +41,7 @@ struct Settings {
     std::int32_t DisconnectIdleTime = 0;
     bool ExitMessage = false;
     bool DisconnectMessage = false;
+    bool IgnoreFileCloseMessage = false;      // "ファイルを閉じる" without its question
     bool CloseIsMinimize = false;
     std::int32_t MaxLogSize = kDefaultMaxLogSize;
     SharedFlag WriteEventLog = false;         // also read by the watch thread

@@ -114,6 +114,7 @@ void LoadSettings(IProfileStore& store, ISettingsWindow& window, Settings& setti
     settings.DisconnectIdleTime = env.Int("DisconnectIdleTime", 0);
     settings.ExitMessage = env.Flag("ExitMessage", false);
     settings.DisconnectMessage = env.Flag("DisconnectMessage", false);
+    settings.IgnoreFileCloseMessage = env.Flag("IgnoreFileCloseMessage", false);
     settings.CloseIsMinimize = env.Flag("CloseIsMinimize", false);
     settings.MaxLogSize = env.Int("MaxLogSize", kDefaultMaxLogSize);
     settings.WriteEventLog = env.Flag("WriteEventLog", true);
@@ -162,6 +163,7 @@ void SaveSettings(IProfileStore& store, ISettingsWindow& window, const Settings&
     env.Int("DisconnectIdleTime", settings.DisconnectIdleTime);
     env.Flag("ExitMessage", settings.ExitMessage);
     env.Flag("DisconnectMessage", settings.DisconnectMessage);
+    env.Flag("IgnoreFileCloseMessage", settings.IgnoreFileCloseMessage);
     env.Flag("CloseIsMinimize", settings.CloseIsMinimize);
     env.Int("MaxLogSize", settings.MaxLogSize);
     env.Flag("WriteEventLog", settings.WriteEventLog);

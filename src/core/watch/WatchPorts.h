@@ -32,9 +32,18 @@ public:
         return true;
     }
     virtual void MessageBufferSend(const std::string& computerName, const std::string& message) = 0;
-    // Whether the server can close one open file (FileClose). A server whose
-    // library lacks the function still lists and ends sessions.
+    // Whether the server can tell what an open file's id names now
+    // (FileGetInfo) and close it (FileClose). A server whose library lacks
+    // either function still lists and ends sessions; it closes no file, since
+    // an id that cannot be checked may name another open by now.
     virtual bool CanCloseFiles() const { return false; }
+    // What the open file with that id is now (its listing record, level 3);
+    // 0 or the server's status (NERR_FileIdNotFound when it is not open).
+    virtual std::uint32_t FileGetInfo(std::uint32_t fileId, FileRecord& record) {
+        (void)fileId;
+        (void)record;
+        return kStatusNotSupported;
+    }
     // Closes one open file by the id of its listing; 0 or the server's status
     // (NERR_FileIdNotFound when it is not open).
     virtual std::uint32_t FileClose(std::uint32_t fileId) {

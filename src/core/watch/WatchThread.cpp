@@ -130,11 +130,11 @@ void TWatchThread::PostEvent(WatchEvent event) {
     Wake();
 }
 
-std::optional<std::uint32_t> TWatchThread::FileIdOf(const std::string& userName,
-                                                    const std::string& pathName) const {
+std::vector<std::uint32_t> TWatchThread::FileIdsOf(const std::string& userName,
+                                                   const std::string& pathName) const {
     const auto found = resourceIndex_.find(text::PairKey(ctx_.Collation, pathName, userName));
-    if (found == resourceIndex_.end()) return std::nullopt;
-    return resources_[found->second].FileId;
+    if (found == resourceIndex_.end()) return {};
+    return resources_[found->second].FileIds;
 }
 
 TWatchThread::Listing<SessionRecord> TWatchThread::ListSessions() {
@@ -235,6 +235,7 @@ void TWatchThread::Pass() {
         const auto addresses = AddressesOfNewSessions(sessions);
         if (addresses) ctx_.Runner.RunOnMainThread([&] { SessionScan(flags, sessions, *addresses); });
         std::uint32_t fileStatus = 0;
+        if (ctx_.Owner.IgnoreSharedResource()) filesScanned_ = false;
         if (!terminated_ && !ctx_.Owner.IgnoreSharedResource()) {
             const Listing<FileRecord> files = ListFiles();
             fileStatus = files.Status;
@@ -248,6 +249,7 @@ void TWatchThread::Pass() {
                 ctx_.Runner.RunOnMainThread([&] { ResourceScan(flags, files, from, to, lines); });
                 from = to;
             } while (from < count);
+            filesScanned_ = true;
         }
         listed = sessions.Status == 0 && fileStatus == 0;
         if (sessions.Status != 0 || fileStatus != 0 || enumerationFailed_) {
@@ -392,7 +394,12 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
             for (auto& resource : resources_) resource.Shown = false;
         }
         for (auto& resource : resources_) resource.Seen = false;
+        scanIds_.assign(resources_.size(), {});
     }
+    const auto addId = [this](std::size_t index, std::uint32_t id) {
+        std::vector<std::uint32_t>& ids = scanIds_[index];
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    };
 
     for (std::size_t i = from; i < to; ++i) {
         const FileRecord& record = listing.Records[i];
@@ -400,7 +407,7 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         if (found != resourceIndex_.end()) {
             TFileInfo& match = resources_[found->second];
             match.Seen = true;
-            match.FileId = record.FileId;
+            addId(found->second, record.FileId);
             match.Permissions = record.Permissions;
             match.LockCount = record.LockCount;
             if (flags.RefreshView && !match.Shown) {
@@ -411,7 +418,7 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         }
         TFileInfo info;
         info.Seen = true;
-        info.FileId = record.FileId;
+        info.FileIds = {record.FileId};
         info.Permissions = record.Permissions;
         info.LockCount = record.LockCount;
         info.PathName = record.PathName;
@@ -420,6 +427,7 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         resourceIndex_.emplace(listing.Keys[i], resources_.size());
         resources_.push_back(info);
         resourceKeys_.push_back(listing.Keys[i]);
+        scanIds_.push_back(info.FileIds);
         WatchEvent event;
         event.Kind = EventKind::Accessed;
         event.Time = ctx_.Clock.Now();
@@ -431,6 +439,8 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
     }
 
     if (to < listing.Records.size()) return;
+    for (std::size_t i = 0; i < resources_.size(); ++i) resources_[i].FileIds = std::move(scanIds_[i]);
+    scanIds_.clear();
     RemoveFromLast(
         resources_, resourceKeys_, [](const TFileInfo& r) { return !r.Seen; },
         [&](const TFileInfo& r) {

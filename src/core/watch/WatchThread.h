@@ -71,9 +71,13 @@ public:
     // the outputs keep one publisher and the events their order. Events
     // still waiting when the thread ends are published then. Any thread.
     void PostEvent(WatchEvent event);
-    // The id the server gave the open file of that user and path in the last
-    // pass, or nothing when it is not open (any more). Main thread.
-    std::optional<std::uint32_t> FileIdOf(const std::string& userName, const std::string& pathName) const;
+    // The ids the server gave the opens of that user and path in the last
+    // resource scan; none when it is not open (any more). Main thread.
+    std::vector<std::uint32_t> FileIdsOf(const std::string& userName, const std::string& pathName) const;
+    // Whether the last pass ran the resource scan: false while it is left out
+    // (IgnoreSharedResource), when the resource rows are not being watched.
+    // Any thread.
+    bool FilesScanned() const noexcept { return filesScanned_; }
 
     // The tracked records; read them only between passes or on the main thread.
     const std::vector<TSessionInfo>& Sessions() const noexcept { return sessions_; }
@@ -118,6 +122,11 @@ private:
     std::vector<TFileInfo> resources_;
     std::vector<std::string> resourceKeys_;
     std::unordered_map<std::string, std::size_t> resourceIndex_;
+    // The ids each tracked resource has in the scan under way (by index into
+    // resources_); they replace its FileIds when the scan's last slice is
+    // done, so that between slices every resource keeps a whole listing's ids.
+    std::vector<std::vector<std::uint32_t>> scanIds_;
+    std::atomic<bool> filesScanned_{false};
     std::vector<WatchEvent> events_;  // the pass's events, published when its scans are done
     std::mutex postedLock_;
     std::vector<WatchEvent> posted_;  // PostEvent's, waiting for a pass

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -18,10 +19,13 @@ struct TSessionInfo {
     std::string ClientAddress;
 };
 
-// One tracked open resource, identified by path and user name.
+// One tracked open resource, identified by path and user name. One user can
+// hold the same file open several times: the resource stands for all of them.
 struct TFileInfo {
     bool Seen = false;
-    std::uint32_t FileId = 0;
+    // The ids of every open of this path and user that the last resource scan
+    // found, in listing order, each once.
+    std::vector<std::uint32_t> FileIds;
     std::uint32_t Permissions = 0;
     std::uint32_t LockCount = 0;
     std::string PathName;

@@ -32,7 +32,11 @@ void TCorvaneForm::ActionSendMessageUpdate(Action& action) { ActionSessionDiscon
 
 void TCorvaneForm::ActionFileCloseUpdate(Action& action) {
     const bool canClose = netApi_ && netApi_->CanCloseFiles() && watchThread_;
-    action.Enabled = app::FileCloseCommandEnabled(canClose, static_cast<int>(ListView_GetSelectedCount(lvResource_)));
+    // The setting itself counts too: the pass that leaves the scan out may
+    // still be to come.
+    const bool watched = canClose && !settings_.IgnoreSharedResource && watchThread_->FilesScanned();
+    action.Enabled =
+        app::FileCloseCommandEnabled(canClose, watched, static_cast<int>(ListView_GetSelectedCount(lvResource_)));
 }
 
 void TCorvaneForm::ActionExitExecute() {
@@ -71,9 +75,11 @@ void TCorvaneForm::ActionSessionDisconnectExecute() {
 
 // The rows are read before the question: while it is up, passes go on and
 // may reorder or remove them. The ids are those of the last pass, asked for
-// after it, so a file reopened meanwhile is closed under its new id.
+// after it, so a file reopened meanwhile is closed under its new id; each is
+// checked against the row right before it is closed.
 void TCorvaneForm::ActionFileCloseExecute() {
     if (!netApi_ || !netApi_->CanCloseFiles() || !watchThread_) return;
+    if (settings_.IgnoreSharedResource || !watchThread_->FilesScanned()) return;
     std::vector<app::OpenFileRow> files;
     {
         std::lock_guard lock(listLock_);
@@ -85,40 +91,38 @@ void TCorvaneForm::ActionFileCloseExecute() {
         }
     }
     if (files.empty()) return;
-    if (settings_.DisconnectMessage &&
+    if (!settings_.IgnoreFileCloseMessage &&
         CenteredMessageDlg(Handle(), app::FileCloseQuestion(files), "Corvane", TMsgDlgType::mtConfirmation,
                            TMsgDlgButtons::mbYesNo) != IDYES) {
         return;
     }
-    bool changed = false;
+    bool refresh = false, listChanged = false;
     for (const app::OpenFileRow& file : files) {
-        if (!watchThread_) break;  // the program ended while an error box was up
-        const std::optional<std::uint32_t> id = watchThread_->FileIdOf(file.UserName, file.PathName);
-        const std::uint32_t status = id ? netApi_->FileClose(*id) : 0;
-        switch (app::FileCloseResult(id.has_value(), status)) {
-            case app::FileCloseOutcome::Closed: {
-                // Logged by the watch thread with its next pass, which this
-                // wakes: the outputs keep one publisher and their order.
-                WatchEvent event;
-                event.Kind = EventKind::FileClosed;
-                event.Time = clock_->Now();
-                event.UserName = file.UserName;
-                event.PathName = file.PathName;
-                watchThread_->PostEvent(std::move(event));
-                changed = true;
-                break;
-            }
-            case app::FileCloseOutcome::AlreadyClosed:
-                changed = true;
-                break;
-            case app::FileCloseOutcome::Failed:
-                CenteredMessageDlg(Handle(), app::FileCloseErrorText(file, status, SystemMessageText(status)),
-                                   "Corvane", TMsgDlgType::mtError, TMsgDlgButtons::mbOK);
-                break;
+        // The program ended, or the scan was switched off, while a box was up.
+        if (!watchThread_ || settings_.IgnoreSharedResource) break;
+        const app::FileCloseReport report = app::CloseOpenFile(
+            *netApi_, text::PlatformCollation(), file, watchThread_->FileIdsOf(file.UserName, file.PathName));
+        const std::string systemText =
+            report.Outcome == app::FileCloseOutcome::Failed ? SystemMessageText(report.Status) : std::string();
+        if (std::optional<WatchEvent> event = app::FileCloseEvent(file, report, systemText)) {
+            // Logged by the watch thread with its next pass, which this
+            // wakes: the outputs keep one publisher and their order.
+            event->Time = clock_->Now();
+            watchThread_->PostEvent(std::move(*event));
+        }
+        refresh = refresh || report.Closed > 0 || report.Outcome != app::FileCloseOutcome::Failed;  // rows went or changed
+        listChanged = listChanged || report.Outcome == app::FileCloseOutcome::Changed;
+        if (report.Outcome == app::FileCloseOutcome::Failed) {
+            CenteredMessageDlg(Handle(), app::FileCloseErrorText(file, report, systemText), "Corvane",
+                               TMsgDlgType::mtError, TMsgDlgButtons::mbOK);
         }
     }
     // The closed files leave the list at once, as after F5.
-    if (changed) ActionRefreshExecute();
+    if (refresh) ActionRefreshExecute();
+    if (listChanged) {
+        CenteredMessageDlg(Handle(), app::kFileListChangedText, "Corvane", TMsgDlgType::mtWarning,
+                           TMsgDlgButtons::mbOK);
+    }
 }
 
 void TCorvaneForm::ActionSendMessageExecute() {

@@ -19,6 +19,7 @@ static_assert(CORVANE_EVENT_CONN_TIME_DISCONNECT == report::kConnTimeDisconnect)
 static_assert(CORVANE_EVENT_IDLE_TIME_DISCONNECT == report::kIdleTimeDisconnect);
 static_assert(CORVANE_EVENT_DISCONNECT_FAILED == report::kDisconnectFailed);
 static_assert(CORVANE_EVENT_FILE_CLOSED == report::kFileClosed);
+static_assert(CORVANE_EVENT_FILE_CLOSE_FAILED == report::kFileCloseFailed);
 static_assert(CORVANE_EVENT_SESSIONS_UNLISTED == report::kSessionsUnlisted);
 static_assert(CORVANE_EVENT_FILES_UNLISTED == report::kFilesUnlisted);
 static_assert(CORVANE_EVENT_WATCH_RESTORED == report::kWatchRestored);

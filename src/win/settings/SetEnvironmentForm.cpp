@@ -94,19 +94,21 @@ void TSetEnvironmentForm::OnInit() {
                kCheckBoxExitMessage);
     AddControl(L"BUTTON", L"手動強制切断時に確認メッセージを表示する", kCheck, 8, 320, 440, kCheckHeight,
                kCheckBoxDisconnectMessage);
-    AddControl(L"BUTTON", L"閉じる操作（×ボタンなど）で最小化する", kCheck, 8, 344, 440, kCheckHeight,
+    AddControl(L"BUTTON", L"ファイルを閉じる前に確認メッセージを表示しない", kCheck, 8, 344, 440, kCheckHeight,
+               kCheckBoxIgnoreFileCloseMessage);
+    AddControl(L"BUTTON", L"閉じる操作（×ボタンなど）で最小化する", kCheck, 8, 368, 440, kCheckHeight,
                kCheckBoxCloseIsMinimize);
-    AddControl(L"BUTTON", L"画面の自動更新を行わない（高負荷時の場合）", kCheck, 8, 368, 440, kCheckHeight,
+    AddControl(L"BUTTON", L"画面の自動更新を行わない（高負荷時の場合）", kCheck, 8, 392, 440, kCheckHeight,
                kCheckBoxIgnoreAutoRefresh);
     static const wchar_t kMaxLogSizeLabel[] = L"ログファイルのファイルサイズ制限値（バイト）";
     const int logSizeLeft = std::max(216, 8 + TextWidth(kMaxLogSizeLabel) + 3);
-    AddLabelLeftOf(kLabelMaxLogSize, kMaxLogSizeLabel, 8, logSizeLeft, 392);
-    AddControl(L"EDIT", L"", kEdit, logSizeLeft, 392, 65, kEditHeight, kEditMaxLogSize, WS_EX_CLIENTEDGE);
-    AddControl(L"BUTTON", L"イベントを Windows のイベント ログにも記録する", kCheck, 8, 418, 440, kCheckHeight,
+    AddLabelLeftOf(kLabelMaxLogSize, kMaxLogSizeLabel, 8, logSizeLeft, 416);
+    AddControl(L"EDIT", L"", kEdit, logSizeLeft, 416, 65, kEditHeight, kEditMaxLogSize, WS_EX_CLIENTEDGE);
+    AddControl(L"BUTTON", L"イベントを Windows のイベント ログにも記録する", kCheck, 8, 442, 440, kCheckHeight,
                kCheckBoxWriteEventLog);
-    SetGlyph(AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 135, 448, 81, 25, IDOK),
+    SetGlyph(AddControl(L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 135, 472, 81, 25, IDOK),
              Glyph::Ok);
-    SetGlyph(AddControl(L"BUTTON", L"キャンセル", WS_TABSTOP | BS_PUSHBUTTON, 239, 448, 81, 25, IDCANCEL),
+    SetGlyph(AddControl(L"BUTTON", L"キャンセル", WS_TABSTOP | BS_PUSHBUTTON, 239, 472, 81, 25, IDCANCEL),
              Glyph::Cancel);
 
     // Every control from the record, whatever it showed before.
@@ -125,6 +127,7 @@ void TSetEnvironmentForm::OnInit() {
     SetItemText(kEditDisconnectIdleTime, std::to_string(s.DisconnectIdleTime));
     SetItemChecked(kCheckBoxExitMessage, s.ExitMessage);
     SetItemChecked(kCheckBoxDisconnectMessage, s.DisconnectMessage);
+    SetItemChecked(kCheckBoxIgnoreFileCloseMessage, s.IgnoreFileCloseMessage);
     SetItemChecked(kCheckBoxCloseIsMinimize, s.CloseIsMinimize);
     SetItemChecked(kCheckBoxIgnoreAutoRefresh, s.IgnoreAutoRefresh);
     SetItemText(kEditMaxLogSize, std::to_string(s.MaxLogSize));
@@ -179,6 +182,7 @@ void TSetEnvironmentForm::BtnOKClick() {
     s.DisconnectIdleTime = *idleTime;
     s.ExitMessage = ItemChecked(kCheckBoxExitMessage);
     s.DisconnectMessage = ItemChecked(kCheckBoxDisconnectMessage);
+    s.IgnoreFileCloseMessage = ItemChecked(kCheckBoxIgnoreFileCloseMessage);
     s.CloseIsMinimize = ItemChecked(kCheckBoxCloseIsMinimize);
     s.IgnoreAutoRefresh = ItemChecked(kCheckBoxIgnoreAutoRefresh);
     s.MaxLogSize = *maxLogSize;
@@ -202,6 +206,7 @@ void TSetEnvironmentForm::ApplyTo(Settings& settings) const {
     settings.DisconnectIdleTime = s.DisconnectIdleTime;
     settings.ExitMessage = s.ExitMessage;
     settings.DisconnectMessage = s.DisconnectMessage;
+    settings.IgnoreFileCloseMessage = s.IgnoreFileCloseMessage;
     settings.CloseIsMinimize = s.CloseIsMinimize;
     settings.IgnoreAutoRefresh = s.IgnoreAutoRefresh.load();
     settings.MaxLogSize = s.MaxLogSize;

@@ -29,6 +29,7 @@ public:
         kEditDisconnectIdleTime,
         kCheckBoxExitMessage,
         kCheckBoxDisconnectMessage,
+        kCheckBoxIgnoreFileCloseMessage,
         kCheckBoxCloseIsMinimize,
         kCheckBoxIgnoreAutoRefresh,
         kEditMaxLogSize,
@@ -53,7 +54,7 @@ public:
 
 protected:
     std::wstring Caption() const override { return L"環境設定"; }
-    SIZE ClientSize() const override { return {455, 483}; }
+    SIZE ClientSize() const override { return {455, 507}; }
     void OnInit() override;
     void OnCommand(WORD id, WORD code, HWND control) override;
 

@@ -44,6 +44,7 @@ std::unique_ptr<NetApi> NetApi::Bind(const wchar_t* libraryName) {
         !Lookup(m, "NetMessageBufferSend", api->messageBufferSend_)) {
         return nullptr;
     }
+    Lookup(m, "NetFileGetInfo", api->fileGetInfo_);
     Lookup(m, "NetFileClose", api->fileClose_);
     return api;
 }
@@ -93,6 +94,18 @@ void NetApi::MessageBufferSend(const std::string& computerName, const std::strin
     // Two bytes per UTF-16 unit, no terminator; an empty text goes without a buffer.
     messageBufferSend_(nullptr, name.c_str(), nullptr, text.empty() ? nullptr : reinterpret_cast<LPBYTE>(text.data()),
                        static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+}
+
+std::uint32_t NetApi::FileGetInfo(std::uint32_t fileId, FileRecord& record) {
+    if (!fileGetInfo_) return kStatusNotSupported;
+    ApiBuffer buffer(bufferFree_);
+    const DWORD status = fileGetInfo_(nullptr, fileId, 3, buffer.Address());
+    if (status != 0) return status;
+    const auto* info = reinterpret_cast<const FILE_INFO_3*>(buffer.Get());
+    if (!info) return ERROR_INVALID_DATA;  // success without a record: nothing can be checked
+    record = {info->fi3_id, info->fi3_permissions, info->fi3_num_locks, Text(info->fi3_pathname),
+              Text(info->fi3_username)};
+    return 0;
 }
 
 std::uint32_t NetApi::FileClose(std::uint32_t fileId) {

@@ -12,15 +12,17 @@ namespace corvane::win {
 class NetApi final : public IServerApi {
 public:
     // Loads the library and looks up all five functions; null when the
-    // library is missing or lacks any of them. NetFileClose is looked up too
-    // but may be missing: the program then only does without closing files.
+    // library is missing or lacks any of them. NetFileGetInfo and NetFileClose
+    // are looked up too but may be missing: without both the program does
+    // without closing files (an id it cannot check is never closed).
     static std::unique_ptr<NetApi> Bind(const wchar_t* libraryName = L"NETAPI32.DLL");
 
     std::uint32_t EnumSessions(std::vector<SessionRecord>& records) override;
     std::uint32_t EnumFiles(std::vector<FileRecord>& records) override;
     void SessionDel(const std::string& uncClientName, const std::string& userName) override;
     void MessageBufferSend(const std::string& computerName, const std::string& message) override;
-    bool CanCloseFiles() const override { return fileClose_ != nullptr; }
+    bool CanCloseFiles() const override { return fileGetInfo_ && fileClose_; }
+    std::uint32_t FileGetInfo(std::uint32_t fileId, FileRecord& record) override;
     std::uint32_t FileClose(std::uint32_t fileId) override;
 
 private:
@@ -31,6 +33,7 @@ private:
     using BufferFreeFn = DWORD(WINAPI*)(LPVOID);
     using SessionDelFn = DWORD(WINAPI*)(LPWSTR, LPWSTR, LPWSTR);
     using MessageBufferSendFn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, LPBYTE, DWORD);
+    using FileGetInfoFn = DWORD(WINAPI*)(LPWSTR, DWORD, DWORD, LPBYTE*);
     using FileCloseFn = DWORD(WINAPI*)(LPWSTR, DWORD);
 
     NetApi() = default;
@@ -41,7 +44,8 @@ private:
     BufferFreeFn bufferFree_ = nullptr;
     SessionDelFn sessionDel_ = nullptr;
     MessageBufferSendFn messageBufferSend_ = nullptr;
-    FileCloseFn fileClose_ = nullptr;  // null: the library has none
+    FileGetInfoFn fileGetInfo_ = nullptr;  // null: the library has none
+    FileCloseFn fileClose_ = nullptr;      // null: the library has none
 };
 
 }  // namespace corvane::win

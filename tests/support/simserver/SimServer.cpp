@@ -268,8 +268,8 @@ NET_API_STATUS Enumerate(const std::vector<Item>& items, std::vector<sim::Text> 
     HandOut(builder.Block());
     counters.push_back(sim::kBuffersAllocated);
     *bufptr = builder.Block();
-    *entriesread = static_cast<DWORD>(items.size());
-    *totalentries = static_cast<DWORD>(items.size());
+    if (entriesread) *entriesread = static_cast<DWORD>(items.size());
+    if (totalentries) *totalentries = static_cast<DWORD>(items.size());
     return status;
 }
 
@@ -402,6 +402,33 @@ NET_API_STATUS NET_API_FUNCTION NetSessionDel(LMSTR servername, LMSTR UncClientN
                sim::EncodeField(ArgText(UncClientName)) + "\t" + sim::EncodeField(ArgText(username)) + "\t" +
                std::to_string(status));
     Bump({sim::kSessionDels});
+    return status;
+}
+
+// What one open file id names now (level 3), from the same state as the
+// listing; an id that is not listed answers NERR_FileIdNotFound.
+NET_API_STATUS NET_API_FUNCTION NetFileGetInfo(LMSTR servername, DWORD fileid, DWORD level, LPBYTE* bufptr) {
+    FolderLock lock(OurFolder().lockName);
+    if (!lock.Held()) return ERROR_TIMEOUT;
+    if (level != 3) return ERROR_INVALID_LEVEL;
+    if (!bufptr) return ERROR_INVALID_PARAMETER;
+    (void)servername;
+    sim::State state;
+    if (!LoadState(state)) return ERROR_INVALID_DATA;
+    const auto found = std::find_if(state.files.begin(), state.files.end(),
+                                    [&](const sim::File& f) { return f.id == fileid; });
+    if (found == state.files.end()) return NERR_FileIdNotFound;
+    std::vector<const char*> counters;
+    const NET_API_STATUS status = Enumerate<FILE_INFO_3>(
+        std::vector<sim::File>{*found}, {found->path, found->user}, NERR_Success, false, bufptr, nullptr, nullptr,
+        counters, [](FILE_INFO_3& r, const sim::File& f, BufferBuilder& b, const std::vector<sim::Text>& t, std::size_t) {
+            r.fi3_id = f.id;
+            r.fi3_permissions = f.permissions;
+            r.fi3_num_locks = f.locks;
+            r.fi3_pathname = b.Text(t, 0);
+            r.fi3_username = b.Text(t, 1);
+        });
+    if (!counters.empty()) Bump(counters);
     return status;
 }
 

@@ -11,7 +11,8 @@
 // field "%null" (the encoder never writes '%' followed by a non-hex digit).
 //
 //   simserver-state.txt     written by the tests (temp file + rename), read
-//                           by the DLL on every enumeration, rewritten by the
+//                           by the DLL on every enumeration and NetFileGetInfo
+//                           (which tells what an id of `file` names), rewritten by the
 //                           DLL when NetSessionDel removes a session or
 //                           NetFileClose closes a file:
 //       session-status <u32>          status returned by NetSessionEnum
