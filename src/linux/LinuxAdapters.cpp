@@ -60,8 +60,12 @@ private:
 // The log tells who used the shares: readable by its owner and group only.
 constexpr mode_t kLogFileMode = 0640;
 
+// The log and the unsaved files are never reached through a symbolic link:
+// one put in their place (by whoever can write the folder) would have root
+// write the events into any file. Opening it fails with ELOOP, which the log's
+// hold treats like any other failure.
 std::uint32_t Open(const std::string& path, int flags, std::unique_ptr<ILogFile>& file) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, kLogFileMode);
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, kLogFileMode);
     if (fd < 0) return LastError();
     file = std::make_unique<PosixLogFile>(fd);
     return 0;

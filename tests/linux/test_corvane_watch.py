@@ -224,6 +224,27 @@ def test_unwritable_log_is_refused_at_start(tmp_path, fake_smbstatus):
     assert result.stdout == ""
 
 
+def test_a_link_in_place_of_the_log_is_not_followed(tmp_path, fake_smbstatus, settings_file):
+    mode, script = fake_smbstatus
+    mode.write_text("listing")
+    target = tmp_path / "elsewhere"
+    target.write_text("untouched\n")
+    folder = tmp_path / "logs"
+    folder.mkdir()
+    (folder / "CorvaneLog.txt").symlink_to(target)
+    watch = Watch(folder, "--config", str(settings_file), "--smbstatus", str(script))
+    try:
+        wait_for(lambda: "holding its lines" in read(watch.err), 20, "the log's failure\n" + read(watch.err))
+    finally:
+        assert watch.stop() == 0, read(watch.err)
+    assert "CorvaneLog.txt: open failed (error 40)" in read(watch.err)  # ELOOP
+    assert read(target) == "untouched\n"
+    # What the log could not take went to the unsaved file beside it.
+    unsaved = list(folder.glob("CorvaneLog.unsaved-*.txt"))
+    assert len(unsaved) == 1 and not unsaved[0].is_symlink(), unsaved
+    assert read(unsaved[0]).count("接続検出,") == 2
+
+
 def test_failing_passes_keep_what_was_seen_and_are_told_once(tmp_path, fake_smbstatus, settings_file):
     mode, script = fake_smbstatus
     runs = lambda: read(tmp_path / "runs").count("run")
