@@ -103,10 +103,10 @@ bool TCorvaneForm::FormCreate() {
     CreateTrayIcon();
     runner_ = std::make_unique<MainThreadRunner>();
 
-    // Everything below needs the sockets, the computer's own address (to
-    // tell local sessions) and the files beside the program.
+    // Everything below needs the sockets (the watch thread reads this
+    // computer's addresses, to tell local sessions) and the files beside the
+    // program.
     StartWinsock();
-    localAddress_ = LookupLocalAddress(resolver_);
     settings_ = Settings{};
     programDirectory_ = ProgramDirectory();
     settingsPath_ = programDirectory_ + kSettingsFileName;
@@ -186,10 +186,6 @@ void TCorvaneForm::Dispatch(MSG& msg) {
     if (Handle() && accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg)) return;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
-}
-
-bool TCorvaneForm::IsWatchedAddress(const std::string& address) const {
-    return corvane::IsWatchedAddress(address, localAddress_, settings_.IgnoreLocalConnection);
 }
 
 void TCorvaneForm::Publish(const std::vector<WatchEvent>& events) noexcept {
