@@ -18,7 +18,6 @@
 #include "core/settings/EventLog.h"
 #include "core/settings/IniFile.h"
 #include "core/text/Collation.h"
-#include "core/watch/HostAddress.h"
 #include "core/views/TimeStr.h"
 #include "linux/ChangeSignals.h"
 #include "linux/JsonEvents.h"

@@ -1,7 +1,6 @@
 #include "linux/WatchGlue.h"
 
 #include "core/text/Collation.h"
-#include "core/watch/HostAddress.h"
 #include "core/watch/PassWait.h"
 
 namespace corvane::samba {

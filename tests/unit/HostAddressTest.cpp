@@ -30,6 +30,8 @@ TEST(HostAddressTest, AClientNamedByAnAddressShowsItInItsUsualText) {
         {"PC01", "10.0.0.1"},
         {"PC02", "fe80::2%12"},
         {"NOWHERE", "(N/A)"},
+        {"PC9.Invalid", "(N/A)"},  // never resolves: not looked up
+        {"pc9.invalid.", "(N/A)"},
         {"1.2.3", "(N/A)"},
         {"1.2.3.256", "(N/A)"},
         {"01.2.3.4", "(N/A)"},

@@ -113,6 +113,18 @@ std::string Ipv4Text(const std::uint8_t* bytes) {
     return text;
 }
 
+// A name under the top-level domain "invalid" never resolves (RFC 6761), so
+// it is not asked for: a resolver may take long to say so.
+bool IsInvalidDomain(std::string_view name) {
+    if (name.ends_with('.')) name.remove_suffix(1);
+    constexpr std::string_view kInvalid = ".invalid";
+    if (name.size() <= kInvalid.size()) return false;
+    const std::string_view tail = name.substr(name.size() - kInvalid.size());
+    return std::equal(tail.begin(), tail.end(), kInvalid.begin(), [](char a, char b) {
+        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
+    });
+}
+
 }  // namespace
 
 std::optional<IpAddress> ParseAddress(std::string_view text) {
@@ -179,6 +191,7 @@ std::string AddressText(const IpAddress& address) {
 
 std::string LookupHostAddress(IResolver& resolver, const std::string& name) {
     if (const auto literal = ParseAddress(name)) return AddressText(*literal);
+    if (IsInvalidDomain(name)) return kNoAddress;
     const std::vector<IpAddress> found = resolver.Resolve(name);
     const auto v4 = std::find_if(found.begin(), found.end(), [](const IpAddress& a) { return !a.V6; });
     if (v4 != found.end()) return AddressText(*v4);

@@ -6,7 +6,6 @@
 #include "../../../res/resource.h"
 #include "core/app/Geometry.h"
 #include "win/ui/Dpi.h"
-#include "core/watch/HostAddress.h"
 #include "win/app/CenteredMessageDlg.h"
 #include "win/settings/LogFileSystemWin.h"
 #include "win/settings/ProfileStoreWin.h"
