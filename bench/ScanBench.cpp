@@ -20,7 +20,7 @@ struct Fixture : WatchFixture {
         owner.settings.IgnoreAutoRefresh = true;  // the default: views untouched between refreshes
         for (int i = 0; i < sessions; ++i) {
             const std::string pc = "PC-営業" + std::to_string(i);
-            resolver.hosts[pc] = {10, 0, static_cast<std::uint8_t>(i / 256), static_cast<std::uint8_t>(i % 256)};
+            resolver.hosts[pc] = {"10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256)};
             server.sessions.push_back({pc, "user" + std::to_string(i), 1, 10, 0});
         }
         for (int i = 0; i < files; ++i)

@@ -9,6 +9,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -163,18 +165,58 @@ std::unique_ptr<LogLock> LogLock::Acquire(const std::string& logPath, std::strin
 
 LogLock::~LogLock() { ::close(fd_); }
 
-std::string LocalIpv4Address() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return kNoAddress;
+namespace {
+
+IpAddress FromSocketAddress(const sockaddr* address) {
+    IpAddress result;
+    if (address->sa_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(address);
+        std::memcpy(result.Bytes.data(), &in->sin_addr, 4);
+    } else {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(address);
+        result.V6 = true;
+        std::memcpy(result.Bytes.data(), &in6->sin6_addr, 16);
+        char name[IF_NAMESIZE] = {};
+        if (in6->sin6_scope_id != 0)
+            result.Zone = ::if_indextoname(in6->sin6_scope_id, name) ? name : std::to_string(in6->sin6_scope_id);
+    }
+    return result;
+}
+
+bool IsIp(const sockaddr* address) {
+    return address && (address->sa_family == AF_INET || address->sa_family == AF_INET6);
+}
+
+}  // namespace
+
+std::vector<IpAddress> SystemResolver::Resolve(const std::string& name) {
+    if (name != LocalHostName()) return {};
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;  // one entry per address
     addrinfo* found = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return kNoAddress;
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    const bool ok = ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return {};
+    std::vector<IpAddress> addresses;
+    for (const addrinfo* a = found; a; a = a->ai_next)
+        if (IsIp(a->ai_addr)) addresses.push_back(FromSocketAddress(a->ai_addr));
     ::freeaddrinfo(found);
-    return ok ? std::string(text) : std::string(kNoAddress);
+    return addresses;
+}
+
+std::optional<std::string> SystemResolver::LocalHostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return std::nullopt;
+    return std::string(name);
+}
+
+std::vector<IpAddress> SystemResolver::InterfaceAddresses() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return {};
+    std::vector<IpAddress> addresses;
+    for (const ifaddrs* a = list; a; a = a->ifa_next)
+        if (IsIp(a->ifa_addr)) addresses.push_back(FromSocketAddress(a->ifa_addr));
+    ::freeifaddrs(list);
+    return addresses;
 }
 
 }  // namespace corvane::samba

@@ -106,7 +106,15 @@ public:
     void Publish(const std::vector<WatchEvent>&) noexcept override {}
 };
 
-// The first IPv4 address of this computer's own host name, or "(N/A)".
-std::string LocalIpv4Address();
+// This computer's own name and addresses, for the local-connection filter.
+// Samba records every client's address: a client's name is never looked up,
+// only this computer's own.
+class SystemResolver final : public IResolver {
+public:
+    // getaddrinfo of this computer's own name; nothing for any other name.
+    std::vector<IpAddress> Resolve(const std::string& name) override;
+    std::optional<std::string> LocalHostName() override;                  // gethostname
+    std::vector<IpAddress> InterfaceAddresses() override;                 // getifaddrs
+};
 
 }  // namespace corvane::samba

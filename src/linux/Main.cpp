@@ -18,7 +18,6 @@
 #include "core/settings/EventLog.h"
 #include "core/settings/IniFile.h"
 #include "core/text/Collation.h"
-#include "core/watch/HostAddress.h"
 #include "core/views/TimeStr.h"
 #include "linux/ChangeSignals.h"
 #include "linux/JsonEvents.h"
@@ -188,11 +187,8 @@ int Main(const std::vector<std::string>& args) {
                              options.Once ? std::string() : notifySend);
     SambaServer server(runner, SambaTools{options.Smbstatus, options.Smbcontrol, options.Timeout},
                        text::PlatformCollation(), [] { return static_cast<std::int64_t>(std::time(nullptr)); });
-    // When this computer's own name does not resolve, only 127.0.0.1 counts as
-    // local: every IPv6 client shows "(N/A)" and must not be taken for this computer.
-    std::string localAddress = LocalIpv4Address();
-    if (localAddress == kNoAddress) localAddress.clear();
-    HeadlessWatch watch(WatchParts{settings, localAddress, server, server, log, clock, notifier});
+    SystemResolver resolver;
+    HeadlessWatch watch(WatchParts{settings, server, resolver, log, clock, notifier});
 
     // The listing problem last told (numbers left out, so a changing pid or
     // time in smbstatus' message does not make a new line every pass).

@@ -126,12 +126,6 @@ std::string SambaServer::SharedProcess(const TSessionInfo& session) const {
     return listed ? listed->SharedProcess : std::string();
 }
 
-std::optional<std::string> SambaServer::LocalHostName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return std::nullopt;
-    return std::string(name);
-}
-
 std::vector<DisconnectFailure> SambaServer::TakeDisconnectFailures() {
     return std::exchange(disconnectFailures_, {});
 }

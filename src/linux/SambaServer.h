@@ -36,7 +36,7 @@ struct DisconnectFailure {
     bool operator==(const DisconnectFailure&) const = default;
 };
 
-class SambaServer final : public IServerApi, public IResolver {
+class SambaServer final : public IServerApi {
 public:
     // `now` gives seconds since the epoch, used when the listing has no time stamp.
     SambaServer(IProcessRunner& runner, SambaTools tools, const text::ICollation& collation,
@@ -56,11 +56,6 @@ public:
     bool EndSession(const TSessionInfo& session) override;
     // Samba has no messenger service; nothing is sent.
     void MessageBufferSend(const std::string&, const std::string&) override {}
-
-    // Every session carries the address Samba recorded for it; a name is
-    // never looked up, so this gives nothing ("(N/A)").
-    std::optional<std::array<std::uint8_t, 4>> Resolve(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> LocalHostName() override;
 
     // Why the latest listing was not had; empty when it was.
     const std::string& ListingError() const noexcept { return listingError_; }

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/watch/HostAddress.h"
+
 namespace corvane::samba {
 namespace {
 
@@ -353,6 +355,12 @@ std::string AddressFromHostField(std::string_view host) {
     const auto colon = rest.rfind(':');
     if (colon == std::string_view::npos || colon == 0) return {};
     std::string_view address = rest.substr(0, colon);
+    // IPv4, or IPv6 with or without brackets and zone, in its usual text; an
+    // IPv4 client on an IPv6 socket ("::ffff:10.0.0.7") is the same client
+    // as on an IPv4 one.
+    if (const auto parsed = ParseAddress(address)) return AddressText(*parsed);
+    // Unreadable, but still what Samba recorded: it keeps the session apart
+    // (shown as "(N/A)").
     if (address.size() > 2 && address.front() == '[' && address.back() == ']')
         address = address.substr(1, address.size() - 2);
     const bool ok = std::all_of(address.begin(), address.end(), [](char c) {
@@ -362,9 +370,6 @@ std::string AddressFromHostField(std::string_view host) {
     if (!ok || address.empty()) return {};
     std::string text(address);
     std::transform(text.begin(), text.end(), text.begin(), [](char c) { return c >= 'A' && c <= 'F' ? static_cast<char>(c + 32) : c; });
-    // An IPv4 client on an IPv6 socket: the same client as on an IPv4 one.
-    if (text.starts_with("::ffff:") && text.find(':', 7) == std::string::npos && text.find('.') != std::string::npos)
-        text.erase(0, 7);
     return text;
 }
 

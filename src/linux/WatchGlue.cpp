@@ -1,7 +1,6 @@
 #include "linux/WatchGlue.h"
 
 #include "core/text/Collation.h"
-#include "core/watch/HostAddress.h"
 #include "core/watch/PassWait.h"
 
 namespace corvane::samba {
@@ -24,22 +23,17 @@ public:
 
 class Owner final : public IWatchOwner {
 public:
-    Owner(const Settings& settings, std::string localAddress)
-        : settings_(settings), localAddress_(std::move(localAddress)) {}
+    explicit Owner(const Settings& settings) : settings_(settings) {}
     bool IgnoreAutoRefresh() const override { return settings_.IgnoreAutoRefresh; }
     bool IgnoreSharedResource() const override { return settings_.IgnoreSharedResource; }
     bool RefreshRequested() const override { return false; }  // no lists to refresh
     void ClearRefreshRequested() override {}
     const Settings& CurrentSettings() const override { return settings_; }
-    bool IsWatchedAddress(const std::string& address) const override {
-        return corvane::IsWatchedAddress(address, localAddress_, settings_.IgnoreLocalConnection);
-    }
     // The Samba port tells its own problems (standard error, once).
     void EnumerationResult(std::uint32_t, std::uint32_t) override {}
 
 private:
     const Settings& settings_;
-    std::string localAddress_;
 };
 
 }  // namespace
@@ -52,7 +46,7 @@ struct HeadlessWatch::Glue {
     TWatchThread thread;
 
     explicit Glue(const WatchParts& parts)
-        : owner(parts.CurrentSettings, parts.LocalAddress),
+        : owner(parts.CurrentSettings),
           thread(WatchContext{owner, parts.Server, parts.Resolver, views, parts.Events, parts.Clock, parts.Notifier,
                               runner, wait, text::PlatformCollation()}) {}
 };

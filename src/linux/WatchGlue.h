@@ -16,9 +16,8 @@ namespace corvane::samba {
 
 struct WatchParts {
     const Settings& CurrentSettings;
-    std::string LocalAddress;
     IServerApi& Server;
-    IResolver& Resolver;
+    IResolver& Resolver;  // this computer's own name and addresses, for the local-connection filter
     IEventSink& Events;
     IClock& Clock;
     INotifier& Notifier;

@@ -64,3 +64,17 @@ def test_line_breaks_in_names_never_split_an_event(wine, sandbox):
         "接続検出,PC01  2026/12/08 09:00:00,切断検出,PC09,(N/A),taro ",
         "アクセス検出,taro,D:\\share\\a  b.txt",
     ]
+
+
+def test_clients_named_by_address_show_it_and_this_computer_is_left_out(wine, sandbox):
+    # The Windows server names a client by its address, IPv6 too; with the
+    # default settings this computer's own connections are not logged.
+    names = ["::1", "[::1]", "127.0.0.1", "fe80::1c2d:3e4f:5a6b:7c8d", "2001:db8::25", "192.168.1.50"]
+    sandbox.sim.set_sessions([sim.Session(name, f"user{i}", 1, 0, 0) for i, name in enumerate(names)])
+    program = start(wine, sandbox, passes=2)
+    close_and_wait(wine, program)
+    assert [t.decode("cp932") for t in event_texts(sandbox.log)] == [
+        "接続検出,fe80::1c2d:3e4f:5a6b:7c8d,fe80::1c2d:3e4f:5a6b:7c8d,user3",
+        "接続検出,2001:db8::25,2001:db8::25,user4",
+        "接続検出,192.168.1.50,192.168.1.50,user5",
+    ]

@@ -143,9 +143,9 @@ std::vector<SessionRecord> Expected(const std::vector<SessionRecord>& records, c
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     Fixture f;
-    f.resolver.hosts["PC01"] = {10, 0, 0, 1};
-    f.resolver.hosts["a,b"] = {10, 0, 0, 2};
-    f.resolver.hosts["SERVER"] = {192, 168, 0, 1};
+    f.resolver.hosts["PC01"] = {"10.0.0.1"};
+    f.resolver.hosts["a,b"] = {"10.0.0.2"};
+    f.resolver.hosts["SERVER"] = {"192.168.0.1"};
     if (input.ConsumeBool()) f.resolver.localName.reset();
     Tally tally;
     // Whether the rows can be held against the tracked sessions: a pass that

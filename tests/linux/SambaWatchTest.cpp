@@ -64,6 +64,7 @@ struct SambaWatch : ::testing::Test {
     SambaServer server{runner, SambaTools{"smbstatus", "smbcontrol", std::chrono::seconds(1)}, collation,
                        [] { return std::int64_t{0}; }};
     Settings settings;
+    test::FakeResolver resolver;  // this computer: 192.168.0.1, and its name does not resolve
     test::FakeLog log;
     test::FakeClock clock;
     test::FakeNotifier notifier;
@@ -72,7 +73,7 @@ struct SambaWatch : ::testing::Test {
     void SetUp() override {
         settings.IgnoreLocalConnection = false;  // the recording comes from 127.0.0.1
         settings.PopupNotifyWindow = true;
-        watch = std::make_unique<HeadlessWatch>(WatchParts{settings, "192.168.0.2", server, server, log, clock, notifier});
+        watch = std::make_unique<HeadlessWatch>(WatchParts{settings, server, resolver, log, clock, notifier});
     }
     void Answer(std::initializer_list<ProcessResult> results) { runner.answers["smbstatus"] = results; }
 };

@@ -1,4 +1,4 @@
-"""A real smbd started on loopback for corvane-watch's tests and benchmark,
+"""A real smbd started on loopback (IPv4 and IPv6) for corvane-watch's tests and benchmark,
 with a guest share, wrappers of smbstatus/smbcontrol for its settings, and
 smbclient as the remote user."""
 import os
@@ -68,7 +68,7 @@ def running_samba():
   netbios name = CORVANETEST
   workgroup = TESTGROUP
   server role = standalone server
-  interfaces = 127.0.0.1
+  interfaces = 127.0.0.1 ::1
   bind interfaces only = yes
   smb ports = {port}
   disable netbios = yes
@@ -135,10 +135,11 @@ def running_samba():
 class Client:
     """smbclient connected to the test share; commands go to its input."""
 
-    def __init__(self, samba):
+    def __init__(self, samba, address="127.0.0.1"):
+        """Connects from `address`: "127.0.0.1", or "::1" for a client over IPv6."""
         self.said = None
         self.process = subprocess.Popen(
-            [find("smbclient"), "//127.0.0.1/pub", "-p", str(samba["port"]), "-N"],
+            [find("smbclient"), "//localhost/pub", "-I", address, "-p", str(samba["port"]), "-N"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
     def send(self, command):

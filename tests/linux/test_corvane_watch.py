@@ -173,6 +173,27 @@ def test_connected_time_limit_ends_the_connection(samba, tmp_path, settings_file
     print("event log of the run:\n" + log)
 
 
+def test_a_client_over_ipv6_is_logged_with_its_address_unless_local_ones_are_ignored(samba, tmp_path, settings_file):
+    ignoring = tmp_path / "ignoring"
+    ignoring.mkdir()
+    defaults = ignoring / "Corvane.ini"  # IgnoreLocalConnection=1, the default
+    defaults.write_bytes(b"[Environment]\r\nIsSecond=1\r\nNotifyResourceAccess=1\r\n")
+    smbstatus = ["--smbstatus", str(samba["smbstatus"])]
+    logging = Watch(tmp_path, "--config", str(settings_file), *smbstatus, samba=samba)
+    ignored = Watch(ignoring, "--config", str(defaults), *smbstatus, samba=samba)
+    client = Client(samba, "::1")
+    try:
+        logging.wait_log("接続検出,::1,::1,nobody")
+        client.send("open hello.txt")
+        # The access shows that the other watch saw the client too.
+        ignored.wait_log(f"アクセス検出,nobody,{samba['share']}/hello.txt")
+    finally:
+        client.leave()
+        assert logging.stop() == 0, read(logging.err)
+        assert ignored.stop() == 0, read(ignored.err)
+    assert "接続検出" not in read(ignored.log) and "切断検出" not in read(ignored.log), read(ignored.log)
+
+
 # ------------------------------------------------ smbstatus that misbehaves
 
 @pytest.fixture
@@ -268,7 +289,7 @@ def test_failing_passes_keep_what_was_seen_and_are_told_once(tmp_path, fake_smbs
     # One line per change of state, not one per pass.
     assert errors.count("pass skipped") == 4, errors
     events = [line.split(",", 1)[1] for line in read(watch.log).splitlines()]
-    assert events == ["接続検出,PC01,192.168.10.21,taro", "接続検出,2001:db8::15,(N/A),hanako",
+    assert events == ["接続検出,PC01,192.168.10.21,taro", "接続検出,2001:db8::15,2001:db8::15,hanako",
                       "アクセス検出,taro,/srv/share/経理/2024.xlsx", "アクセス検出,hanako,/srv/share/経理/2024.xlsx"], events
 
 

@@ -63,16 +63,22 @@ struct FakeServer : IServerApi {
 };
 
 struct FakeResolver : IResolver {
-    std::map<std::string, std::array<std::uint8_t, 4>> hosts;
+    std::map<std::string, std::vector<std::string>> hosts;  // name -> its addresses, as text
+    std::vector<std::string> interfaces = {"192.168.0.1"};   // the adapters' addresses
     std::optional<std::string> localName = "SERVER";
     std::atomic<int> lookups{0};  // the watch looks names up side by side
-    std::optional<std::array<std::uint8_t, 4>> Resolve(const std::string& name) override {
+    std::vector<IpAddress> Resolve(const std::string& name) override {
         ++lookups;
-        auto it = hosts.find(name);
-        if (it == hosts.end()) return std::nullopt;
-        return it->second;
+        const auto it = hosts.find(name);
+        return it == hosts.end() ? std::vector<IpAddress>{} : Parsed(it->second);
     }
     std::optional<std::string> LocalHostName() override { return localName; }
+    std::vector<IpAddress> InterfaceAddresses() override { return Parsed(interfaces); }
+    static std::vector<IpAddress> Parsed(const std::vector<std::string>& texts) {
+        std::vector<IpAddress> addresses;
+        for (const std::string& text : texts) addresses.push_back(ParseAddress(text).value());
+        return addresses;
+    }
 };
 
 struct FakeViews : IWatchViews {
@@ -127,15 +133,11 @@ struct FakeNotifier : INotifier {
 struct FakeOwner : IWatchOwner {
     Settings settings;
     SharedFlag refreshRequested;
-    std::string localAddress = "192.168.0.1";
     bool IgnoreAutoRefresh() const override { return settings.IgnoreAutoRefresh; }
     bool IgnoreSharedResource() const override { return settings.IgnoreSharedResource; }
     bool RefreshRequested() const override { return refreshRequested; }
     void ClearRefreshRequested() override { refreshRequested = false; }
     const Settings& CurrentSettings() const override { return settings; }
-    bool IsWatchedAddress(const std::string& address) const override {
-        return corvane::IsWatchedAddress(address, localAddress, settings.IgnoreLocalConnection);
-    }
     std::vector<std::pair<std::uint32_t, std::uint32_t>> enumerationResults;  // (sessions, files)
     void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) override {
         enumerationResults.emplace_back(sessionStatus, fileStatus);

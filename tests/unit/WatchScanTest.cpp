@@ -27,11 +27,11 @@ protected:
         owner.settings.SoundFileNameConnectSession = "connect.wav";
         owner.settings.IgnoreLocalConnection = true;
         owner.settings.IgnoreAutoRefresh = false;
-        resolver.hosts["PC01"] = {10, 0, 0, 1};
-        resolver.hosts["PC02"] = {10, 0, 0, 2};
-        resolver.hosts["PC03"] = {10, 0, 0, 3};
-        resolver.hosts["SERVER"] = {192, 168, 0, 1};
-        resolver.hosts["localhost"] = {127, 0, 0, 1};
+        resolver.hosts["PC01"] = {"10.0.0.1"};
+        resolver.hosts["PC02"] = {"10.0.0.2"};
+        resolver.hosts["PC03"] = {"10.0.0.3"};
+        resolver.hosts["SERVER"] = {"192.168.0.1"};
+        resolver.hosts["localhost"] = {"127.0.0.1"};
     }
 
     static SessionRecord S(std::string pc, std::string user, std::uint32_t opens = 1, std::uint32_t time = 10,
@@ -147,9 +147,10 @@ TEST_F(ScanTest, RecordedAddressesTellClientsApartWithoutALookup) {
                        at(S("PC04", "Local"), "127.0.0.1"), S("PC02", "Saburo")};
     Pass();
     EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.9,Taro", "接続検出,PC01,10.0.0.10,Taro",
-                                       "接続検出,PC02,10.0.0.22,Hanako", "接続検出,PC03,(N/A),Jiro",
+                                       "接続検出,PC02,10.0.0.22,Hanako", "接続検出,PC03,2001:db8::3,Jiro",
                                        "接続検出,SERVER,10.0.0.30,Me", "接続検出,PC02,10.0.0.2,Saburo"));
-    EXPECT_EQ(resolver.lookups.load(), 1);  // only the session without a recorded address
+    // The session without a recorded address, and this computer's own name.
+    EXPECT_EQ(resolver.lookups.load(), 2);
 
     server.sessions.erase(server.sessions.begin());
     log.lines.clear();
@@ -182,8 +183,6 @@ TEST_F(ScanTest, LocalSessionsAreIgnoredOnlyWhenAskedTo) {
 
 TEST_F(ScanTest, UnresolvableNamesCountAsLocalWhenOwnNameDoesNotResolve) {
     resolver.localName = "NOWHERE";
-    owner.localAddress = LookupLocalAddress(resolver);
-    ASSERT_EQ(owner.localAddress, "(N/A)");
     server.sessions = {S("GHOST", "Boo"), S("PC01", "Taro")};
     Pass();
     EXPECT_THAT(log.lines, ElementsAre("接続検出,PC01,10.0.0.1,Taro"));
@@ -424,7 +423,7 @@ TEST_F(ScanTest, NamesChangingCaseBetweenPassesStayOneSession) {
 
 TEST_F(ScanTest, ControlCharactersInNamesNeverSplitAnEvent) {
     owner.settings.NotifyResourceAccess = true;
-    resolver.hosts["PC\r\n01"] = {10, 0, 0, 9};
+    resolver.hosts["PC\r\n01"] = {"10.0.0.9"};
     server.sessions = {S("PC\r\n01", "Ta\tro\x01")};
     server.files = {{1, 1, 0, "C:\\a\r\n2026/12/08 09:00:00,切断検出,X.txt", "Taro"}};
     Pass();

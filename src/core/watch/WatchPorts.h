@@ -53,14 +53,20 @@ public:
     static constexpr std::uint32_t kStatusNotSupported = 50;  // ERROR_NOT_SUPPORTED
 };
 
-// Host name resolution (Windows Sockets 1.1 on Windows).
+// Host names and this computer's addresses.
 class IResolver {
 public:
     virtual ~IResolver() = default;
-    // First IPv4 address of the name, or nullopt when it does not resolve.
-    virtual std::optional<std::array<std::uint8_t, 4>> Resolve(const std::string& name) = 0;
+    // Every address of the name, in the resolver's order; empty when it does
+    // not resolve.
+    virtual std::vector<IpAddress> Resolve(const std::string& name) = 0;
     // The computer's own host name, or nullopt when it cannot be had.
     virtual std::optional<std::string> LocalHostName() = 0;
+    // Every unicast address of the computer's network adapters, IPv4 and IPv6.
+    virtual std::vector<IpAddress> InterfaceAddresses() = 0;
+    // True once after the computer's addresses changed, where the system
+    // tells; they are also read again every few minutes.
+    virtual bool InterfaceAddressesChanged() { return false; }
 };
 
 // The list-view row operations of the main window.
@@ -97,7 +103,6 @@ public:
     virtual void ClearRefreshRequested() = 0;
     // Main thread only (inside the scans).
     virtual const Settings& CurrentSettings() const = 0;
-    virtual bool IsWatchedAddress(const std::string& address) const = 0;
     // Main thread: the statuses of a pass's two enumerations (0: success; a
     // pass that left the file enumeration out reports 0 for it). Told after
     // every pass in which one failed and after the first pass that worked

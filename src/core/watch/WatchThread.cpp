@@ -218,6 +218,17 @@ std::optional<std::unordered_map<std::string, std::string>> TWatchThread::Addres
     return addresses;
 }
 
+// This computer's addresses are read on the watch thread, where a slow name
+// lookup holds up no window: at the first pass, when the system tells they
+// changed, and every few minutes, for a system that does not tell.
+void TWatchThread::ReadLocalAddressesWhenDue() {
+    const auto now = std::chrono::steady_clock::now();
+    const bool changed = ctx_.Resolver.InterfaceAddressesChanged();
+    if (localAddressesRead_ && !changed && now - *localAddressesRead_ < kLocalAddressesInterval) return;
+    localAddresses_ = LocalAddresses::Read(ctx_.Resolver);
+    localAddressesRead_ = now;
+}
+
 void TWatchThread::Pass() {
     std::lock_guard<std::mutex> pass(passLock_);
     PassFlags flags;
@@ -231,6 +242,7 @@ void TWatchThread::Pass() {
     // has worked: a failing listing must not leave the lists empty.
     bool listed = false;
     try {
+        ReadLocalAddressesWhenDue();
         const Listing<SessionRecord> sessions = ListSessions();
         const auto addresses = AddressesOfNewSessions(sessions);
         if (addresses) ctx_.Runner.RunOnMainThread([&] { SessionScan(flags, sessions, *addresses); });
@@ -326,7 +338,8 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
             const auto address = addresses.find(record.ComputerName);
             info.IpAddress = address != addresses.end() ? address->second : std::string(kNoAddress);
         }
-        if (!ctx_.Owner.IsWatchedAddress(info.IpAddress)) continue;
+        if (settings.IgnoreLocalConnection && localAddresses_.Contains(info.IpAddress, record.ClientAddress.empty()))
+            continue;
         info.UserName = record.UserName;
         info.OpenCount = record.OpenCount;
         info.ConnectedSeconds = record.ConnectedSeconds;

@@ -15,6 +15,7 @@
 
 #include "core/events/WatchEvent.h"
 #include "core/text/Collation.h"
+#include "core/watch/HostAddress.h"
 #include "core/watch/WatchPorts.h"
 #include "core/watch/WatchTypes.h"
 
@@ -39,6 +40,8 @@ inline constexpr int kBalloonTimeoutMs = 1000;
 inline constexpr std::size_t kScanSlice = 1000;
 // How many name lookups of one pass run at the same time.
 inline constexpr std::size_t kParallelLookups = 16;
+// How long this computer's addresses are kept before they are read again.
+inline constexpr std::chrono::minutes kLocalAddressesInterval{2};
 // The pause between the end of one pass and the start of the next.
 inline constexpr std::chrono::milliseconds kPassInterval{500};
 
@@ -101,6 +104,7 @@ private:
     };
 
     void Execute();
+    void ReadLocalAddressesWhenDue();
     Listing<SessionRecord> ListSessions();
     Listing<FileRecord> ListFiles();
     std::optional<std::unordered_map<std::string, std::string>> AddressesOfNewSessions(
@@ -130,6 +134,8 @@ private:
     std::vector<WatchEvent> events_;  // the pass's events, published when its scans are done
     std::mutex postedLock_;
     std::vector<WatchEvent> posted_;  // PostEvent's, waiting for a pass
+    LocalAddresses localAddresses_;  // written before a scan is handed over, read in it
+    std::optional<std::chrono::steady_clock::time_point> localAddressesRead_;
     bool enumerationFailed_ = false;  // the last pass told of a failed enumeration
     std::atomic<bool> refreshView_{false};
     std::mutex passLock_;

@@ -1,9 +1,19 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace corvane {
+
+// An IPv4 or IPv6 address. IPv4 takes the first four bytes.
+struct IpAddress {
+    bool V6 = false;
+    std::array<std::uint8_t, 16> Bytes{};
+    std::string Zone;  // IPv6 zone index as written after '%' ("12", "eth0"); may be empty
+    // The same address, whatever the zone.
+    bool SameAddress(const IpAddress& other) const { return V6 == other.V6 && Bytes == other.Bytes; }
+};
 
 // One tracked server session, identified by computer and user name.
 struct TSessionInfo {

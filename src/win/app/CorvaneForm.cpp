@@ -6,7 +6,6 @@
 #include "../../../res/resource.h"
 #include "core/app/Geometry.h"
 #include "win/ui/Dpi.h"
-#include "core/watch/HostAddress.h"
 #include "win/app/CenteredMessageDlg.h"
 #include "win/settings/LogFileSystemWin.h"
 #include "win/settings/ProfileStoreWin.h"
@@ -103,10 +102,10 @@ bool TCorvaneForm::FormCreate() {
     CreateTrayIcon();
     runner_ = std::make_unique<MainThreadRunner>();
 
-    // Everything below needs the sockets, the computer's own address (to
-    // tell local sessions) and the files beside the program.
+    // Everything below needs the sockets (the watch thread reads this
+    // computer's addresses, to tell local sessions) and the files beside the
+    // program.
     StartWinsock();
-    localAddress_ = LookupLocalAddress(resolver_);
     settings_ = Settings{};
     programDirectory_ = ProgramDirectory();
     settingsPath_ = programDirectory_ + kSettingsFileName;
@@ -186,10 +185,6 @@ void TCorvaneForm::Dispatch(MSG& msg) {
     if (Handle() && accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg)) return;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
-}
-
-bool TCorvaneForm::IsWatchedAddress(const std::string& address) const {
-    return corvane::IsWatchedAddress(address, localAddress_, settings_.IgnoreLocalConnection);
 }
 
 void TCorvaneForm::Publish(const std::vector<WatchEvent>& events) noexcept {

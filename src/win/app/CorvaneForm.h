@@ -74,7 +74,6 @@ public:
     bool RefreshRequested() const override { return refreshRequested_; }
     void ClearRefreshRequested() override { refreshRequested_ = false; }
     const Settings& CurrentSettings() const override { return settings_; }
-    bool IsWatchedAddress(const std::string& address) const override;
     void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) override;
 
     // IWatchHealthView: a failing enumeration in the status bar, and once in a balloon.
@@ -98,7 +97,6 @@ public:
     void Publish(const std::vector<WatchEvent>& events) noexcept override;
 
     // State the tests look at.
-    const std::string& LocalAddress() const noexcept { return localAddress_; }
     const std::string& SettingsFilePath() const noexcept { return settingsPath_; }
     const std::string& LogFilePath() const noexcept { return logPath_; }
     bool ServerApiBound() const noexcept { return netApi_ != nullptr; }
@@ -181,7 +179,6 @@ private:
     bool appIdleInstalled_ = false;
     bool closePending_ = false;
     std::optional<unsigned> restoredShow_;  // show command of a restored placement
-    std::string localAddress_;
     std::recursive_mutex listLock_;
     bool listSyncPosted_ = false;
 
