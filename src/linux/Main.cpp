@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 #include "core/settings/IniFile.h"
 #include "core/text/Collation.h"
 #include "core/watch/HostAddress.h"

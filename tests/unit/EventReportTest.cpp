@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/events/EventReport.h"
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 #include "support/Events.h"
 
 namespace corvane {

@@ -10,7 +10,8 @@
 #include <thread>
 #include <cstring>
 
-#include "core/settings/EventLog.h"
+#include "core/app/OpenLogFile.h"
+#include "core/events/EventLog.h"
 #include "core/settings/Settings.h"
 #include "support/FakeClock.h"
 #include "support/TestFiles.h"

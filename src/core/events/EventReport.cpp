@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 
 namespace corvane {
 

@@ -15,7 +15,8 @@
 
 #include "core/app/MainWindowRules.h"
 #include "core/events/EventReport.h"
-#include "core/settings/EventLog.h"
+#include "core/app/OpenLogFile.h"
+#include "core/events/EventLog.h"
 #include "core/settings/Settings.h"
 #include "core/settings/SettingsStore.h"
 #include "core/settings/SettingsWindow.h"
