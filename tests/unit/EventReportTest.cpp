@@ -141,5 +141,25 @@ TEST(EventReportSink, ReportsEachEventAndEachChangeOfTheWatchAndTheLogOnce) {
     EXPECT_EQ(failing.State(), (EventReportState{5, 0, 2}));
 }
 
+// Names reach the event log with every '%' followed by a word joiner: a
+// viewer never takes "%%1833" or "%1" in them for another text.
+TEST(EventReportSink, PercentInANameStaysLiteral) {
+    const std::string joiner = "\u2060";
+    const std::pair<std::string, std::string> rows[] = {
+        {"D:\\share\\plain.xlsx", "D:\\share\\plain.xlsx"},
+        {"D:\\%%1833.xlsx", "D:\\%" + joiner + "%" + joiner + "1833.xlsx"},
+        {"%1 %n 100%", "%" + joiner + "1 %" + joiner + "n 100%" + joiner},
+        {"", ""},
+    };
+    for (const auto& [name, sent] : rows) {
+        RecordingReporter reporter;
+        EventReportSink sink(reporter, [] { return true; }, nullptr, nullptr);
+        sink.Publish({Event(EventKind::Accessed, "", "", "taro", name)});
+        ASSERT_EQ(reporter.reports.size(), 1u);
+        EXPECT_EQ(reporter.reports[0].Strings, (Strings{"taro", sent})) << name;
+    }
+}
+
+
 }  // namespace
 }  // namespace corvane

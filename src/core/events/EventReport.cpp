@@ -32,6 +32,16 @@ EventReport ReportOf(const WatchEvent& e) {
     return {};
 }
 
+std::string LiteralInsert(const std::string& text) {
+    std::string literal;
+    literal.reserve(text.size());
+    for (const char c : text) {
+        literal += c;
+        if (c == '%') literal += "\u2060";
+    }
+    return literal;
+}
+
 EventReportSink::EventReportSink(IEventReporter& reporter, std::function<bool()> enabled,
                                  std::function<std::string(std::uint32_t)> describe,
                                  std::function<EventLogState()> logState)
@@ -49,7 +59,8 @@ bool EventReportSink::Ready() {
     return true;
 }
 
-void EventReportSink::Send(const EventReport& report) {
+void EventReportSink::Send(EventReport report) {
+    for (std::string& text : report.Strings) text = LiteralInsert(text);
     if (const std::uint32_t code = reporter_.Report(report); code != 0) {
         state_.ReportCode = code;
         ++state_.Failed;

@@ -56,6 +56,11 @@ struct EventReport {
 // characters either).
 EventReport ReportOf(const WatchEvent& event);
 
+// An insert string as the event log is given it: each '%' is followed by a
+// WORD JOINER (U+2060, not shown), so that no viewer reads "%%1833", "%1" or
+// "%n" in a name as a reference to another text; the name still reads as itself.
+std::string LiteralInsert(const std::string& text);
+
 // Where the reports go: the system's event log.
 class IEventReporter {
 public:
@@ -64,7 +69,7 @@ public:
     // its message table; 0 or the system's code. Reports still work without
     // it, only without their descriptions.
     virtual std::uint32_t Register() noexcept = 0;
-    // 0 or the system's code.
+    // 0 or the system's code. The strings are given as they are.
     virtual std::uint32_t Report(const EventReport& report) noexcept = 0;
 };
 
@@ -97,7 +102,7 @@ public:
 
 private:
     void LogResult(const EventLogState& state);
-    void Send(const EventReport& report);
+    void Send(EventReport report);
     bool Ready();
 
     IEventReporter& reporter_;
