@@ -32,6 +32,14 @@ EventReport ReportOf(const WatchEvent& e) {
     return {};
 }
 
+std::optional<EventReport> ReportOf(const EventLogExit& exit) {
+    using namespace report;
+    if (exit.Unsaved == 0) return std::nullopt;
+    const std::string count = std::to_string(exit.Unsaved);
+    if (!exit.SavedTo.empty()) return EventReport{kLogSavedAside, ReportLevel::Warning, kCategoryLog, {count, exit.SavedTo}};
+    return EventReport{kLogExitLost, ReportLevel::Error, kCategoryLog, {count, OneLineName(exit.Error)}};
+}
+
 std::string LiteralInsert(const std::string& text) {
     std::string literal;
     literal.reserve(text.size());
@@ -112,6 +120,19 @@ void EventReportSink::EnumerationResult(std::uint32_t sessionStatus, std::uint32
         fileStatus_ = fileStatus;
     } catch (...) {
         // Out of memory: this report is lost; the status bar still tells.
+    }
+}
+
+void EventReportSink::Tell(const EventReport& report) noexcept {
+    try {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!registered_) {
+            registered_ = true;
+            state_.RegisterCode = reporter_.Register();
+        }
+        Send(report);
+    } catch (...) {
+        // Out of memory: nothing left to tell it with.
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 namespace corvane {
 
 struct EventLogState;
+struct EventLogExit;
 
 enum class ReportLevel { Information, Warning, Error };
 
@@ -40,6 +42,8 @@ inline constexpr std::uint32_t kWatchRestored = 2003;
 inline constexpr std::uint32_t kLogUnwritable = 3001;
 inline constexpr std::uint32_t kLogLost = 3002;
 inline constexpr std::uint32_t kLogRestored = 3003;
+inline constexpr std::uint32_t kLogSavedAside = 3004;
+inline constexpr std::uint32_t kLogExitLost = 3005;
 }  // namespace report
 
 struct EventReport {
@@ -55,6 +59,10 @@ struct EventReport {
 // them, one line each (the event log's XML form has no room for control
 // characters either).
 EventReport ReportOf(const WatchEvent& event);
+
+// What the log's end came to, when lines could not be written to it: saved
+// to a file of their own, or lost. Nothing when everything was written.
+std::optional<EventReport> ReportOf(const EventLogExit& exit);
 
 // An insert string as the event log is given it: each '%' is followed by a
 // WORD JOINER (U+2060, not shown), so that no viewer reads "%%1833", "%1" or
@@ -97,6 +105,9 @@ public:
 
     void Publish(const std::vector<WatchEvent>& events) noexcept override;
     void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) noexcept;
+    // Reports what no box can show any more (the session is ending), even
+    // with the reports turned off: the event log is the only one left to tell.
+    void Tell(const EventReport& report) noexcept;
 
     EventReportState State() const;
 

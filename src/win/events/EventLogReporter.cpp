@@ -25,6 +25,8 @@ static_assert(CORVANE_EVENT_WATCH_RESTORED == report::kWatchRestored);
 static_assert(CORVANE_EVENT_LOG_UNWRITABLE == report::kLogUnwritable);
 static_assert(CORVANE_EVENT_LOG_LOST == report::kLogLost);
 static_assert(CORVANE_EVENT_LOG_RESTORED == report::kLogRestored);
+static_assert(CORVANE_EVENT_LOG_SAVED_ASIDE == report::kLogSavedAside);
+static_assert(CORVANE_EVENT_LOG_EXIT_LOST == report::kLogExitLost);
 
 using UniqueKey = UniqueResource<NullHandleTraits<HKEY, &RegCloseKey>>;
 
