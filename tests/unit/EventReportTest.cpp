@@ -161,5 +161,23 @@ TEST(EventReportSink, PercentInANameStaysLiteral) {
 }
 
 
+// The end of the log, told in the event log when no box can be: where the
+// waiting lines went, or that they were lost; nothing when none waited.
+TEST(EventReportSink, LogExitIsToldAsSavedOrLost) {
+    using L = ReportLevel;
+    EXPECT_EQ(ReportOf(EventLogExit{}), std::nullopt);
+    EXPECT_EQ(ReportOf(EventLogExit{3, "C:\\x\\CorvaneLog.unsaved-20261208-090000.txt", ""}),
+              (EventReport{3004, L::Warning, 4, Strings{"3", "C:\\x\\CorvaneLog.unsaved-20261208-090000.txt"}}));
+    EXPECT_EQ(ReportOf(EventLogExit{2, "", "open failed\r\n(error 5)"}),
+              (EventReport{3005, L::Error, 4, Strings{"2", "open failed  (error 5)"}}));
+
+    RecordingReporter reporter;
+    EventReportSink off(reporter, [] { return false; }, nullptr, nullptr);
+    off.Tell(*ReportOf(EventLogExit{1, "C:\\100%\\u.txt", ""}));  // told even with the reports off
+    EXPECT_EQ(reporter.registrations, 1);
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].Strings[1], "C:\\100%\u2060\\u.txt");
+}
+
 }  // namespace
 }  // namespace corvane
