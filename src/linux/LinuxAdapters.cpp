@@ -48,6 +48,11 @@ public:
         }
         return 0;
     }
+    std::uint32_t Truncate(std::uint64_t size) override {
+        while (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+            if (errno != EINTR) return LastError();
+        return 0;
+    }
     std::uint32_t Flush() override { return 0; }  // writes go straight to the system
     std::uint32_t Close() override {
         const int fd = std::exchange(fd_, -1);

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 #include "core/settings/ProfileStore.h"
 #include "core/settings/SettingsWindow.h"
 #include "core/watch/WatchPorts.h"

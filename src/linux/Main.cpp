@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 #include "core/settings/IniFile.h"
 #include "core/text/Collation.h"
 #include "core/views/TimeStr.h"
@@ -42,15 +42,15 @@ public:
     explicit ReportingLog(EventLog& log) : log_(log) {}
     void Publish(const std::vector<WatchEvent>& events) noexcept override {
         log_.Publish(events);
-        const EventLogState state = log_.State();
-        try {
+        try {  // the state's text is a copy: out of memory is caught too
+            const EventLogState state = log_.State();
             if (state.Code != 0 && !failing_)
                 Problem("cannot write the event log: " + state.Error + "; holding its lines until it can");
             else if (state.Code == 0 && failing_)
                 Problem("the event log can be written again; the lines held were written");
+            failing_ = state.Code != 0;
         } catch (...) {
         }
-        failing_ = state.Code != 0;
     }
 
 private:
@@ -170,7 +170,7 @@ int Main(const std::vector<std::string>& args) {
 
     PosixLogFileSystem files;
     SystemClock clock;
-    EventLog eventLog(files, clock, options.LogPath, [&settings] { return settings.MaxLogSize; }, options.Encoding);
+    EventLog eventLog(files, clock, options.LogPath, [&settings] { return settings.MaxLogSize.load(); }, options.Encoding);
     ReportingLog reportingLog(eventLog);
     DiscardingSink discard;
     // Collectors read every event as a JSON line; the announcements then stay off standard output.

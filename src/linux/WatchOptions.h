@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 #include "core/settings/ProfileStore.h"
 #include "core/settings/Settings.h"
 

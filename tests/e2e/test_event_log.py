@@ -84,8 +84,8 @@ def test_each_event_and_a_failing_listing_are_reported_once_and_nothing_when_tur
     values = {m.group(1): (m.group(2), m.group(3).strip())
               for m in re.finditer(r"^\s*(\w+)\s+(REG_\w+)\s+(.*)$", query.stdout.decode("utf-8", "replace"), re.M)}
     program_path = "Z:" + str(sandbox.exe).replace("/", "\\")
-    assert values["EventMessageFile"] == ("REG_EXPAND_SZ", program_path), values
-    assert values["CategoryMessageFile"] == ("REG_EXPAND_SZ", program_path), values
+    assert values["EventMessageFile"] == ("REG_SZ", program_path), values
+    assert values["CategoryMessageFile"] == ("REG_SZ", program_path), values
     assert values["CategoryCount"][1] in ("0x4", "4") and values["TypesSupported"][1] in ("0x7", "7"), values
 
     # The texts Event Viewer shows, in both languages of the message table.

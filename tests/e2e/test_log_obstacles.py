@@ -13,6 +13,7 @@ import pytest
 
 import simserver as sim
 from corvane_app import TITLE, balloons, close_and_wait, log_lines, start, wait_for_log
+from test_event_log import TRACE, WARNING, reports
 
 STATUS_BAR = 13
 LOG_FAULT = "ログファイルに書き込めません"
@@ -146,3 +147,29 @@ def test_outage_ends_sessions_on_time_and_logs_them_with_their_own_times(wine, s
     unsaved = list(sandbox.folder.glob("CorvaneLog.unsaved-*.txt"))
     assert len(unsaved) == 1, unsaved
     assert log_lines(unsaved[0])[0][20:] == "接続検出,10.0.0.3,10.0.0.3,jiro".encode("cp932")
+
+
+def test_end_of_session_saves_the_waiting_lines_before_the_process_ends(wine, sandbox, tmp_path):
+    """Windows ends the session (WM_QUERYENDSESSION, then WM_ENDSESSION) and the
+    process right after the window answered, while a line waits for a log that
+    is a folder: by then the line is in a file beside the log, the settings are
+    saved and the event log says where the line went."""
+    sandbox.sim.set_sessions([sim.Session("10.0.0.1", "taro", 1, 0, 0)])
+    program = start(wine, sandbox, winedebug=TRACE)
+    wait_for_log(sandbox.log, "接続検出,10.0.0.1,10.0.0.1,taro".encode("cp932"), timeout=10)
+    (tmp_path / "moved").mkdir()
+    replace_by_folder(sandbox.log, tmp_path / "moved", [])
+    sandbox.sim.modify(lambda s: s.sessions.append(sim.Session("10.0.0.2", "hanako", 1, 0, 0)))
+    assert "書き込み待ち 1 件" in status_line(wine, lambda text: "書き込み待ち 1 件" in text)
+    sandbox.ini.unlink(missing_ok=True)
+
+    ended = wine.tool("endsession", TITLE)
+    assert ended.returncode == 0 and ended.stdout.split() == [b"1"], ended
+    program.wait(timeout=10)  # ended by the tool, as Windows ends it
+    unsaved = list(sandbox.folder.glob("CorvaneLog.unsaved-*.txt"))
+    assert len(unsaved) == 1, unsaved
+    assert [line[20:] for line in log_lines(unsaved[0])] == ["接続検出,10.0.0.2,10.0.0.2,hanako".encode("cp932")]
+    assert sandbox.ini.exists()
+    told = [r for r in reports((sandbox.folder / "corvane.out").read_bytes()) if r[0] == 3004]
+    assert len(told) == 1 and told[0][1:3] == (WARNING, 4), told
+    assert told[0][3][0] == "1" and told[0][3][1].endswith(unsaved[0].name), told

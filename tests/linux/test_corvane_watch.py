@@ -33,9 +33,10 @@ def stop(process, timeout=10):
 class Watch:
     """corvane-watch running in the background, its output in files."""
 
-    def __init__(self, folder, *args, samba=None):
-        """With `samba`, the watch reads that server's change signals; else it polls every 0.2 s."""
-        self.log = folder / "CorvaneLog.txt"
+    def __init__(self, folder, *args, samba=None, log=None):
+        """With `samba`, the watch reads that server's change signals; else it polls every 0.2 s.
+        The event log is `log`, or CorvaneLog.txt in `folder`."""
+        self.log = log or folder / "CorvaneLog.txt"
         self.out = folder / "watch.out"
         self.err = folder / "watch.err"
         pace = ["--lock-directory", str(samba["lock"])] if samba else ["--poll", "--interval", "0.2"]
@@ -357,3 +358,53 @@ def test_help_and_refused_idle_limit(tmp_path):
     assert refused.returncode == 2
     assert "Samba reports no idle time" in refused.stderr and str(ini) in refused.stderr
     assert not (tmp_path / "log.txt").exists()
+
+
+def test_a_disk_that_fills_and_frees_leaves_no_line_twice_or_joined(tmp_path, settings_file):
+    """The log on a 64 KiB tmpfs that fills up in the middle of a pass of 200 new
+    sessions: once there is room again, each of their lines is in the log once, whole."""
+    disk = tmp_path / "disk"
+    disk.mkdir()
+    if os.geteuid() != 0 or subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(disk)],
+                                           capture_output=True).returncode != 0:
+        pytest.skip("no tmpfs can be mounted here")
+    listing = tmp_path / "listing.json"
+    script = tmp_path / "smbstatus"
+    script.write_text(f"#!/bin/sh\ncat {listing}\n")
+    script.chmod(0o755)
+
+    def sessions(count):
+        return {str(1000 + i): {"session_id": str(1000 + i), "server_id": {"pid": str(20000 + i)},
+                                "uid": 1000, "gid": 1000, "username": f"user{i:03}", "groupname": "users",
+                                "remote_machine": f"PC{i:03}", "hostname": f"ipv4:192.168.10.{i + 1}:44500"}
+                for i in range(count)}
+
+    listing.write_text(json.dumps({"version": "4.17.12", "sessions": {}, "tcons": {}, "open_files": {}}))
+    watch = Watch(tmp_path, "--config", str(settings_file), "--smbstatus", str(script), log=disk / "CorvaneLog.txt")
+    filler = disk / "filler"
+    try:
+        wait_for(lambda: read(str(watch.log) + ".lock").strip(), 20, "the watch's lock file")
+        fill = os.open(filler, os.O_WRONLY | os.O_CREAT)  # every page taken, then two given back
+        try:
+            while os.write(fill, b"x" * 4096):
+                pass
+        except OSError:
+            pass
+        os.close(fill)
+        os.truncate(filler, max(filler.stat().st_size - 8192, 0))
+        listing.write_text(json.dumps({"version": "4.17.12", "sessions": sessions(200), "tcons": {},
+                                       "open_files": {}}))
+        wait_for(lambda: "cannot write the event log" in read(watch.err), 20, "the full disk told\n" + read(watch.err))
+        time.sleep(1)  # a few more passes try again against the full disk
+        filler.unlink()
+        wait_for(lambda: "can be written again" in read(watch.err), 20, "the log written again\n" + read(watch.err))
+    finally:
+        assert watch.stop() == 0, read(watch.err)
+        log = read(watch.log)
+        subprocess.run(["umount", "-l", str(disk)])
+    lines = log.split("\r\n")
+    assert lines[-1] == "" and log.count("\n") == len(lines) - 1, log[-200:]
+    whole = re.compile(r"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d,接続検出,PC\d{3},192\.168\.10\.\d+,user\d{3}")
+    assert [line for line in lines[:-1] if not whole.fullmatch(line)] == []
+    events = [line.split(",", 1)[1] for line in lines[:-1]]
+    assert sorted(events) == sorted(f"接続検出,PC{i:03},192.168.10.{i + 1},user{i:03}" for i in range(200))

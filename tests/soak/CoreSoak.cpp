@@ -41,7 +41,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include <malloc.h>
 #endif
 
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 #include "core/text/Collation.h"
 #include "core/text/Text.h"
 #include "core/views/ListRows.h"

@@ -1,16 +1,18 @@
 #pragma once
 // An in-memory file system for the event log tests: files, handles held by
 // "other programs", and injected failures of single steps.
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 
 namespace corvane::test {
 
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 
 class FakeLogFs : public ILogFileSystem {
@@ -18,12 +20,15 @@ public:
     std::map<std::string, std::string> files;
     // Paths another program holds open without letting them be deleted or moved.
     std::map<std::string, bool> heldByOthers;
-    // Step name ("open", "create", "append", "size", "write", "flush", "close",
-    // "delete", "move")
+    // Step name ("open", "create", "append", "size", "write", "truncate",
+    // "flush", "close", "delete", "move")
     // to the error code it fails with, every time.
     std::map<std::string, std::uint32_t> failures;
     int openHandles = 0;
     int appends = 0;  // successful OpenForAppend calls
+    // Bytes the disk still takes: a write past them puts in what fits and
+    // fails with kErrorDiskFull. A file cut back gives its bytes back.
+    std::uint64_t space = UINT64_MAX;
 
     bool Exists(const std::string& path) override { return files.count(path) != 0; }
 
@@ -78,7 +83,18 @@ private:
         }
         std::uint32_t Write(const void* data, std::size_t size) override {
             if (auto code = fs_.Failure("write")) return code;
-            fs_.files[path_].append(static_cast<const char*>(data), size);
+            const std::size_t fits = size < fs_.space ? size : static_cast<std::size_t>(fs_.space);
+            fs_.files[path_].append(static_cast<const char*>(data), fits);
+            if (fs_.space != UINT64_MAX) fs_.space -= fits;
+            return fits == size ? 0 : kErrorDiskFull;
+        }
+        std::uint32_t Truncate(std::uint64_t size) override {
+            if (auto code = fs_.Failure("truncate")) return code;
+            std::string& bytes = fs_.files[path_];
+            if (size < bytes.size()) {
+                if (fs_.space != UINT64_MAX) fs_.space += bytes.size() - size;
+                bytes.resize(static_cast<std::size_t>(size));
+            }
             return 0;
         }
         std::uint32_t Flush() override { return fs_.Failure("flush"); }

@@ -6,7 +6,8 @@
 
 #include "support/FakeClock.h"
 #include "support/FakeLogFs.h"
-#include "core/settings/EventLog.h"
+#include "core/app/OpenLogFile.h"
+#include "core/events/EventLog.h"
 #include "core/text/Text.h"
 
 namespace corvane::test {
@@ -264,6 +265,65 @@ TEST_F(EventLogTest, HeldLinesAreWrittenFirstAndWhatDidNotFitIsCounted) {
                 EXPECT_EQ(held.State(), EventLogState{});
             }
         }
+    }
+}
+
+// A disk that fills in the middle of a pass and frees up later: whatever byte
+// the write stops at, the log and its backup then hold every line once, whole
+// and in order. The write is cut back off the log; where that fails too, the
+// lines that made it stay and the line written in part is finished.
+TEST_F(EventLogTest, DiskFullAtAnyByteWritesEveryLineOnceWhole) {
+    struct Row {
+        const char* name;
+        std::int32_t limit;  // 200: the log rotates once, after the fourth line
+        bool cutFails;
+    };
+    const std::vector<Row> rows = {
+        {"cut back", 1048576, false},
+        {"cut back, rotating", 200, false},
+        {"cut refused", 1048576, true},
+        {"cut refused, rotating", 200, true},
+    };
+    const auto events = Accesses(7);
+    const auto first = std::vector<WatchEvent>(events.begin(), events.begin() + 5);
+    const auto second = std::vector<WatchEvent>(events.begin() + 5, events.end());
+    std::string expected;
+    for (const WatchEvent& e : events) expected += kStamp + text::Utf8ToCp932(LogText(e)) + "\r\n";
+    for (const Row& row : rows) {
+        for (std::uint64_t space = 0; space <= expected.size(); ++space) {
+            SCOPED_TRACE(std::string(row.name) + ", disk full after " + std::to_string(space) + " bytes");
+            FakeLogFs files;
+            EventLog log{files, clock, kLog, [&row] { return row.limit; }};
+            files.space = space;
+            if (row.cutFails) files.failures = {{"truncate", 5}};
+            log.Publish(first);
+            files.space = UINT64_MAX;
+            log.Publish(second);
+            EXPECT_EQ(files.files[kBak] + files.files[kLog], expected);
+            EXPECT_EQ(log.State(), EventLogState{});
+        }
+    }
+}
+
+// The count of lost events is told in one line, once, also when the write of
+// that line worked and a later step failed.
+TEST_F(EventLogTest, LostCountIsWrittenOnce) {
+    for (const char* step : {"flush", "close", "write", "append"}) {
+        SCOPED_TRACE(step);
+        FakeLogFs files;
+        EventLog log{files, clock, kLog, [] { return 1 << 30; }};
+        files.failures = {{"append", 112}};
+        log.Publish(Accesses(EventLog::kMaxHeldLines + 2));  // two lost
+        files.failures = {{step, 5}};
+        log.Publish({});
+        files.failures.clear();
+        log.Publish({});
+        log.Publish(Accesses(1));
+        const std::string& text = files.files[kLog];
+        const std::string lost = text::Utf8ToCp932("ログ欠落,2");
+        EXPECT_NE(text.find(lost), std::string::npos);
+        EXPECT_EQ(text.find(lost), text.rfind(lost));
+        EXPECT_EQ(log.State(), EventLogState{});
     }
 }
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/events/EventReport.h"
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 #include "support/Events.h"
 
 namespace corvane {
@@ -141,6 +141,44 @@ TEST(EventReportSink, ReportsEachEventAndEachChangeOfTheWatchAndTheLogOnce) {
     refusing.reportCode = 0;
     failing.Publish({Event(EventKind::Disconnected, "PC01", "10.0.0.1", "a")});
     EXPECT_EQ(failing.State(), (EventReportState{5, 0, 2}));
+}
+
+// Names reach the event log with every '%' followed by a word joiner: a
+// viewer never takes "%%1833" or "%1" in them for another text.
+TEST(EventReportSink, PercentInANameStaysLiteral) {
+    const std::string joiner = "\u2060";
+    const std::pair<std::string, std::string> rows[] = {
+        {"D:\\share\\plain.xlsx", "D:\\share\\plain.xlsx"},
+        {"D:\\%%1833.xlsx", "D:\\%" + joiner + "%" + joiner + "1833.xlsx"},
+        {"%1 %n 100%", "%" + joiner + "1 %" + joiner + "n 100%" + joiner},
+        {"", ""},
+    };
+    for (const auto& [name, sent] : rows) {
+        RecordingReporter reporter;
+        EventReportSink sink(reporter, [] { return true; }, nullptr, nullptr);
+        sink.Publish({Event(EventKind::Accessed, "", "", "taro", name)});
+        ASSERT_EQ(reporter.reports.size(), 1u);
+        EXPECT_EQ(reporter.reports[0].Strings, (Strings{"taro", sent})) << name;
+    }
+}
+
+
+// The end of the log, told in the event log when no box can be: where the
+// waiting lines went, or that they were lost; nothing when none waited.
+TEST(EventReportSink, LogExitIsToldAsSavedOrLost) {
+    using L = ReportLevel;
+    EXPECT_EQ(ReportOf(EventLogExit{}), std::nullopt);
+    EXPECT_EQ(ReportOf(EventLogExit{3, "C:\\x\\CorvaneLog.unsaved-20261208-090000.txt", ""}),
+              (EventReport{3004, L::Warning, 4, Strings{"3", "C:\\x\\CorvaneLog.unsaved-20261208-090000.txt"}}));
+    EXPECT_EQ(ReportOf(EventLogExit{2, "", "open failed\r\n(error 5)"}),
+              (EventReport{3005, L::Error, 4, Strings{"2", "open failed  (error 5)"}}));
+
+    RecordingReporter reporter;
+    EventReportSink off(reporter, [] { return false; }, nullptr, nullptr);
+    off.Tell(*ReportOf(EventLogExit{1, "C:\\100%\\u.txt", ""}));  // told even with the reports off
+    EXPECT_EQ(reporter.registrations, 1);
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].Strings[1], "C:\\100%\u2060\\u.txt");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 #include "core/watch/PassWait.h"
 
 #include "core/watch/WatchThread.h"

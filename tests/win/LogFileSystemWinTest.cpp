@@ -10,7 +10,8 @@
 #include <thread>
 #include <cstring>
 
-#include "core/settings/EventLog.h"
+#include "core/app/OpenLogFile.h"
+#include "core/events/EventLog.h"
 #include "core/settings/Settings.h"
 #include "support/FakeClock.h"
 #include "support/TestFiles.h"
@@ -105,6 +106,20 @@ TEST_F(LogFileSystemWinTest, TwoAppendersInterleaveWholeLines) {
     EXPECT_EQ(first->Close(), 0u);
     EXPECT_EQ(second->Close(), 0u);
     EXPECT_EQ(Bytes(logPath_), "earlier\r\na1\r\nb1\r\na2\r\nb2\r\n");
+}
+
+TEST_F(LogFileSystemWinTest, AppendingFileIsCutBackAndAppendsAfterTheCut) {
+    { std::ofstream(logPath_, std::ios::binary) << "earlier\r\n"; }
+    std::unique_ptr<ILogFile> file;
+    ASSERT_EQ(files.OpenForAppend(Utf8(logPath_), file), 0u);
+    ASSERT_EQ(file->Write("half a li", 9), 0u);
+    ASSERT_EQ(file->Truncate(9), 0u);
+    std::uint64_t size = 0;
+    ASSERT_EQ(file->Size(size), 0u);
+    EXPECT_EQ(size, 9u);
+    ASSERT_EQ(file->Write("next\r\n", 6), 0u);
+    EXPECT_EQ(file->Close(), 0u);
+    EXPECT_EQ(Bytes(logPath_), "earlier\r\nnext\r\n");
 }
 
 TEST_F(LogFileSystemWinTest, LogHeldExclusivelyRaisesSharingViolationAndKeepsTheLine) {

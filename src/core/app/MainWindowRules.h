@@ -40,6 +40,8 @@ public:
     void RequestExit() noexcept { exitRequested_ = true; }
     // Windows asks whether the session may end: every later close is granted.
     void SessionEndQuery() noexcept { sessionEnding_ = true; }
+    // Windows says the session goes on after all (WM_ENDSESSION with FALSE).
+    void SessionEndCancelled() noexcept { sessionEnding_ = false; }
 
     // Decides one close request; true when the window is to be destroyed.
     // The settings are saved first. A refused save is shown (unless the

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 
 namespace corvane {
 
@@ -35,6 +35,24 @@ EventReport ReportOf(const WatchEvent& e) {
     return {};
 }
 
+std::optional<EventReport> ReportOf(const EventLogExit& exit) {
+    using namespace report;
+    if (exit.Unsaved == 0) return std::nullopt;
+    const std::string count = std::to_string(exit.Unsaved);
+    if (!exit.SavedTo.empty()) return EventReport{kLogSavedAside, ReportLevel::Warning, kCategoryLog, {count, exit.SavedTo}};
+    return EventReport{kLogExitLost, ReportLevel::Error, kCategoryLog, {count, OneLineName(exit.Error)}};
+}
+
+std::string LiteralInsert(const std::string& text) {
+    std::string literal;
+    literal.reserve(text.size());
+    for (const char c : text) {
+        literal += c;
+        if (c == '%') literal += "\u2060";
+    }
+    return literal;
+}
+
 EventReportSink::EventReportSink(IEventReporter& reporter, std::function<bool()> enabled,
                                  std::function<std::string(std::uint32_t)> describe,
                                  std::function<EventLogState()> logState)
@@ -52,7 +70,8 @@ bool EventReportSink::Ready() {
     return true;
 }
 
-void EventReportSink::Send(const EventReport& report) {
+void EventReportSink::Send(EventReport report) {
+    for (std::string& text : report.Strings) text = LiteralInsert(text);
     if (const std::uint32_t code = reporter_.Report(report); code != 0) {
         state_.ReportCode = code;
         ++state_.Failed;
@@ -104,6 +123,19 @@ void EventReportSink::EnumerationResult(std::uint32_t sessionStatus, std::uint32
         fileStatus_ = fileStatus;
     } catch (...) {
         // Out of memory: this report is lost; the status bar still tells.
+    }
+}
+
+void EventReportSink::Tell(const EventReport& report) noexcept {
+    try {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!registered_) {
+            registered_ = true;
+            state_.RegisterCode = reporter_.Register();
+        }
+        Send(report);
+    } catch (...) {
+        // Out of memory: nothing left to tell it with.
     }
 }
 

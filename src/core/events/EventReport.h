@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 namespace corvane {
 
 struct EventLogState;
+struct EventLogExit;
 
 enum class ReportLevel { Information, Warning, Error };
 
@@ -41,6 +43,8 @@ inline constexpr std::uint32_t kWatchRestored = 2003;
 inline constexpr std::uint32_t kLogUnwritable = 3001;
 inline constexpr std::uint32_t kLogLost = 3002;
 inline constexpr std::uint32_t kLogRestored = 3003;
+inline constexpr std::uint32_t kLogSavedAside = 3004;
+inline constexpr std::uint32_t kLogExitLost = 3005;
 }  // namespace report
 
 struct EventReport {
@@ -57,6 +61,15 @@ struct EventReport {
 // characters either).
 EventReport ReportOf(const WatchEvent& event);
 
+// What the log's end came to, when lines could not be written to it: saved
+// to a file of their own, or lost. Nothing when everything was written.
+std::optional<EventReport> ReportOf(const EventLogExit& exit);
+
+// An insert string as the event log is given it: each '%' is followed by a
+// WORD JOINER (U+2060, not shown), so that no viewer reads "%%1833", "%1" or
+// "%n" in a name as a reference to another text; the name still reads as itself.
+std::string LiteralInsert(const std::string& text);
+
 // Where the reports go: the system's event log.
 class IEventReporter {
 public:
@@ -65,7 +78,7 @@ public:
     // its message table; 0 or the system's code. Reports still work without
     // it, only without their descriptions.
     virtual std::uint32_t Register() noexcept = 0;
-    // 0 or the system's code.
+    // 0 or the system's code. The strings are given as they are.
     virtual std::uint32_t Report(const EventReport& report) noexcept = 0;
 };
 
@@ -93,12 +106,15 @@ public:
 
     void Publish(const std::vector<WatchEvent>& events) noexcept override;
     void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) noexcept;
+    // Reports what no box can show any more (the session is ending), even
+    // with the reports turned off: the event log is the only one left to tell.
+    void Tell(const EventReport& report) noexcept;
 
     EventReportState State() const;
 
 private:
     void LogResult(const EventLogState& state);
-    void Send(const EventReport& report);
+    void Send(EventReport report);
     bool Ready();
 
     IEventReporter& reporter_;

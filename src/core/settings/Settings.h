@@ -6,20 +6,22 @@
 
 namespace corvane {
 
-// A bool that one thread writes and another reads without a lock. Copyable so
-// that the record it sits in stays a plain value.
-class SharedFlag {
+// A value that one thread writes and another reads without a lock. Copyable
+// so that the record it sits in stays a plain value.
+template <typename T>
+class SharedValue {
 public:
-    SharedFlag(bool value = false) noexcept : value_(value) {}
-    SharedFlag(const SharedFlag& other) noexcept : value_(other.load()) {}
-    SharedFlag& operator=(const SharedFlag& other) noexcept { store(other.load()); return *this; }
-    SharedFlag& operator=(bool value) noexcept { store(value); return *this; }
-    operator bool() const noexcept { return load(); }
-    bool load() const noexcept { return value_.load(std::memory_order_acquire); }
-    void store(bool value) noexcept { value_.store(value, std::memory_order_release); }
+    SharedValue(T value = T{}) noexcept : value_(value) {}
+    SharedValue(const SharedValue& other) noexcept : value_(other.load()) {}
+    SharedValue& operator=(const SharedValue& other) noexcept { store(other.load()); return *this; }
+    SharedValue& operator=(T value) noexcept { store(value); return *this; }
+    operator T() const noexcept { return load(); }
+    T load() const noexcept { return value_.load(std::memory_order_acquire); }
+    void store(T value) noexcept { value_.store(value, std::memory_order_release); }
 private:
-    std::atomic<bool> value_;
+    std::atomic<T> value_;
 };
+using SharedFlag = SharedValue<bool>;
 
 inline constexpr std::int32_t kDefaultMaxLogSize = 1048576;
 
@@ -43,7 +45,7 @@ struct Settings {
     bool DisconnectMessage = false;
     bool IgnoreFileCloseMessage = false;      // "ファイルを閉じる" without its question
     bool CloseIsMinimize = false;
-    std::int32_t MaxLogSize = kDefaultMaxLogSize;
+    SharedValue<std::int32_t> MaxLogSize = kDefaultMaxLogSize;  // read by the watch thread's log
     SharedFlag WriteEventLog = false;         // also read by the watch thread
     std::int32_t Sort = 0;
     std::int32_t SortResource = 0;

@@ -116,7 +116,7 @@ bool TCorvaneForm::FormCreate() {
     logFiles_ = std::make_unique<LogFileSystemWin>();
     clock_ = std::make_unique<LocalClockWin>();
     shell_ = std::make_unique<ShellOpenerWin>();
-    eventLog_ = std::make_unique<EventLog>(*logFiles_, *clock_, logPath_, [this] { return settings_.MaxLogSize; });
+    eventLog_ = std::make_unique<EventLog>(*logFiles_, *clock_, logPath_, [this] { return settings_.MaxLogSize.load(); });
     eventReporter_ = std::make_unique<EventLogReporter>(ProgramPath());
     eventReports_ = std::make_unique<EventReportSink>(
         *eventReporter_, [this] { return settings_.WriteEventLog.load(); }, SystemMessageText,
@@ -190,21 +190,23 @@ void TCorvaneForm::Dispatch(MSG& msg) {
 void TCorvaneForm::Publish(const std::vector<WatchEvent>& events) noexcept {
     eventLog_->Publish(events);
     eventReports_->Publish(events);  // after the log, whose state it reports
-    const EventLogState state = eventLog_->State();
-    const EventReportState reports = eventReports_->State();
-    if (state == shownLogState_ && reports.RegisterCode == shownReportState_.RegisterCode &&
-        reports.ReportCode == shownReportState_.ReportCode)
-        return;
-    shownLogState_ = state;
-    shownReportState_ = reports;
+    // The states carry texts: copying them may run out of memory, which is
+    // caught here like everything else of the hand-over.
     try {
+        const EventLogState state = eventLog_->State();
+        const EventReportState reports = eventReports_->State();
+        if (state == shownLogState_ && reports.RegisterCode == shownReportState_.RegisterCode &&
+            reports.ReportCode == shownReportState_.ReportCode)
+            return;
+        shownLogState_ = state;
+        shownReportState_ = reports;
         runner_->RunOnMainThread([this, state, reports] {
             if (!watchHealth_) return;
             watchHealth_->LogResult(state.Code, state.Held, state.Dropped);
             watchHealth_->EventReportResult(reports.RegisterCode, reports.ReportCode, reports.Failed);
         });
     } catch (...) {
-        // The window is going away: nothing left to show it in.
+        // Out of memory, or the window is going away: nothing left to show it in.
     }
 }
 
@@ -260,21 +262,53 @@ void TCorvaneForm::FormDestroy() {
         ShowErrorBox(Handle(), e.what());
     }
     appIdleInstalled_ = false;
-    if (watchThread_) {
-        watchThread_->Terminate();
-        MainThreadRunner::WaitServing([this] { return watchThread_->Finished(); });
-        watchThread_->WaitFor();
-        watchThread_.reset();
-    }
+    StopWatch(true);
     netApi_.reset();
+    FinishLog();
+}
+
+void TCorvaneForm::StopWatch(bool wait) {
+    if (!watchThread_) return;
+    watchThread_->Terminate();
+    if (!wait) return;
+    MainThreadRunner::WaitServing([this] { return watchThread_->Finished(); });
+    watchThread_->WaitFor();
+    watchThread_.reset();
+}
+
+void TCorvaneForm::FinishLog() {
     // Lines the log still holds go to a file beside it; only when that fails
-    // too are they lost, and then the person is told how many and why.
-    if (eventLog_) {
-        const EventLogExit exit = eventLog_->Finish();
-        if (exit.Unsaved != 0 && exit.SavedTo.empty())
-            ShowErrorBox(Handle(), "ログファイルに書き込めなかったため、" + std::to_string(exit.Unsaved) +
-                                       " 件のイベントを記録できませんでした。\r\n\r\n" + exit.Error);
+    // too are they lost, and then the person is told how many and why. While
+    // the session ends no box can be shown: the event log tells instead.
+    if (!eventLog_) return;
+    const EventLogExit exit = eventLog_->Finish();
+    if (closeRules_.SessionEnding()) {
+        if (const auto report = ReportOf(exit); report && eventReports_) eventReports_->Tell(*report);
+        return;
     }
+    if (exit.Unsaved != 0 && exit.SavedTo.empty())
+        ShowErrorBox(Handle(), "ログファイルに書き込めなかったため、" + std::to_string(exit.Unsaved) +
+                                   " 件のイベントを記録できませんでした。\r\n\r\n" + exit.Error);
+}
+
+void TCorvaneForm::EndSession() {
+    closeRules_.SessionEndQuery();  // also when the end was forced without asking
+    if (!NestedLoopScope::Active()) {
+        DestroyWindow(Handle());  // the tear-down of a normal exit, with no box
+        return;
+    }
+    // A menu, a box or a scan is running on this thread: the window stays
+    // until it ends, but the exit's work cannot wait for that. The watch is
+    // asked to stop (waiting for it could wait on the scan we are inside of),
+    // the settings are saved and what the log holds is written or saved.
+    StopWatch(false);
+    try {
+        SaveSettings();
+    } catch (const std::exception&) {
+        // No box while the session ends.
+    }
+    FinishLog();
+    closePending_ = true;
 }
 
 LRESULT TCorvaneForm::OnNotify(const NMHDR& header) {
@@ -332,6 +366,10 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QUERYENDSESSION:
             closeRules_.SessionEndQuery();
             return TRUE;
+        case WM_ENDSESSION:
+            if (wp) EndSession();
+            else closeRules_.SessionEndCancelled();
+            return 0;
         case WM_CLOSE:
             // Inside a menu, a box or a scan the teardown would pull the
             // window from under them (or wait for the scan it runs in): the

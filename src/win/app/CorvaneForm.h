@@ -15,7 +15,8 @@
 
 #include "core/app/MainWindowRules.h"
 #include "core/events/EventReport.h"
-#include "core/settings/EventLog.h"
+#include "core/app/OpenLogFile.h"
+#include "core/events/EventLog.h"
 #include "core/settings/Settings.h"
 #include "core/settings/SettingsStore.h"
 #include "core/settings/SettingsWindow.h"
@@ -137,6 +138,14 @@ protected:
 private:
     bool FormCreate();  // false: unsupported platform
     void FormDestroy();
+    // WM_ENDSESSION: the session ends, and Windows may end the process as
+    // soon as the message returns.
+    void EndSession();
+    // Stops the watch; waits for it unless that would wait on ourselves.
+    void StopWatch(bool wait);
+    // The log's end: what waits goes to the log or a file beside it, and a
+    // loss is told in a box, or in the event log while the session ends.
+    void FinishLog();
     void AppIdle();
     void CreateControls();
     void CreateImageLists();

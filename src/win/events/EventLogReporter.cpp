@@ -26,6 +26,8 @@ static_assert(CORVANE_EVENT_WATCH_RESTORED == report::kWatchRestored);
 static_assert(CORVANE_EVENT_LOG_UNWRITABLE == report::kLogUnwritable);
 static_assert(CORVANE_EVENT_LOG_LOST == report::kLogLost);
 static_assert(CORVANE_EVENT_LOG_RESTORED == report::kLogRestored);
+static_assert(CORVANE_EVENT_LOG_SAVED_ASIDE == report::kLogSavedAside);
+static_assert(CORVANE_EVENT_LOG_EXIT_LOST == report::kLogExitLost);
 
 using UniqueKey = UniqueResource<NullHandleTraits<HKEY, &RegCloseKey>>;
 
@@ -97,6 +99,8 @@ std::uint32_t EventLogReporter::Register() noexcept {
         bool current = false;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, KEY_QUERY_VALUE, &raw) == ERROR_SUCCESS) {
             const UniqueKey key(raw);
+            // A key written by an installer may use an expandable string
+            // (%ProgramFiles%...): what it names is compared.
             current = SamePath(PathValue(key.get(), L"EventMessageFile"), messageFile_) &&
                       SamePath(PathValue(key.get(), L"CategoryMessageFile"), messageFile_) &&
                       DwordValue(key.get(), L"CategoryCount") == report::kCategoryCount &&
@@ -111,9 +115,12 @@ std::uint32_t EventLogReporter::Register() noexcept {
                 const auto pathBytes = static_cast<DWORD>((messageFile_.size() + 1) * sizeof(wchar_t));
                 const DWORD categories = report::kCategoryCount;
                 const auto dword = [](const DWORD& v) { return reinterpret_cast<const BYTE*>(&v); };
-                status = RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_EXPAND_SZ, path, pathBytes);
+                // A plain string: the path is the program's own, taken
+                // literally, so a folder whose name holds '%' reads back as
+                // itself and is never expanded as an environment string.
+                status = RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_SZ, path, pathBytes);
                 if (status == ERROR_SUCCESS)
-                    status = RegSetValueExW(key.get(), L"CategoryMessageFile", 0, REG_EXPAND_SZ, path, pathBytes);
+                    status = RegSetValueExW(key.get(), L"CategoryMessageFile", 0, REG_SZ, path, pathBytes);
                 if (status == ERROR_SUCCESS)
                     status = RegSetValueExW(key.get(), L"CategoryCount", 0, REG_DWORD, dword(categories), sizeof(DWORD));
                 if (status == ERROR_SUCCESS)

@@ -38,6 +38,17 @@ public:
         }
         return 0;
     }
+    std::uint32_t Truncate(std::uint64_t size) override {
+        // A handle that may only append cannot move the end of the file back:
+        // a second handle to the same file (not to whatever now has its name)
+        // with write access does.
+        UniqueFile writer(ReOpenFile(handle_.get(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
+        if (!writer) return LastError();
+        FILE_END_OF_FILE_INFO end{};
+        end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+        if (!SetFileInformationByHandle(writer.get(), FileEndOfFileInfo, &end, sizeof end)) return LastError();
+        return CloseHandle(writer.release()) ? 0 : LastError();
+    }
     std::uint32_t Flush() override { return FlushFileBuffers(handle_.get()) ? 0 : LastError(); }
     std::uint32_t Close() override {
         // Closing is a checked step of its own, so it is not left to the owner.

@@ -1,6 +1,7 @@
 #pragma once
 // The event log's file operations, clock and shell on Win32.
-#include "core/settings/EventLog.h"
+#include "core/app/OpenLogFile.h"
+#include "core/events/EventLog.h"
 
 namespace corvane::win {
 

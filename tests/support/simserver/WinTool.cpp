@@ -418,7 +418,7 @@ int PrintMessage(const std::wstring& file, const wchar_t* id, const wchar_t* lan
 }
 
 int Usage() {
-    std::fputs("usage: corvane_wintool close|find|broadcast|placement|dialogs|dismiss <text>\n"
+    std::fputs("usage: corvane_wintool close|find|broadcast|placement|dialogs|dismiss|endsession <text>\n"
                "       corvane_wintool listview|columns|visible|command|text <title> <id>\n"
                "       corvane_wintool ping <title> <count> <pause-ms>\n"
                "       corvane_wintool stats <title>\n"
@@ -448,6 +448,27 @@ int wmain(int argc, wchar_t** argv) {
         for (HWND window : windows) PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
         std::printf("%u\n", static_cast<unsigned>(windows.size()));
         return windows.empty() ? 1 : 0;
+    }
+    if (argc == 3 && command == L"endsession") {
+        // As Windows ends a session: asks the window, tells it the answer and
+        // ends its process as soon as WM_ENDSESSION returns. Prints the answer.
+        for (HWND window : FindWindows(text)) {
+            if (ClassOf(window) == L"#32770") continue;
+            DWORD_PTR answer = 0, ignored = 0;
+            if (!SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer) ||
+                !SendMessageTimeoutW(window, WM_ENDSESSION, answer != 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 30000,
+                                     &ignored))
+                return 1;
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
+                TerminateProcess(process, 1);
+                CloseHandle(process);
+            }
+            std::printf("%u\n", static_cast<unsigned>(answer));
+            return 0;
+        }
+        return 1;
     }
     if (argc == 3 && command == L"find") {
         const std::vector<HWND> windows = FindWindows(text);

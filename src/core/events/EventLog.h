@@ -1,19 +1,20 @@
 #pragma once
-// The event log CorvaneLog.txt: one time-stamped line per event, in code page
-// 932 with CR LF, bounded by MaxLogSize with one backup generation. A line
-// that cannot be written is held in memory and written, before any newer one,
-// as soon as a write works again.
+// The event log CorvaneLog.txt, the first output of the watch's events: one
+// time-stamped line per event, in code page 932 with CR LF, bounded by
+// MaxLogSize with one backup generation. A line that cannot be written is held
+// in memory and written, before any newer one, as soon as a write works again.
+// A line leaves the hold once it is in the file, and only then: a write that
+// fails part-way is cut back off the file, so no line is ever written twice
+// or run into the next.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <deque>
 #include <string>
 
-#include <deque>
-
 #include "core/events/WatchEvent.h"
-#include "core/watch/WatchPorts.h"
 
 namespace corvane {
 
@@ -27,6 +28,9 @@ public:
     virtual ~ILogFile() = default;
     virtual std::uint32_t Size(std::uint64_t& size) = 0;
     virtual std::uint32_t Write(const void* data, std::size_t size) = 0;
+    // Cuts the file back to `size` bytes: what a failed write left of itself
+    // is taken back.
+    virtual std::uint32_t Truncate(std::uint64_t size) = 0;
     virtual std::uint32_t Flush() = 0;
     virtual std::uint32_t Close() = 0;
 };
@@ -100,7 +104,10 @@ public:
     // only when the log rotates on the way); returns 0 or the failed step's
     // error code. The size rule is applied to every line as if it were
     // written alone: the log's size rounded up to a whole block plus the
-    // line, against the limit.
+    // line, against the limit. A write that fails is cut back off the log and
+    // its lines stay held; when the cut fails too, the lines that reached the
+    // log leave the hold and the rest of a line written in part is written
+    // next, so that it ends up whole.
     std::uint32_t WriteHeld();
 
     // The program ends: tries the log once more, then puts what is still
@@ -118,6 +125,9 @@ private:
     void Hold(const LocalTime& time, const std::string& text);
     std::uint32_t WriteHeldLocked(std::string& error);
     std::uint32_t WriteLines(std::string& error);
+    void TakeBack(ILogFile& file, std::uint64_t start, std::size_t& inRun);
+    void Release(std::size_t lines);
+    std::string LostLine(const LocalTime& time) const;
     void Failed(std::uint32_t code, std::string error);
     std::string Encode(const std::string& line) const;
 
@@ -130,19 +140,12 @@ private:
     std::deque<std::string> held_;  // encoded lines without their CR LF
     std::size_t heldBytes_ = 0;
     std::uint64_t dropped_ = 0;
+    // Bytes of the first held line (with its CR LF) already in the log, left
+    // by a write whose failure could not be cut back; the log's size after them.
+    std::size_t frontWritten_ = 0;
+    std::uint64_t frontEnd_ = 0;
     std::uint32_t code_ = 0;
     std::string error_;
 };
-
-// The shell's "open" verb; returns the shell's result (success above 32).
-class IShellOpener {
-public:
-    virtual ~IShellOpener() = default;
-    virtual int Open(const std::string& path) = 0;
-};
-
-// The open-log command: opens the log with the program associated with it, or
-// reports the shell's failure in an error balloon.
-void OpenLogFile(IShellOpener& shell, INotifier& notifier, const std::string& logPath);
 
 }  // namespace corvane

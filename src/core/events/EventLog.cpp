@@ -1,4 +1,4 @@
-#include "core/settings/EventLog.h"
+#include "core/events/EventLog.h"
 
 #include <cstdio>
 
@@ -39,8 +39,9 @@ std::string EventLog::Encode(const std::string& line) const {
 
 void EventLog::Hold(const LocalTime& time, const std::string& text) {
     std::string line = Encode(FormatTimeStamp(time) + "," + text);
-    heldBytes_ += line.size();
+    const std::size_t bytes = line.size();
     held_.push_back(std::move(line));
+    heldBytes_ += bytes;
 }
 
 void EventLog::Failed(std::uint32_t code, std::string error) {
@@ -87,30 +88,70 @@ std::uint32_t EventLog::WriteHeld() {
     return WriteHeldLocked(error);
 }
 
+std::string EventLog::LostLine(const LocalTime& time) const {
+    WatchEvent lost;
+    lost.Kind = EventKind::EventsLost;
+    lost.Count = dropped_;
+    return Encode(FormatTimeStamp(time) + "," + LogText(lost));
+}
+
 std::uint32_t EventLog::WriteHeldLocked(std::string& error) {
     // The lost events are told after the lines that were kept, which are all
-    // older than any of them; the count stays for the next try when the
-    // write fails.
+    // older than any of them.
     const bool tellLost = dropped_ != 0;
     if (tellLost) {
-        WatchEvent lost;
-        lost.Kind = EventKind::EventsLost;
-        lost.Count = dropped_;
-        Hold(clock_.Now(), LogText(lost));
+        std::string line = LostLine(clock_.Now());
+        const std::size_t bytes = line.size();
+        held_.push_back(std::move(line));
+        heldBytes_ += bytes;
     }
     const std::uint32_t code = WriteLines(error);
+    // The count is told once: as soon as its line has reached the log (even
+    // in part, to be finished by the next write), it is no longer owed.
+    const bool lostTold = tellLost && (held_.empty() || (held_.size() == 1 && frontWritten_ != 0));
+    if (lostTold || code == 0) dropped_ = 0;
     if (code == 0) {
-        dropped_ = 0;
         code_ = 0;
         error_.clear();
         return 0;
     }
-    if (tellLost && !held_.empty()) {
+    // Not started: it is made again, with the count as it will be then.
+    if (tellLost && !lostTold) {
         heldBytes_ -= held_.back().size();
         held_.pop_back();
     }
     Failed(code, error);
     return code;
+}
+
+void EventLog::Release(std::size_t lines) {
+    for (; lines > 0; --lines) {
+        heldBytes_ -= held_.front().size();
+        held_.pop_front();
+        frontWritten_ = 0;
+    }
+}
+
+// A write of `inRun` held lines, begun when the log had `start` bytes, failed.
+// The log is cut back to that size; when it cannot be, what did reach it is
+// released from the hold, line by line, and the rest of a line written in part
+// is remembered.
+void EventLog::TakeBack(ILogFile& file, std::uint64_t start, std::size_t& inRun) {
+    if (file.Truncate(start) == 0) return;
+    std::uint64_t now = 0;
+    if (file.Size(now) != 0 || now <= start) return;
+    std::uint64_t written = now - start;
+    while (inRun > 0) {
+        const std::uint64_t pending = held_.front().size() + 2 - frontWritten_;
+        if (written < pending) {
+            frontWritten_ += static_cast<std::size_t>(written);
+            frontEnd_ = now;
+            return;
+        }
+        written -= pending;
+        Release(1);
+        --inRun;
+    }
 }
 
 std::uint32_t EventLog::WriteLines(std::string& error) {
@@ -126,18 +167,21 @@ std::uint32_t EventLog::WriteLines(std::string& error) {
         if (auto code = file->Size(size)) return fail(code, "size");
         return 0;
     };
-    // The lines gathered since the log was opened go out in one write. They
-    // leave the hold as soon as the write worked: a flush or close that fails
-    // after it is told, but writing them again would repeat them.
+    // The lines gathered since the log was opened go out in one write, begun
+    // at `start`. They leave the hold as soon as the write worked: a flush or
+    // close that fails after it is told, but writing them again would repeat
+    // them.
     std::string run;
     std::size_t inRun = 0;
+    std::uint64_t start = 0;
     const auto writeRun = [&]() -> std::uint32_t {
         if (inRun != 0) {
-            if (auto code = file->Write(run.data(), run.size())) return fail(code, "write");
-            for (; inRun > 0; --inRun) {
-                heldBytes_ -= held_.front().size();
-                held_.pop_front();
+            if (auto code = file->Write(run.data(), run.size())) {
+                TakeBack(*file, start, inRun);
+                return fail(code, "write");
             }
+            Release(inRun);
+            inRun = 0;
             run.clear();
             if (auto code = file->Flush()) return fail(code, "flush");
         }
@@ -146,10 +190,15 @@ std::uint32_t EventLog::WriteLines(std::string& error) {
     };
 
     if (auto code = open()) return code;
+    start = size;
+    // The rest of a line written in part goes first, unless the log has
+    // changed since (then the line is written whole).
+    const bool finishing = frontWritten_ != 0 && size == frontEnd_;
+    if (frontWritten_ != 0 && !finishing) frontWritten_ = 0;
     for (std::size_t i = 0; i < held_.size(); ++i) {
         const std::int64_t expected = kBlock * (static_cast<std::int64_t>(size) / kBlock + 1) +
                                       static_cast<std::int64_t>(held_[i].size());
-        if (expected > static_cast<std::int64_t>(maxLogSize_())) {
+        if (!(i == 0 && finishing) && expected > static_cast<std::int64_t>(maxLogSize_())) {
             if (auto code = writeRun()) return code;
             i = 0;  // the run written was every line before this one
             const std::string backup = BackupPath();
@@ -162,11 +211,13 @@ std::uint32_t EventLog::WriteLines(std::string& error) {
                 if (auto code = CloseFile(file)) return fail(code, "close");
             }
             if (auto code = open()) return code;
+            start = size;
         }
-        run += held_[i];
-        run += "\r\n";
+        const std::size_t from = i == 0 ? frontWritten_ : 0;
+        if (from < held_[i].size()) run.append(held_[i], from);
+        run.append(&"\r\n"[from > held_[i].size() ? from - held_[i].size() : 0]);
         ++inRun;
-        size += held_[i].size() + 2;
+        size += held_[i].size() + 2 - from;
     }
     return writeRun();
 }
@@ -187,12 +238,7 @@ EventLogExit EventLog::Finish() {
 
     std::string bytes;
     for (const std::string& line : held_) bytes += line + "\r\n";
-    if (dropped_ != 0) {
-        WatchEvent lost;
-        lost.Kind = EventKind::EventsLost;
-        lost.Count = dropped_;
-        bytes += Encode(FormatTimeStamp(now) + "," + LogText(lost)) + "\r\n";
-    }
+    if (dropped_ != 0) bytes += LostLine(now) + "\r\n";
     std::unique_ptr<ILogFile> file;
     std::uint32_t code = files_.Create(path, file);
     const char* operation = "create";
@@ -203,6 +249,7 @@ EventLogExit EventLog::Finish() {
         held_.clear();
         heldBytes_ = 0;
         dropped_ = 0;
+        frontWritten_ = 0;
     } else {
         exit.Error = error_ + "; " + LogIoError::Describe(operation, path, code);
     }
@@ -212,14 +259,6 @@ EventLogExit EventLog::Finish() {
 EventLogState EventLog::State() const {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     return EventLogState{code_, error_, held_.size(), dropped_};
-}
-
-void OpenLogFile(IShellOpener& shell, INotifier& notifier, const std::string& logPath) {
-    const int result = shell.Open(logPath);
-    if (result > 32) return;
-    const std::string message =
-        "以下のパスオープンに失敗しました(" + std::to_string(result) + ")\r\n\r\n" + logPath;
-    notifier.ShowBalloonHelp("LogFile Error Message", message, 1000, TBalloonIconType::bitError);
 }
 
 }  // namespace corvane
