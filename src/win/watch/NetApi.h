@@ -11,10 +11,11 @@ namespace corvane::win {
 
 class NetApi final : public IServerApi {
 public:
-    // Loads the library and looks up all five functions; null when the
-    // library is missing or lacks any of them. NetFileClose is looked up too
+    // Loads the library from the system folder (never the program's) and
+    // looks up all five functions; null when the library is missing or lacks
+    // any of them. NetFileClose is looked up too
     // but may be missing: the program then only does without closing files.
-    static std::unique_ptr<NetApi> Bind(const wchar_t* libraryName = L"NETAPI32.DLL");
+    static std::unique_ptr<NetApi> Bind(const wchar_t* libraryName = L"netapi32.dll");
 
     std::uint32_t EnumSessions(std::vector<SessionRecord>& records) override;
     std::uint32_t EnumFiles(std::vector<FileRecord>& records) override;
