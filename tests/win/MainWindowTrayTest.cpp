@@ -154,9 +154,6 @@ struct RecordingShell : IShellOpener {
 
 TEST_F(MainWindowTrayTest, GuideInTheHelpMenuAsksTheShellForTheHtmlGuideBesideTheProgram) {
     HMENU help = GetSubMenu(GetMenu(form->Handle()), GetMenuItemCount(GetMenu(form->Handle())) - 1);
-    wchar_t text[64] = {};
-    GetMenuStringW(help, 0, text, 64, MF_BYPOSITION);
-    EXPECT_STREQ(text, L"利用ガイド");
     const std::string guide = win::Narrow((ProgramFolder() / "README.ja.html").wstring());
 
     std::vector<std::string> asked;
