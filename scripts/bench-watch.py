@@ -11,7 +11,8 @@ and the time from F5 (in the default manual mode) until both lists hold
 every row.
 
 usage: bench-watch.py RUN_FOLDER EXE [LABEL EXE ...]
-RUN_FOLDER must hold netapi32.dll and corvane_wintool.exe."""
+RUN_FOLDER must hold netapi32.dll (put into the prefix's system folder) and
+corvane_wintool.exe."""
 
 from __future__ import annotations
 
@@ -123,8 +124,7 @@ def prepare(work: Path, exe: Path, label: str, n: int, m: int) -> tuple[Path, si
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
     shutil.copy2(exe, folder / "corvane.exe")
-    for name in ("netapi32.dll", "corvane_wintool.exe"):
-        shutil.copy2(work / name, folder / name)
+    shutil.copy2(work / "corvane_wintool.exe", folder / "corvane_wintool.exe")
     server = sim.SimServer(folder)
     server.reset()
     sessions, files = office(n, m)
@@ -251,6 +251,7 @@ def main() -> int:
         print(__doc__, file=sys.stderr)
         return 2
     work = Path(sys.argv[1])
+    sim.install_in_prefix(work / "netapi32.dll", os.environ["CORVANE_WINEPREFIX"])
     builds = [("this build", Path(sys.argv[2]))] + [(sys.argv[i], Path(sys.argv[i + 1]))
                                                    for i in range(3, len(sys.argv), 2)]
     columns = ["build", "load", "first lines s", "passes/s", "CPU %", "answer ms (median / max)", "to the log s", "close s"]

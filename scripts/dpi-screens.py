@@ -104,9 +104,9 @@ def main() -> int:
             print(f"== {dpi} DPI")
             shutil.rmtree(folder, ignore_errors=True)
             folder.mkdir(parents=True)
-            for name in ("corvane.exe", "netapi32.dll"):
-                shutil.copy2(bindir / name, folder / name)
+            shutil.copy2(bindir / "corvane.exe", folder / "corvane.exe")
             prefix, _ = dpi_prefix(display, dpi)
+            sim.install_in_prefix(bindir / "netapi32.dll", prefix)
             wine = WineSession(prefix, display, bindir, folder, f"dpi{dpi}")
             try:
                 take(wine, folder, outdir, dpi)

@@ -223,13 +223,14 @@ def main() -> int:
     folder = bindir.parent / "guide-images"
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
-    for name in ("corvane.exe", "netapi32.dll"):
-        shutil.copy2(bindir / name, folder / name)
+    shutil.copy2(bindir / "corvane.exe", folder / "corvane.exe")
 
     xvfb, display = start_xvfb()
     wine = None
     try:
-        wine = WineSession(guide_prefix(ROOT, display), display, bindir, folder, "guide")
+        prefix = guide_prefix(ROOT, display)
+        sim.install_in_prefix(bindir / "netapi32.dll", prefix)
+        wine = WineSession(prefix, display, bindir, folder, "guide")
         _stop_wineserver(wine.env)
         take(bindir, outdir, wine, folder)
     finally:

@@ -13,7 +13,8 @@ misplaced line, a counter that grew beyond its slack (tests/e2e/wine_soak.py
 says how much), or a program that did not end cleanly.
 
 usage: soak-wine.py RUN_FOLDER EXE [SECONDS]
-RUN_FOLDER must hold netapi32.dll and corvane_wintool.exe; the run itself
+RUN_FOLDER must hold netapi32.dll (put into the prefix's system folder) and
+corvane_wintool.exe; the run itself
 happens in RUN_FOLDER/soak, kept for a look afterwards. Uses the prefix of
 scripts/wine-run (CORVANE_WINEPREFIX) and DISPLAY, or an Xvfb of its own."""
 
@@ -29,6 +30,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+import simserver as sim  # noqa: E402
 import wine_soak  # noqa: E402
 
 WINE_RUN = str(ROOT / "scripts" / "wine-run")
@@ -60,13 +62,13 @@ def main() -> int:
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
     shutil.copy2(exe, folder / "corvane.exe")
-    for name in ("netapi32.dll", "corvane_wintool.exe"):
-        shutil.copy2(work / name, folder / name)
+    shutil.copy2(work / "corvane_wintool.exe", folder / "corvane_wintool.exe")
 
     xvfb = None
     if not os.environ.get("DISPLAY"):
         xvfb, os.environ["DISPLAY"] = start_xvfb()
     prefix = os.environ.setdefault("CORVANE_WINEPREFIX", str(ROOT / "build" / "wineprefix"))
+    sim.install_in_prefix(work / "netapi32.dll", prefix)
     out = open(folder / "corvane.out", "wb")
 
     def start() -> subprocess.Popen:

@@ -6,9 +6,11 @@ Fixtures:
   x_display       the X display in use
   wine_prefix     the suite's own Wine prefix, <bindir>/../e2e-wineprefix,
                   booted once and reused; every test ends with wineserver -k
-  sandbox         a fresh folder holding corvane.exe and netapi32.dll, with
-                  a SimServer controlling that DLL (the program keeps its INI
-                  and log beside itself, so each test gets its own)
+  sandbox         a fresh folder holding corvane.exe, with a SimServer for
+                  it; the simulated netapi32.dll is in the prefix's system
+                  folder, where the program looks for it (the program and the
+                  DLL keep their files beside corvane.exe, so each test gets
+                  its own)
   sandbox_missing_export   the same with the DLL that lacks NetMessageBufferSend
                            and NetFileClose
   wine            a WineSession: starts programs, finds windows, sends keys
@@ -32,7 +34,7 @@ from typing import Optional
 
 import pytest
 
-from simserver import SimServer
+from simserver import SimServer, install_in_prefix
 
 PROGRAM = "corvane.exe"
 SERVER_DLL = "netapi32.dll"
@@ -191,7 +193,8 @@ def wine_prefix(build_dir, x_display) -> Path:
 
 
 class Sandbox:
-    """A program folder: corvane.exe + netapi32.dll, INI and log beside them."""
+    """A program folder: corvane.exe, its INI and log, and the simulated
+    server's files."""
 
     def __init__(self, folder: Path):
         self.folder = folder
@@ -201,7 +204,7 @@ class Sandbox:
         self.log = folder / "CorvaneLog.txt"
 
 
-def _make_sandbox(request, build_dir: Path, bindir: Path, dll_dir: Path) -> Sandbox:
+def _make_sandbox(request, build_dir: Path, bindir: Path, dll_dir: Path, prefix: Path) -> Sandbox:
     program = bindir / PROGRAM
     if not program.is_file():
         pytest.fail(f"{program} has not been built")
@@ -213,20 +216,20 @@ def _make_sandbox(request, build_dir: Path, bindir: Path, dll_dir: Path) -> Sand
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
     shutil.copy2(program, folder / PROGRAM)
-    shutil.copy2(dll, folder / SERVER_DLL)
+    install_in_prefix(dll, prefix)
     box = Sandbox(folder)
     box.sim.reset()
     return box
 
 
 @pytest.fixture
-def sandbox(request, build_dir, bindir) -> Sandbox:
-    return _make_sandbox(request, build_dir, bindir, bindir)
+def sandbox(request, build_dir, bindir, wine_prefix) -> Sandbox:
+    return _make_sandbox(request, build_dir, bindir, bindir, wine_prefix)
 
 
 @pytest.fixture
-def sandbox_missing_export(request, build_dir, bindir) -> Sandbox:
-    return _make_sandbox(request, build_dir, bindir, bindir / "missing-export")
+def sandbox_missing_export(request, build_dir, bindir, wine_prefix) -> Sandbox:
+    return _make_sandbox(request, build_dir, bindir, bindir / "missing-export", wine_prefix)
 
 
 def _safe_name(name: str) -> str:

@@ -1,5 +1,10 @@
 """Test-side control of the simulated server DLL (netapi32.dll from
-tests/support/simserver), through the files it keeps in its own folder.
+tests/support/simserver), through the files it keeps in the program's folder.
+
+corvane.exe takes netapi32.dll from the system folder only, so the simulated
+server is put there, over Wine's own, in the Wine prefix of the run
+(install_in_prefix); Wine is told to prefer it (netapi32=n,b). In the system
+folder it keeps its files beside the program that loaded it.
 
 The file formats are described in tests/support/simserver/SimServerFormat.h;
 this module reads and writes exactly the same text. Text fields are str on
@@ -11,6 +16,7 @@ from __future__ import annotations
 
 import dataclasses
 import os
+import shutil
 import time
 from pathlib import Path
 from typing import Callable, Iterable, Optional
@@ -210,8 +216,18 @@ def _read_text(path: Path) -> Optional[str]:
         return None
 
 
+def install_in_prefix(dll: os.PathLike | str, prefix: os.PathLike | str) -> None:
+    """Puts the simulated server `dll` where the programs of Wine prefix
+    `prefix` find the system's netapi32.dll."""
+    target = Path(prefix) / "drive_c" / "windows" / "system32" / "netapi32.dll"
+    temp = target.with_name(f"netapi32.{os.getpid()}.tmp")
+    shutil.copyfile(dll, temp)
+    os.replace(temp, target)
+
+
 class SimServer:
-    """Controls the netapi32.dll that lies in `folder`."""
+    """Controls the simulated server of the programs in `folder` (the folder
+    of corvane.exe, or of the test program that loads the DLL)."""
 
     def __init__(self, folder: os.PathLike | str):
         self.folder = Path(folder)

@@ -326,8 +326,8 @@ class SoakResult:
 def run(folder: Path, start_program: Callable[[], subprocess.Popen],
         tool: Callable[..., subprocess.CompletedProcess], seconds: float, sample_every: float,
         max_log_size: int = 4096, seed: int = 1, progress: Callable[[str], None] = lambda _: None) -> SoakResult:
-    """Runs the soak in `folder` (corvane.exe and netapi32.dll beside each
-    other). `start_program` starts corvane.exe there; `tool(*args)` runs
+    """Runs the soak in `folder` (corvane.exe, the simulated server in the
+    prefix's system folder). `start_program` starts corvane.exe there; `tool(*args)` runs
     corvane_wintool.exe in the same prefix."""
     server = sim.SimServer(folder)
     server.reset()

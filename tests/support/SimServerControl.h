@@ -1,8 +1,8 @@
 #pragma once
 // Test-side control of the simulated server DLL (netapi32.dll built from
 // tests/support/simserver): sets what it lists and returns, reads back the
-// calls it recorded and its counters. Works on the files in the DLL's folder,
-// so it runs in the process that loaded the DLL, in another one, or on Linux.
+// calls it recorded and its counters. Works on the files in the DLL's folder
+// (or the program's, when the DLL is in the system folder), so it runs in the process that loaded the DLL, in another one, or on Linux.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -73,7 +73,8 @@ struct SimCounters {
 
 class SimServerControl {
 public:
-    // `folder`: the folder that holds the netapi32.dll to control.
+    // `folder`: the folder that holds the netapi32.dll to control, or the
+    // program that loaded it from the system folder.
     explicit SimServerControl(std::filesystem::path folder);
 
     const std::filesystem::path& Folder() const { return folder_; }

@@ -95,7 +95,11 @@ TEST_F(MainWindowTest, ShowsItsDesignedLayout) {
     EXPECT_EQ(MenuText(GetSubMenu(menu, 1), 1), L"メッセージ送信(&M)...");
     EXPECT_EQ(MenuText(GetSubMenu(menu, 2), 0), L"環境設定(&E)");
     EXPECT_EQ(MenuText(GetSubMenu(menu, 3), 0), L"最新の情報に更新(&R)\tF5");
-    EXPECT_EQ(MenuText(GetSubMenu(menu, 4), 0), L"バージョン情報");
+    HMENU help = GetSubMenu(menu, 4);
+    ASSERT_EQ(GetMenuItemCount(help), 3);
+    EXPECT_EQ(MenuText(help, 0), L"利用ガイド");
+    EXPECT_EQ(GetMenuItemID(help, 1), 0u);  // separator
+    EXPECT_EQ(MenuText(help, 2), L"バージョン情報");
 }
 
 TEST_F(MainWindowTest, MovingToAMonitorOfAnotherScaleRescalesColumnsPicturesFontAndSize) {

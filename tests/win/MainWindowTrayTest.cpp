@@ -1,6 +1,7 @@
 // The main window's tray icon in the real notification area: its menu, the
 // blinking a click stops, and minimising to the tray and back.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -138,6 +139,35 @@ TEST_F(MainWindowTrayTest, FailingEnumerationsAreShownOnceAndClearedWhenWatching
         EXPECT_EQ(tray->BalloonHelpTitle(), step.balloon ? balloonTitle : "") << step.sessionStatus;
         if (step.balloon) EXPECT_EQ(tray->BalloonHelpIcon(), TBalloonIconType::bitWarning);
     }
+}
+
+// The shell's side of "open": what it was asked, and its answer.
+struct RecordingShell : IShellOpener {
+    std::vector<std::string>& asked;
+    int answer;
+    RecordingShell(std::vector<std::string>& log, int result) : asked(log), answer(result) {}
+    int Open(const std::string& path) override {
+        asked.push_back(path);
+        return answer;
+    }
+};
+
+TEST_F(MainWindowTrayTest, GuideInTheHelpMenuAsksTheShellForTheHtmlGuideBesideTheProgram) {
+    HMENU help = GetSubMenu(GetMenu(form->Handle()), GetMenuItemCount(GetMenu(form->Handle())) - 1);
+    const std::string guide = win::Narrow((ProgramFolder() / "README.ja.html").wstring());
+
+    std::vector<std::string> asked;
+    form->UseShell(std::make_unique<RecordingShell>(asked, 42));
+    SendMessageW(form->Handle(), WM_COMMAND, MAKEWPARAM(GetMenuItemID(help, 0), 0), 0);
+    EXPECT_EQ(asked, std::vector<std::string>{guide});
+    EXPECT_EQ(tray->BalloonHelpTitle(), "");
+
+    // No guide there (a program copied alone): the balloon names the path.
+    form->UseShell(std::make_unique<RecordingShell>(asked, SE_ERR_FNF));
+    SendMessageW(form->Handle(), WM_COMMAND, MAKEWPARAM(GetMenuItemID(help, 0), 0), 0);
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(tray->BalloonHelpTitle(), "利用ガイド");
+    EXPECT_EQ(tray->BalloonHelpText(), "以下のパスオープンに失敗しました(2)\r\n\r\n" + guide);
 }
 
 }  // namespace

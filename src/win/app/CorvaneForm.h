@@ -47,6 +47,7 @@ enum ActionId : UINT {
     kActionSendMessage,
     kActionRefresh,
     kActionFileClose,
+    kActionGuide,
 };
 
 class TCorvaneForm final : public Window,
@@ -115,6 +116,8 @@ public:
     HMENU TrayMenu() const noexcept { return trayMenu_.get(); }
     bool DialogOpen() const noexcept { return dialogs_.DialogOpen(); }
     bool ExitRequested() const noexcept { return closeRules_.ExitRequested(); }
+    // What the commands ask the shell to open goes to `shell` from now on.
+    void UseShell(std::unique_ptr<IShellOpener> shell) noexcept { shell_ = std::move(shell); }
     // Runs the update handlers, as when the loop goes idle; then whether the
     // command is enabled.
     bool ActionEnabled(UINT id);
@@ -128,6 +131,7 @@ public:
     void ActionSetEnvironmentExecute();
     void ActionRefreshExecute();
     void ActionOpenLogFileExecute();
+    void ActionGuideExecute();
     void TabControlChange();
     void lvSessionsColumnClick(int column);
     void lvResourceColumnClick(int column);
@@ -231,6 +235,9 @@ private:
     std::unique_ptr<WatchHealth> watchHealth_;
     std::unique_ptr<TWatchThread> watchThread_;
 };
+
+// The user guide as HTML, beside the program.
+inline constexpr const char* kGuideFileName = "README.ja.html";
 
 // Version check of the creation sequence: false on an unsupported platform;
 // `nt` tells whether the server functions can be bound.

@@ -158,6 +158,7 @@ void TCorvaneForm::CreateActions() {
     // comes first; Dispatch hands Delete in the resource list to this one.
     actions_.Add({kActionFileClose, L"ファイルを閉じる(&C)", 3, VK_DELETE, [this] { ActionFileCloseExecute(); },
                   [this](Action& a) { ActionFileCloseUpdate(a); }});
+    actions_.Add({kActionGuide, L"利用ガイド", -1, 0, [this] { ActionGuideExecute(); }, nullptr});
     accel_ = actions_.CreateAccelerators();
 }
 
@@ -207,7 +208,7 @@ void TCorvaneForm::CreateMenus() {
     submenu(L"セッション(&S)", {kActionSessionDisconnect, kActionSendMessage, 0, kActionFileClose});
     submenu(L"ツール(&T)", {kActionSetEnvironment});
     submenu(L"表示(&H)", {kActionRefresh});
-    submenu(L"ヘルプ(&H)", {kActionAbout});
+    submenu(L"ヘルプ(&H)", {kActionGuide, 0, kActionAbout});
     SetMenu(Handle(), mainMenu_);
 
     trayMenu_.reset(CreatePopupMenu());

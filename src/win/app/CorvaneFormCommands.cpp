@@ -165,6 +165,16 @@ void TCorvaneForm::ActionRefreshExecute() {
 
 void TCorvaneForm::ActionOpenLogFileExecute() { OpenLogFile(*shell_, *tray_, logPath_); }
 
+// The guide opens in the user's browser, the shell's program for .html.
+void TCorvaneForm::ActionGuideExecute() {
+    const std::string path = programDirectory_ + kGuideFileName;
+    const int result = shell_->Open(path);
+    if (result > 32) return;
+    tray_->ShowBalloonHelp("利用ガイド",
+                           "以下のパスオープンに失敗しました(" + std::to_string(result) + ")\r\n\r\n" + path, 1000,
+                           TBalloonIconType::bitError);
+}
+
 void TCorvaneForm::TabControlChange() {
     const int tab = TabCtrl_GetCurSel(tabControl_);
     ShowWindow(lvSessions_, tab == 0 ? SW_SHOW : SW_HIDE);

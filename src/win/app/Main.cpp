@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "win/app/CorvaneForm.h"
+#include "win/ui/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 #include "win/ui/Window.h"
 
@@ -24,6 +25,9 @@ int RunMessageLoop(corvane::win::TCorvaneForm& form) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    // Before anything can load a library: none from the program's folder.
+    corvane::win::RestrictLibrarySearchToSystem();
+
     // Held for the life of the process, so the name exists exactly as long as we
     // run. Creating it and learning whether it existed is one step, so two copies
     // started at the same moment cannot both find the name free. A name that

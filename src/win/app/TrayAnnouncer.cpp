@@ -4,6 +4,7 @@
 #include <mmsystem.h>
 
 #include "../../../res/resource.h"
+#include "win/ui/SystemLibrary.h"
 #include "win/ui/Window.h"
 
 namespace corvane::win {
@@ -66,8 +67,11 @@ void TrayAnnouncer::ShowWarning(const std::string& title, const std::string& tex
 }
 
 void TrayAnnouncer::PlayWave(const std::string& fileName) {
-    // Returns at once; a missing file gets the system's default sound.
-    sndPlaySoundW(Wide(fileName).c_str(), SND_ASYNC);
+    // Returns at once; a missing file gets the system's default sound. winmm
+    // comes from the system folder at the first sound, not as an import.
+    using PlayFn = BOOL(WINAPI*)(LPCWSTR, UINT);
+    static const PlayFn play = SystemFunction<PlayFn>(L"winmm.dll", "sndPlaySoundW");
+    if (play) play(Wide(fileName).c_str(), SND_ASYNC);
 }
 
 void TrayAnnouncer::StartIconAnimation(int intervalMs) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "win/ui/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {
@@ -22,21 +23,34 @@ int ParseDecimal(const std::wstring& text) {
     return value;
 }
 
+// version.dll's functions, taken from the system folder at first use rather
+// than imported (an import would be looked for beside the program first).
+struct VersionFunctions {
+    using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+    using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+    SizeFn size = SystemFunction<SizeFn>(L"version.dll", "GetFileVersionInfoSizeW");
+    InfoFn info = SystemFunction<InfoFn>(L"version.dll", "GetFileVersionInfoW");
+    QueryFn query = SystemFunction<QueryFn>(L"version.dll", "VerQueryValueW");
+};
+
 // "FileVersion" of shell32.dll's version resource: the first character is the
 // major number, the third and fourth the minor one.
 DWORD FileVersion(const std::wstring& path) {
+    static const VersionFunctions api;
+    if (!api.size || !api.info || !api.query) return 0;
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const DWORD size = api.size(path.c_str(), &ignored);
     if (size == 0) return 0;
     std::vector<BYTE> info(size);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return 0;
+    if (!api.info(path.c_str(), 0, size, info.data())) return 0;
     struct LangCodePage {
         WORD language;
         WORD codePage;
     };
     LangCodePage* translation = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+    if (!api.query(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
                         &length) ||
         length < sizeof(LangCodePage))
         return 0;
@@ -44,7 +58,7 @@ DWORD FileVersion(const std::wstring& path) {
     swprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\FileVersion", translation->language,
              translation->codePage);
     wchar_t* version = nullptr;
-    if (!VerQueryValueW(info.data(), query, reinterpret_cast<void**>(&version), &length) || !version) return 0;
+    if (!api.query(info.data(), query, reinterpret_cast<void**>(&version), &length) || !version) return 0;
     const std::wstring text(version);
     if (text.size() < 4) return 0;
     const int major = ParseDecimal(text.substr(0, 1));
@@ -69,7 +83,7 @@ DWORD FindShellVersion() {
     DWORD version = FileVersion(path);
 
     const UINT oldMode = SetErrorMode(SEM_NOOPENFILEERRORBOX);
-    UniqueModule shell(LoadLibraryW(L"shell32.dll"));
+    UniqueModule shell(LoadSystemLibrary(L"shell32.dll"));
     SetErrorMode(oldMode);
     if (!shell) return version;
     using DllGetVersionFn = HRESULT(CALLBACK*)(DLLVERSIONINFO*);

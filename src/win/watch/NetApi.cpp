@@ -2,6 +2,8 @@
 
 #include <lm.h>
 
+#include "win/ui/SystemLibrary.h"
+
 namespace corvane::win {
 namespace {
 
@@ -36,7 +38,7 @@ private:
 
 std::unique_ptr<NetApi> NetApi::Bind(const wchar_t* libraryName) {
     std::unique_ptr<NetApi> api(new NetApi());
-    api->module_.reset(LoadLibraryW(libraryName));
+    api->module_.reset(LoadSystemLibrary(libraryName));
     if (!api->module_) return nullptr;
     HMODULE m = api->module_.get();
     if (!Lookup(m, "NetSessionEnum", api->sessionEnum_) || !Lookup(m, "NetFileEnum", api->fileEnum_) ||

@@ -11,11 +11,12 @@ namespace corvane::win {
 
 class NetApi final : public IServerApi {
 public:
-    // Loads the library and looks up all five functions; null when the
-    // library is missing or lacks any of them. NetFileGetInfo and NetFileClose
-    // are looked up too but may be missing: without both the program does
-    // without closing files (an id it cannot check is never closed).
-    static std::unique_ptr<NetApi> Bind(const wchar_t* libraryName = L"NETAPI32.DLL");
+    // Loads the library from the system folder (never the program's) and
+    // looks up all five functions; null when the library is missing or lacks
+    // any of them. NetFileGetInfo and NetFileClose are looked up too but may
+    // be missing: without both the program does without closing files (an id
+    // it cannot check is never closed).
+    static std::unique_ptr<NetApi> Bind(const wchar_t* libraryName = L"netapi32.dll");
 
     std::uint32_t EnumSessions(std::vector<SessionRecord>& records) override;
     std::uint32_t EnumFiles(std::vector<FileRecord>& records) override;

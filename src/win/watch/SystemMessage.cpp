@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "win/ui/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {
@@ -26,7 +27,7 @@ std::wstring Format(DWORD flags, HMODULE module, DWORD code) {
 std::string SystemMessageText(std::uint32_t code) {
     std::wstring text;
     if (code >= kNetworkErrorBase && code <= kNetworkErrorMax) {
-        UniqueModule messages(LoadLibraryExW(L"netmsg.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        UniqueModule messages(LoadSystemLibrary(L"netmsg.dll", LOAD_LIBRARY_AS_DATAFILE));
         if (messages) text = Format(FORMAT_MESSAGE_FROM_HMODULE, messages.get(), code);
     }
     if (text.empty()) text = Format(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code);

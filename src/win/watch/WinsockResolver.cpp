@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/text/Text.h"
+#include "win/ui/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {
@@ -46,7 +47,7 @@ struct WinsockResolver::IpHelper {
     HANDLE notification = nullptr;
 
     explicit IpHelper(std::atomic<bool>& changed)
-        : module(LoadLibraryExW(L"iphlpapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        : module(LoadSystemLibrary(L"iphlpapi.dll")) {
         if (!module) return;
         getAdaptersAddresses = Function<GetAdaptersAddressesFn>("GetAdaptersAddresses");
         const auto notify = Function<NotifyFn>("NotifyUnicastIpAddressChange");

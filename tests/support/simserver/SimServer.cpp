@@ -101,10 +101,9 @@ bool SameName(const std::wstring& a, const std::wstring& b) {
 
 // ---- the DLL's folder and its files -------------------------------------
 
-std::wstring ModuleFolder() {
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ModuleFolder), &self);
+// The folder of `module` (null: the process's program), with its final slash.
+std::wstring ModuleFolder(HMODULE module) {
+    HMODULE self = module;
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
@@ -118,6 +117,21 @@ std::wstring ModuleFolder() {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
+// Where the state files are: beside the DLL; but a DLL that stands in for the
+// system's own (in the system folder, where the program looks for it) keeps
+// them beside the program that loaded it, so that each program folder of the
+// tests has a server of its own.
+std::wstring StateFolder() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&StateFolder), &self);
+    const std::wstring dll = ModuleFolder(self);
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring systemFolder = std::wstring(system, length < MAX_PATH ? length : 0) + L"\\";
+    return length > 0 && SameName(dll, systemFolder) ? ModuleFolder(nullptr) : dll;
+}
+
 struct Folder {
     std::wstring path;
     std::wstring lockName;
@@ -126,7 +140,7 @@ struct Folder {
 const Folder& OurFolder() {
     static const Folder folder = [] {
         Folder f;
-        f.path = ModuleFolder();
+        f.path = StateFolder();
         std::wstring upper = f.path;
         LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, f.path.c_str(), static_cast<int>(f.path.size()),
                      upper.data(), static_cast<int>(upper.size()));

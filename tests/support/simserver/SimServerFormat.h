@@ -3,7 +3,9 @@
 // C++ only: the DLL, the C++ control (also built on Linux) and the Python
 // control (tests/e2e/simserver.py) all read and write the same text.
 //
-// All three files live in the DLL's own folder, are UTF-8 with LF line ends,
+// All three files live in the DLL's own folder (in the system folder, where
+// it stands in for the system's netapi32.dll: in the folder of the program
+// that loaded it), are UTF-8 with LF line ends,
 // one record per line, fields separated by one TAB. A text field is escaped
 // so that any string round-trips: the bytes '%', TAB, CR, LF, every other
 // control byte below 0x20 and 0x7F are written as %XX (upper-case hex);

@@ -1,0 +1,152 @@
+"""The Windows installer end to end: scripts/make-windows-packages builds the
+MSI from the program under test, Wine's msiexec installs it silently into
+Program Files, the program runs and logs from there with the event source
+naming it, a higher version installs over it keeping the settings and one
+entry in Apps, and removal takes the program, the key and the Start menu
+entries and keeps Corvane.ini and the log. The higher version is signed with
+a certificate made for the test: both signatures check out against it, and
+the signed program and installer still run."""
+
+from __future__ import annotations
+
+import os
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+import simserver as sim
+from corvane_app import TITLE, close_and_wait, wait_for_log
+from simserver import install_in_prefix
+
+ROOT = Path(__file__).resolve().parents[2]
+EVENT_SOURCE = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Corvane"
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+MSIEXEC_TIMEOUT = 300
+SIGNER, PASSWORD = "Corvane Test Signer", "test only"
+
+
+def make_packages(exe: Path, out: Path, version: str, env: dict | None = None) -> str:
+    result = subprocess.run([str(ROOT / "scripts" / "make-windows-packages"), str(exe), str(out), version],
+                            capture_output=True, text=True, timeout=300, env=env)
+    assert result.returncode == 0, result.stderr
+    assert (out / f"corvane-{version}-x64.msi").is_file() and (out / f"corvane-{version}-win64.zip").is_file()
+    return result.stdout
+
+
+def make_certificate(folder: Path) -> tuple[Path, Path]:
+    """A throwaway self-signed code-signing certificate: (PKCS#12 file, PEM)."""
+    key, pem, pfx = folder / "key.pem", folder / "cert.pem", folder / "cert.pfx"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", str(key), "-out", str(pem),
+                    "-days", "2", "-subj", f"/CN={SIGNER}", "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True, timeout=60)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(key), "-in", str(pem), "-out", str(pfx),
+                    "-passout", f"pass:{PASSWORD}"], check=True, capture_output=True, timeout=60)
+    return pfx, pem
+
+
+def verify_signature(path: Path, pem: Path) -> None:
+    result = subprocess.run(["osslsigncode", "verify", "-in", str(path), "-CAfile", str(pem)],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0 and "Signature verification: ok" in result.stdout, result.stdout + result.stderr
+    assert f"Subject: /CN={SIGNER}" in result.stdout
+
+
+def msiexec(wine, *args: str) -> None:
+    env = dict(wine.env, WINEDLLOVERRIDES="mscoree,mshtml=")  # the installer needs no simulated server
+    result = subprocess.run(["wine", "msiexec", *args, "/qn"], env=env, capture_output=True,
+                            timeout=MSIEXEC_TIMEOUT)
+    assert result.returncode == 0, f"msiexec {' '.join(args)}: exit {result.returncode} {result.stderr[-500:]!r}"
+
+
+def reg_query(wine, key: str, *args: str) -> str:
+    result = subprocess.run(["wine", "reg", "query", key, *args], env=wine.env, capture_output=True,
+                            timeout=60)
+    return result.stdout.decode("utf-8", "replace") if result.returncode == 0 else ""
+
+
+def corvane_apps(wine) -> list[dict[str, str]]:
+    """The values of each Corvane entry in Apps (the uninstall keys)."""
+    entries, values = [], None
+    for line in reg_query(wine, UNINSTALL, "/s").splitlines():
+        if line.startswith("HKEY_"):
+            values = {}
+            entries.append(values)
+        elif values is not None and (m := re.match(r"\s+(\w+)\s+REG_\w+\s+(.*)$", line)):
+            values[m.group(1)] = m.group(2).strip()
+    return [e for e in entries if e.get("DisplayName") == "Corvane"]
+
+
+def start_menu_entries(prefix: Path) -> list[str]:
+    """The Corvane entries in the Start menu, for all users or this one
+    (Wine's msiexec puts a per-machine package's shortcuts in the latter)."""
+    roots = [prefix / "drive_c" / "ProgramData" / "Microsoft" / "Windows" / "Start Menu",
+             *(prefix / "drive_c" / "users").glob("*/AppData/Roaming/Microsoft/Windows/Start Menu")]
+    return sorted(link.name for root in roots for link in root.glob("Programs/Corvane/*.lnk"))
+
+
+def run_and_log(wine, folder: Path, computer: str) -> None:
+    """The installed program watches and logs beside itself."""
+    server = sim.SimServer(folder)
+    server.reset()
+    server.set_sessions([sim.Session(computer, "taro", 1, 0, 0)])
+    program = wine.start(folder / "corvane.exe")
+    wine.wait_window(TITLE, process=program)
+    wait_for_log(folder / "CorvaneLog.txt", f"接続検出,{computer},(N/A),taro".encode("cp932"), timeout=30)
+    close_and_wait(wine, program)
+
+
+def test_msi_installs_runs_upgrades_and_removes_keeping_the_users_records(wine, wine_prefix, bindir, build_dir,
+                                                                          tmp_path):
+    out = build_dir / "e2e-msi"
+    shutil.rmtree(out, ignore_errors=True)
+    said = make_packages(bindir / "corvane.exe", out, "1.0.0")
+    assert [line for line in said.splitlines() if "sign" in line.lower()] == \
+        ["== Not signed: no certificate given (CORVANE_SIGN_PFX)"]
+    pfx, pem = make_certificate(tmp_path)
+    # A time-stamp server that does not answer leaves the signature without a stamp.
+    make_packages(bindir / "corvane.exe", out, "1.0.1",
+                  dict(os.environ, CORVANE_SIGN_PFX=str(pfx), CORVANE_SIGN_PASSWORD=PASSWORD,
+                       CORVANE_SIGN_TIMESTAMP_URL="http://127.0.0.1:9/"))
+    verify_signature(out / "corvane-1.0.1-x64.msi", pem)
+    shutil.unpack_archive(out / "corvane-1.0.1-win64.zip", tmp_path / "zip")
+    verify_signature(tmp_path / "zip" / "corvane.exe", pem)
+
+    folder = wine_prefix / "drive_c" / "Program Files" / "Corvane"
+    shutil.rmtree(folder, ignore_errors=True)  # records an earlier run kept
+    install_in_prefix(bindir / "netapi32.dll", wine_prefix)
+    try:
+        msiexec(wine, "/i", str(out / "corvane-1.0.0-x64.msi"))
+        assert sorted(p.name for p in folder.iterdir()) == ["LICENSE.txt", "README.html", "README.ja.html",
+                                                            "corvane.exe"]
+        assert start_menu_entries(wine_prefix) == ["Corvane Guide.lnk", "Corvane.lnk"]
+        key = reg_query(wine, EVENT_SOURCE, "/v", "EventMessageFile")
+        assert r"C:\Program Files\Corvane\corvane.exe" in key, key
+        assert [(a["DisplayVersion"], a["Publisher"]) for a in corvane_apps(wine)] == \
+            [("1.0.0", "The Corvane developers")]
+
+        run_and_log(wine, folder, "PC01")
+        settings = (folder / "Corvane.ini").read_bytes()
+        log = (folder / "CorvaneLog.txt").read_bytes()
+
+        # A higher version replaces it: one entry in Apps, the records kept.
+        msiexec(wine, "/i", str(out / "corvane-1.0.1-x64.msi"))
+        assert [(a["DisplayVersion"], a["Publisher"]) for a in corvane_apps(wine)] == [("1.0.1", SIGNER)]
+        assert (folder / "Corvane.ini").read_bytes() == settings
+        assert (folder / "CorvaneLog.txt").read_bytes() == log
+        # The signed program runs.
+        verify_signature(folder / "corvane.exe", pem)
+        run_and_log(wine, folder, "PC02")
+        settings, log = (folder / "Corvane.ini").read_bytes(), (folder / "CorvaneLog.txt").read_bytes()
+
+        msiexec(wine, "/x", str(out / "corvane-1.0.1-x64.msi"))
+        assert not (folder / "corvane.exe").exists()
+        assert (folder / "Corvane.ini").read_bytes() == settings
+        assert (folder / "CorvaneLog.txt").read_bytes() == log
+        assert reg_query(wine, EVENT_SOURCE) == ""
+        assert start_menu_entries(wine_prefix) == []
+        assert corvane_apps(wine) == []
+    finally:
+        for version in ("1.0.0", "1.0.1"):  # nothing left for the other tests
+            subprocess.run(["wine", "msiexec", "/x", str(out / f"corvane-{version}-x64.msi"), "/qn"],
+                           env=wine.env, capture_output=True, timeout=MSIEXEC_TIMEOUT)
