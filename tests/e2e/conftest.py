@@ -173,18 +173,23 @@ def wine_prefix(build_dir, x_display) -> Path:
         try:
             subprocess.run(["wineboot", "-i"], env=env, timeout=BOOT_TIMEOUT,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-            # Xvfb has no window manager: Wine manages the windows itself, as
-            # Windows does, instead of waiting for one (two seconds at every
-            # hidden window, which would count against the program's close).
-            subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
-                            "/d", "N", "/f"], env=env, timeout=BOOT_TIMEOUT,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-            # The registry reaches the disk when the server ends by itself.
-            subprocess.run(["wineserver", "-w"], env=env, timeout=BOOT_TIMEOUT,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         finally:
             _stop_wineserver(env)
         marker.write_text("booted\n")
+    # Xvfb has no window manager: Wine manages the windows itself, as Windows
+    # does, instead of waiting for one (two seconds at every hidden window,
+    # which would count against the program's close). Set at every run, since
+    # a test that frames its windows takes the value away again after it.
+    env = _base_env(prefix, x_display)
+    try:
+        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                        "/d", "N", "/f"], env=env, timeout=BOOT_TIMEOUT,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        # The registry reaches the disk when the server ends by itself.
+        subprocess.run(["wineserver", "-w"], env=env, timeout=BOOT_TIMEOUT,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    finally:
+        _stop_wineserver(env)
     return prefix
 
 
