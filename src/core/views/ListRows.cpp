@@ -128,6 +128,31 @@ void ListRows::RemoveResourceRow(const TFileInfo* info) {
     }
 }
 
+void ListRows::RemoveSessionRows(const std::vector<const TSessionInfo*>& infos) {
+    std::vector<std::string> keys;
+    keys.reserve(infos.size());
+    for (const TSessionInfo* info : infos) keys.push_back(SessionKey(info->ComputerName, info->UserName));
+    Guard guard(lock_);
+    sessions_.RemoveKeys(keys);
+}
+
+void ListRows::AddResourceRows(const std::vector<const TFileInfo*>& infos) {
+    std::vector<RowTable::NewRow> rows;
+    rows.reserve(infos.size());
+    for (const TFileInfo* info : infos)
+        rows.push_back({ResourceKey(info->UserName, info->PathName), {info->UserName, info->PathName}});
+    Guard guard(lock_);
+    resources_.Append(std::move(rows));
+}
+
+void ListRows::RemoveResourceRows(const std::vector<const TFileInfo*>& infos) {
+    std::vector<std::string> keys;
+    keys.reserve(infos.size());
+    for (const TFileInfo* info : infos) keys.push_back(ResourceKey(info->UserName, info->PathName));
+    Guard guard(lock_);
+    resources_.RemoveKeys(keys);
+}
+
 void ListRows::SortSessionRows(int column) {
     Guard guard(lock_);
     sessions_.Sort([this, column](const RowTable::Cells& a, const RowTable::Cells& b) {

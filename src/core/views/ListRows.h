@@ -8,7 +8,8 @@
 // name and path, both regardless of letter case.
 //
 // The rows live in two RowTables keyed by those identities, so every row
-// operation touches one row; the list views show the tables (owner data).
+// operation touches one row, and the rows a pass removes go in one sweep; the
+// list views show the tables (owner data).
 #include <mutex>
 #include <string>
 
@@ -62,6 +63,10 @@ public:
     void RemoveSessionRow(const TSessionInfo* info) override;
     void AddResourceRow(const TFileInfo& info) override;
     void RemoveResourceRow(const TFileInfo* info) override;
+    // One sweep of the table each (no null entries).
+    void RemoveSessionRows(const std::vector<const TSessionInfo*>& infos) override;
+    void AddResourceRows(const std::vector<const TFileInfo*>& infos) override;
+    void RemoveResourceRows(const std::vector<const TFileInfo*>& infos) override;
 
     // Header clicks: sort the list once, ascending by the column.
     void SortSessionRows(int column);

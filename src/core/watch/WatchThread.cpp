@@ -34,12 +34,13 @@ private:
 };
 
 // Goes through `items` from the last to the first; each one that `gone`
-// picks is handed to `act` and then removed, with its key. The removals are
-// carried out together at the end, and also when `act` throws for a later
-// item: what was acted on is gone, what was not stays. `reindex` runs after
-// any removal.
-template <class Item, class Gone, class Act, class Reindex>
-void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys, Gone gone, Act act,
+// picks is handed to `act` and then removed, with its key. `hide` gets every
+// item acted on, last first, in one call, so that their rows go in one sweep.
+// The removals are carried out together at the end, and also when `act`
+// throws for a later item: what was acted on is gone (and hidden), what was
+// not stays. `reindex` runs after any removal.
+template <class Item, class Gone, class Act, class Hide, class Reindex>
+void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys, Gone gone, Act act, Hide hide,
                     Reindex reindex) {
     std::vector<bool> removed(items.size(), false);
     bool any = false;
@@ -58,12 +59,21 @@ void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys, Go
         keys.resize(kept);
         reindex();
     });
-    for (std::size_t i = items.size(); i-- > 0;) {
-        if (!gone(items[i])) continue;
-        act(items[i]);
-        removed[i] = true;
-        any = true;
+    std::vector<const Item*> acted;
+    acted.reserve(items.size());
+    try {
+        for (std::size_t i = items.size(); i-- > 0;) {
+            if (!gone(items[i])) continue;
+            act(items[i]);
+            removed[i] = true;
+            any = true;
+            acted.push_back(&items[i]);
+        }
+    } catch (...) {
+        if (!acted.empty()) hide(acted);
+        throw;
     }
+    if (!acted.empty()) hide(acted);
 }
 
 // An announcement that fails (a notification area that refuses the icon, a
@@ -341,9 +351,9 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
 
     RemoveFromLast(
         sessions_, sessionKeys_, [](const TSessionInfo& s) { return !s.Seen; },
-        [&](const TSessionInfo& s) {
-            SessionEvent(EventKind::Disconnected, s);
-            if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&s);
+        [&](const TSessionInfo& s) { SessionEvent(EventKind::Disconnected, s); },
+        [&](const std::vector<const TSessionInfo*>& gone) {
+            if (flags.RefreshView) ctx_.Views.RemoveSessionRows(gone);
         },
         [this] { ReindexSessions(); });
 
@@ -373,9 +383,9 @@ void TWatchThread::RemoveOverLimit(const PassFlags& flags, std::int32_t limit,
         [&](const TSessionInfo& s) {
             return s.*seconds > static_cast<std::uint32_t>(limit) && ctx_.Server.EndSession(s);
         },
-        [&](const TSessionInfo& s) {
-            SessionEvent(kind, s);
-            if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&s);
+        [&](const TSessionInfo& s) { SessionEvent(kind, s); },
+        [&](const std::vector<const TSessionInfo*>& gone) {
+            if (flags.RefreshView) ctx_.Views.RemoveSessionRows(gone);
         },
         [this] { ReindexSessions(); });
 }
@@ -394,6 +404,8 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         for (auto& resource : resources_) resource.Seen = false;
     }
 
+    // The rows this slice shows, handed to the list together at its end.
+    std::vector<std::size_t> shown;
     for (std::size_t i = from; i < to; ++i) {
         const FileRecord& record = listing.Records[i];
         const auto found = resourceIndex_.find(listing.Keys[i]);
@@ -405,7 +417,7 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
             match.LockCount = record.LockCount;
             if (flags.RefreshView && !match.Shown) {
                 match.Shown = true;
-                ctx_.Views.AddResourceRow(match);
+                shown.push_back(found->second);
             }
             continue;
         }
@@ -426,15 +438,21 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         event.UserName = info.UserName;
         event.PathName = info.PathName;
         events_.push_back(std::move(event));
-        if (flags.RefreshView) ctx_.Views.AddResourceRow(info);
+        if (flags.RefreshView) shown.push_back(resources_.size() - 1);
         AppendLine(lines, OneLineName(info.UserName) + " (" + OneLineName(info.PathName) + ")");
+    }
+    if (!shown.empty()) {
+        std::vector<const TFileInfo*> rows;
+        rows.reserve(shown.size());
+        for (std::size_t k : shown) rows.push_back(&resources_[k]);
+        ctx_.Views.AddResourceRows(rows);
     }
 
     if (to < listing.Records.size()) return;
     RemoveFromLast(
-        resources_, resourceKeys_, [](const TFileInfo& r) { return !r.Seen; },
-        [&](const TFileInfo& r) {
-            if (flags.RefreshView) ctx_.Views.RemoveResourceRow(&r);
+        resources_, resourceKeys_, [](const TFileInfo& r) { return !r.Seen; }, [](const TFileInfo&) {},
+        [&](const std::vector<const TFileInfo*>& gone) {
+            if (flags.RefreshView) ctx_.Views.RemoveResourceRows(gone);
         },
         [this] { ReindexResources(); });
 
