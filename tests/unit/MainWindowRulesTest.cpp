@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -133,6 +134,51 @@ TEST(CloseRulesTest, CloseRequestsDuringTearDownOrADecisionAreIgnored) {
     host.calls.clear();
     EXPECT_FALSE(rules.FormCloseQuery({false, false}, host));
     EXPECT_TRUE(host.calls.empty());  // not even saved
+}
+
+TEST(CloseRulesTest, WhenACloseRequestIsDecidedWaitsOrIsDropped) {
+    enum class State { Idle, Deciding, Destroying };
+    const struct {
+        const char* name;
+        State state;
+        bool nested;
+        bool decideNow, pending, takenAfterTheLoop;
+    } rows[] = {
+        {"from the main loop", State::Idle, false, true, false, false},
+        {"inside a menu, box or scan", State::Idle, true, false, true, true},
+        {"from the loop of the exit question", State::Deciding, true, false, false, false},
+        {"while deciding, outside any loop", State::Deciding, false, false, false, false},
+        {"during tear-down", State::Destroying, true, false, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CloseRules rules;
+        FakeCloseHost host;
+        bool decideNow = false;
+        class Asking final : public app::ICloseHost {
+        public:
+            std::function<void()> during;
+            void SaveSettings() override {}
+            void MinimizeProgram() override {}
+            bool ConfirmExit() override {
+                during();
+                return false;  // "No"
+            }
+            void ShowSaveError(const std::string&) override {}
+        } asking;
+        asking.during = [&] { decideNow = rules.CloseRequested(row.nested); };
+        if (row.state == State::Deciding) {
+            EXPECT_FALSE(rules.FormCloseQuery({false, true}, asking));
+        } else {
+            if (row.state == State::Destroying) rules.FormDestroy(host);
+            decideNow = rules.CloseRequested(row.nested);
+        }
+        EXPECT_EQ(decideNow, row.decideNow);
+        EXPECT_EQ(rules.ClosePending(), row.pending);
+        EXPECT_FALSE(rules.TakePendingClose(true));  // still inside the loop
+        EXPECT_EQ(rules.TakePendingClose(false), row.takenAfterTheLoop);
+        EXPECT_FALSE(rules.TakePendingClose(false));  // once
+    }
 }
 
 TEST(CloseRulesTest, TearDownShowsARefusedSaveOnlyOnce) {

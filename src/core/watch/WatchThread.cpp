@@ -34,30 +34,35 @@ private:
 };
 
 // Goes through `items` from the last to the first; each one that `gone`
-// picks is handed to `act` and then removed, with its key. `hide` gets every
-// item acted on, last first, in one call, so that their rows go in one sweep.
-// The removals are carried out together at the end, and also when `act`
-// throws for a later item: what was acted on is gone (and hidden), what was
-// not stays. `reindex` runs after any removal.
-template <class Item, class Gone, class Act, class Hide, class Reindex>
-void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys, Gone gone, Act act, Hide hide,
-                    Reindex reindex) {
+// picks is handed to `act` and then removed, with its key and its entry in
+// `index` (key -> position). `hide` gets every item acted on, last first, in
+// one call, so that their rows go in one sweep. The removals are carried out
+// together at the end, and also when `act` throws for a later item: what was
+// acted on is gone (and hidden), what was not stays. The index is mended in
+// place (only the entries that moved change), not built anew: a pass in which
+// thousands vanish costs the window's thread no more than it must.
+template <class Item, class Gone, class Act, class Hide>
+void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys,
+                    std::unordered_map<std::string, std::size_t>& index, Gone gone, Act act, Hide hide) {
     std::vector<bool> removed(items.size(), false);
     bool any = false;
-    ScopeExit compact([&] {
+    ScopeExit compact([&]() noexcept {
         if (!any) return;
         std::size_t kept = 0;
         for (std::size_t i = 0; i < items.size(); ++i) {
-            if (removed[i]) continue;
+            if (removed[i]) {
+                index.erase(keys[i]);
+                continue;
+            }
             if (kept != i) {
                 items[kept] = std::move(items[i]);
                 keys[kept] = std::move(keys[i]);
+                if (auto entry = index.find(keys[kept]); entry != index.end()) entry->second = kept;
             }
             ++kept;
         }
         items.resize(kept);
         keys.resize(kept);
-        reindex();
     });
     std::vector<const Item*> acted;
     acted.reserve(items.size());
@@ -291,16 +296,6 @@ void TWatchThread::SessionEvent(EventKind kind, const TSessionInfo& info) {
     events_.push_back(std::move(event));
 }
 
-void TWatchThread::ReindexSessions() {
-    sessionIndex_.clear();
-    for (std::size_t i = 0; i < sessionKeys_.size(); ++i) sessionIndex_.emplace(sessionKeys_[i], i);
-}
-
-void TWatchThread::ReindexResources() {
-    resourceIndex_.clear();
-    for (std::size_t i = 0; i < resourceKeys_.size(); ++i) resourceIndex_.emplace(resourceKeys_[i], i);
-}
-
 void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionRecord>& listing,
                                const std::unordered_map<std::string, std::string>& addresses) {
     const Settings& settings = ctx_.Owner.CurrentSettings();
@@ -350,12 +345,11 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
     if (!lines.empty()) Announce([&] { ctx_.Notifier.SetTipHelp(kTipPrefix + lines); });
 
     RemoveFromLast(
-        sessions_, sessionKeys_, [](const TSessionInfo& s) { return !s.Seen; },
+        sessions_, sessionKeys_, sessionIndex_, [](const TSessionInfo& s) { return !s.Seen; },
         [&](const TSessionInfo& s) { SessionEvent(EventKind::Disconnected, s); },
         [&](const std::vector<const TSessionInfo*>& gone) {
             if (flags.RefreshView) ctx_.Views.RemoveSessionRows(gone);
-        },
-        [this] { ReindexSessions(); });
+        });
 
     RemoveOverLimit(flags, settings.DisconnectConnTime, &TSessionInfo::ConnectedSeconds,
                     EventKind::ConnTimeDisconnect);
@@ -379,15 +373,14 @@ void TWatchThread::RemoveOverLimit(const PassFlags& flags, std::int32_t limit,
     // happened, and a session the server kept stays tracked (and is asked
     // for again by the next pass).
     RemoveFromLast(
-        sessions_, sessionKeys_,
+        sessions_, sessionKeys_, sessionIndex_,
         [&](const TSessionInfo& s) {
             return s.*seconds > static_cast<std::uint32_t>(limit) && ctx_.Server.EndSession(s);
         },
         [&](const TSessionInfo& s) { SessionEvent(kind, s); },
         [&](const std::vector<const TSessionInfo*>& gone) {
             if (flags.RefreshView) ctx_.Views.RemoveSessionRows(gone);
-        },
-        [this] { ReindexSessions(); });
+        });
 }
 
 // Records [from, to) of the listing; the first slice starts the scan, the
@@ -450,11 +443,10 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
 
     if (to < listing.Records.size()) return;
     RemoveFromLast(
-        resources_, resourceKeys_, [](const TFileInfo& r) { return !r.Seen; }, [](const TFileInfo&) {},
+        resources_, resourceKeys_, resourceIndex_, [](const TFileInfo& r) { return !r.Seen; }, [](const TFileInfo&) {},
         [&](const std::vector<const TFileInfo*>& gone) {
             if (flags.RefreshView) ctx_.Views.RemoveResourceRows(gone);
-        },
-        [this] { ReindexResources(); });
+        });
 
     if (lines.empty()) return;
     if (settings.NotifyResourceAccess)
