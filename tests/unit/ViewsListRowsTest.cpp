@@ -168,6 +168,16 @@ TEST_F(ListRowsTest, ResourceRowsHaveNoDuplicateTestAndRemoveOneAtATime) {
     auto missing = Resource("bob", "C:\\share\\b.txt");
     rows.RemoveResourceRow(&missing);
     EXPECT_EQ(resources.Count(), 3);
+
+    // The key the watch found a file by is the row's key: the row it adds is
+    // found and removed by the names alone, in any letter case.
+    auto watched = Resource("carol", "D:\\x.txt");
+    watched.Key = text::PairKey(collation, watched.PathName, watched.UserName);
+    rows.AddResourceRow(watched);
+    EXPECT_EQ(rows.FindResourceRow("CAROL", "d:\\X.TXT"), 3);
+    auto named = Resource("Carol", "D:\\X.txt");
+    rows.RemoveResourceRow(&named);
+    EXPECT_EQ(resources.Count(), 3);
 }
 
 TEST(ListRowsLockTest, RowOperationsRunUnderTheListLock) {

@@ -421,6 +421,7 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         info.LockCount = record.LockCount;
         info.PathName = record.PathName;
         info.UserName = record.UserName;
+        info.Key = listing.Keys[i];
         info.Shown = flags.RefreshView;
         resourceIndex_.emplace(listing.Keys[i], resources_.size());
         resources_.push_back(info);

@@ -184,11 +184,14 @@ void ListViewReportList::RowsRemoved(const std::vector<int>& rows) {
             return old - static_cast<int>(below - rows.begin());
         };
         std::vector<int> selected;
-        for (int row = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); row >= 0;
-             row = ListView_GetNextItem(hwnd_, row, LVNI_SELECTED))
-            if (const int moved = after(row); moved >= 0) selected.push_back(moved);
+        const bool anySelected = ListView_GetSelectedCount(hwnd_) > 0;
+        if (anySelected) {
+            for (int row = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); row >= 0;
+                 row = ListView_GetNextItem(hwnd_, row, LVNI_SELECTED))
+                if (const int moved = after(row); moved >= 0) selected.push_back(moved);
+        }
         const int focused = ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED);
-        ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        if (anySelected || focused >= 0) ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
         shown_ -= static_cast<int>(known);
         SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(shown_), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
         for (int row : selected) ListView_SetItemState(hwnd_, row, LVIS_SELECTED, LVIS_SELECTED);
