@@ -184,21 +184,27 @@ def test_automatic_refresh_keeps_the_window_answering_while_thousands_of_rows_co
     sandbox.ini.write_bytes(b"[Environment]\r\nIsSecond=1\r\nIgnoreAutoRefresh=0\r\n")
     program = wine.start(sandbox.exe)
     sandbox.sim.wait_for(lambda c: c[sim.SESSION_ENUMS] >= 1, timeout=60, what="the first listing")
-    # One unbroken stream of probes from the first listing on, while the
-    # first passes add every row and a later one removes half of them.
+    # Unbroken streams of probes: from the first listing on while the first
+    # passes add every row, then while one pass removes half of them.
     with ThreadPoolExecutor(1) as pool:
-        probes = pool.submit(wine.tool, "ping", TITLE, "2500", "20", timeout=240)
+        probes = pool.submit(wine.tool, "ping", TITLE, "1500", "20", timeout=240)
         wine.wait_until(lambda: row_count(wine, SESSIONS) == 1000 and row_count(wine, RESOURCES) == 20000,
                         timeout=120, what="both lists full")
+        assert not probes.done(), "the probes ended before the lists were full"
+        filling = float(probes.result().stdout.split()[1])
+        probes = pool.submit(wine.tool, "ping", TITLE, "300", "20", timeout=120)
+        time.sleep(1)
         sandbox.sim.set_sessions(staying)
         sandbox.sim.set_files(staying_files)
         wine.wait_until(lambda: row_count(wine, SESSIONS) == 500 and row_count(wine, RESOURCES) == 10000,
                         timeout=60, what="half of the rows gone")
         assert not probes.done(), "the probes ended before half of the rows were gone"
-        longest = float(probes.result().stdout.split()[1])
+        emptying = float(probes.result().stdout.split()[1])
     wait_rows(wine, SESSIONS, [session_row(s) for s in staying])
     close_and_wait(wine, program)
-    print(f"\nlongest wait of the window while 21,000 rows filled and 10,500 left: {longest:.1f} ms")
+    print(f"\nlongest wait of the window while 21,000 rows filled: {filling:.1f} ms, "
+          f"while 10,500 of them went in one pass: {emptying:.1f} ms")
+    longest = max(filling, emptying)
     assert longest < 100, f"the window waited {longest} ms while the lists filled and emptied"
 
 
