@@ -17,7 +17,7 @@ namespace {
 using app::CloseOptions;
 using app::CloseRules;
 
-class FakeCloseHost final : public app::ICloseHost {
+class FakeCloseHost : public app::ICloseHost {
 public:
     bool refuseSave = false;      // SaveSettings throws SettingsWriteError
     bool failSaveOtherwise = false;
@@ -137,46 +137,38 @@ TEST(CloseRulesTest, CloseRequestsDuringTearDownOrADecisionAreIgnored) {
 }
 
 TEST(CloseRulesTest, WhenACloseRequestIsDecidedWaitsOrIsDropped) {
-    enum class State { Idle, Deciding, Destroying };
+    enum State { Idle, Deciding, Destroying };
     const struct {
         const char* name;
         State state;
-        bool nested;
-        bool decideNow, pending, takenAfterTheLoop;
+        bool nested, decideNow, pending;
     } rows[] = {
-        {"from the main loop", State::Idle, false, true, false, false},
-        {"inside a menu, box or scan", State::Idle, true, false, true, true},
-        {"from the loop of the exit question", State::Deciding, true, false, false, false},
-        {"while deciding, outside any loop", State::Deciding, false, false, false, false},
-        {"during tear-down", State::Destroying, true, false, false, false},
+        {"from the main loop", Idle, false, true, false},
+        {"inside a menu, box or scan", Idle, true, false, true},
+        {"from the loop of the exit question", Deciding, true, false, false},
+        {"during tear-down", Destroying, true, false, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         CloseRules rules;
         FakeCloseHost host;
+        host.answerYes = false;
+        if (row.state == Destroying) rules.FormDestroy(host);
         bool decideNow = false;
-        class Asking final : public app::ICloseHost {
-        public:
-            std::function<void()> during;
-            void SaveSettings() override {}
-            void MinimizeProgram() override {}
-            bool ConfirmExit() override {
-                during();
-                return false;  // "No"
-            }
-            void ShowSaveError(const std::string&) override {}
-        } asking;
-        asking.during = [&] { decideNow = rules.CloseRequested(row.nested); };
-        if (row.state == State::Deciding) {
+        if (row.state == Deciding) {
+            struct Asking : FakeCloseHost {
+                std::function<void()> during;
+                bool ConfirmExit() override { return during(), false; }
+            } asking;
+            asking.during = [&] { decideNow = rules.CloseRequested(row.nested); };
             EXPECT_FALSE(rules.FormCloseQuery({false, true}, asking));
         } else {
-            if (row.state == State::Destroying) rules.FormDestroy(host);
             decideNow = rules.CloseRequested(row.nested);
         }
         EXPECT_EQ(decideNow, row.decideNow);
         EXPECT_EQ(rules.ClosePending(), row.pending);
         EXPECT_FALSE(rules.TakePendingClose(true));  // still inside the loop
-        EXPECT_EQ(rules.TakePendingClose(false), row.takenAfterTheLoop);
+        EXPECT_EQ(rules.TakePendingClose(false), row.pending);
         EXPECT_FALSE(rules.TakePendingClose(false));  // once
     }
 }
