@@ -56,9 +56,9 @@ int RowTable::Append(const std::string& key, Cells cells) {
 
 void RowTable::Append(std::vector<NewRow> rows) {
     if (rows.empty()) return;
+    // No reserve here: the table and its index keep growing geometrically,
+    // where a reserve for each batch would copy and rehash them every time.
     const int before = Count();
-    order_.reserve(order_.size() + rows.size());
-    index_.reserve(index_.size() + rows.size());
     try {
         for (NewRow& row : rows) {
             row.Texts.resize(static_cast<std::size_t>(columns_));
@@ -66,8 +66,14 @@ void RowTable::Append(std::vector<NewRow> rows) {
             made->Key = std::move(row.Key);
             made->Texts = std::move(row.Texts);
             made->Position = order_.size();
-            index_.emplace(made->Key, made.get());
-            order_.push_back(std::move(made));  // the capacity is there: cannot throw
+            Row* raw = made.get();
+            order_.push_back(std::move(made));
+            try {
+                index_.emplace(raw->Key, raw);
+            } catch (...) {
+                order_.pop_back();
+                throw;
+            }
         }
     } catch (...) {
         // Out of memory: the rows appended so far stay, and are shown.

@@ -195,9 +195,8 @@ void ListViewReportList::RowsRemoved(const std::vector<int>& rows) {
         shown_ -= static_cast<int>(known);
         SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(shown_), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
         for (int row : selected) ListView_SetItemState(hwnd_, row, LVIS_SELECTED, LVIS_SELECTED);
-        if (focused >= 0) {
-            if (const int moved = after(focused); moved >= 0) ListView_SetItemState(hwnd_, moved, LVIS_FOCUSED, LVIS_FOCUSED);
-        }
+        if (const int moved = focused >= 0 ? after(focused) : -1; moved >= 0)
+            ListView_SetItemState(hwnd_, moved, LVIS_FOCUSED, LVIS_FOCUSED);
         InvalidateRect(hwnd_, nullptr, FALSE);
     }
     RequestSync();
