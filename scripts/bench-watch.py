@@ -7,12 +7,14 @@ longest of a stream of empty messages), how long a new session takes to
 reach the log, and how long the close box takes to end the program. Then, at
 the large loads, how the lists fill: the longest wait of the window while
 automatic refresh fills them from the start, the same once they are full,
-and the time from F5 (in the default manual mode) until both lists hold
-every row.
+the longest wait while half of the sessions and their open files vanish in
+one pass, and the time from F5 (in the default manual mode) until both lists
+hold every row.
 
-usage: bench-watch.py RUN_FOLDER EXE [LABEL EXE ...]
+usage: bench-watch.py RUN_FOLDER EXE [LABEL EXE ...] [--fill]
 RUN_FOLDER must hold netapi32.dll (put into the prefix's system folder) and
-corvane_wintool.exe."""
+corvane_wintool.exe. With --fill only the second table (the lists at the large
+loads) is measured."""
 
 from __future__ import annotations
 
@@ -162,6 +164,27 @@ def wait_enumerated(server: sim.SimServer) -> bool:
     return server.counters()[sim.SESSION_ENUMS] >= 1
 
 
+def half_vanish(folder: Path, server: sim.SimServer, n: int, m: int) -> str:
+    """Every other session and the files its user holds vanish in one pass
+    (a department logging off) while one stream of probes runs."""
+    sessions, files = office(n, m)
+    kept = sessions[::2]
+    users = {s.user for s in kept}
+    kept_files = [f for f in files if f.user in users]
+    result: list[float] = []
+    prober = threading.Thread(target=lambda: result.append(longest_wait(folder, 400, 20)))
+    prober.start()
+    time.sleep(2)  # the stream is running before the server changes
+    server.set_sessions(kept)
+    server.set_files(kept_files)
+    started = time.monotonic()
+    while not lists_full(folder, len(kept), len(kept_files)) and time.monotonic() - started < FILL_LIMIT:
+        time.sleep(0.2)
+    emptied = lists_full(folder, len(kept), len(kept_files))
+    prober.join()
+    return f"{result[0]:.1f}" if emptied else f"> {FILL_LIMIT} s not emptied"
+
+
 def measure_fill(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
     row = {"load": f"{n} / {m}"}
     # Automatic refresh: the first passes add every row while the window is probed.
@@ -193,6 +216,7 @@ def measure_fill(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
             row["auto: longest wait while filling ms"] = f"{longest:.1f}" if full else f"> {FILL_LIMIT} s unfilled"
         if full:
             row["auto: longest wait when full ms"] = f"{longest_wait(folder, 100, 30):.1f}"
+            row["auto: longest wait while half vanish ms"] = half_vanish(folder, server, n, m)
         tool(folder, "close", "Corvane")
         program.wait(timeout=FILL_LIMIT)
     except subprocess.TimeoutExpired:
@@ -247,18 +271,20 @@ def print_table(columns: list[str], rows: list[dict[str, str]]) -> None:
 
 
 def main() -> int:
-    if len(sys.argv) < 3 or len(sys.argv) % 2 == 0:
+    args = [a for a in sys.argv[1:] if a != "--fill"]
+    fill_only = len(args) < len(sys.argv) - 1
+    if len(args) < 2 or len(args) % 2 == 1:
         print(__doc__, file=sys.stderr)
         return 2
-    work = Path(sys.argv[1])
+    work = Path(args[0])
     sim.install_in_prefix(work / "netapi32.dll", os.environ["CORVANE_WINEPREFIX"])
-    builds = [("this build", Path(sys.argv[2]))] + [(sys.argv[i], Path(sys.argv[i + 1]))
-                                                   for i in range(3, len(sys.argv), 2)]
+    builds = [("this build", Path(args[1]))] + [(args[i], Path(args[i + 1])) for i in range(2, len(args), 2)]
     columns = ["build", "load", "first lines s", "passes/s", "CPU %", "answer ms (median / max)", "to the log s", "close s"]
-    print_table(columns, measure_all(builds, LOADS, lambda exe, n, m: measure(work, exe, n, m), columns))
+    if not fill_only:
+        print_table(columns, measure_all(builds, LOADS, lambda exe, n, m: measure(work, exe, n, m), columns))
 
     fill_columns = ["build", "load", "auto: longest wait while filling ms", "auto: longest wait when full ms",
-                    "F5 to full lists s"]
+                    "auto: longest wait while half vanish ms", "F5 to full lists s"]
     print_table(fill_columns,
                 measure_all(builds, FILL_LOADS, lambda exe, n, m: measure_fill(work, exe, n, m), fill_columns))
     return 0

@@ -8,7 +8,7 @@ ROOT = Path(__file__).resolve().parents[2]
 GUIDE = ROOT / "README.ja.md"
 STORE = ROOT / "src" / "core" / "settings" / "SettingsStore.cpp"
 SETTINGS_H = ROOT / "src" / "core" / "settings" / "Settings.h"
-DIALOG = ROOT / "src" / "win" / "settings" / "SetEnvironmentForm.cpp"
+DIALOG = ROOT / "src" / "win" / "app" / "SetEnvironmentForm.cpp"
 TABLE_HEADER = "| ダイアログの項目 | Corvane.ini のキー | 既定値 | 内容 |"
 
 

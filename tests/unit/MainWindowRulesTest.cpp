@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -18,7 +19,7 @@ namespace {
 using app::CloseOptions;
 using app::CloseRules;
 
-class FakeCloseHost final : public app::ICloseHost {
+class FakeCloseHost : public app::ICloseHost {
 public:
     bool refuseSave = false;      // SaveSettings throws SettingsWriteError
     bool failSaveOtherwise = false;
@@ -135,6 +136,43 @@ TEST(CloseRulesTest, CloseRequestsDuringTearDownOrADecisionAreIgnored) {
     host.calls.clear();
     EXPECT_FALSE(rules.FormCloseQuery({false, false}, host));
     EXPECT_TRUE(host.calls.empty());  // not even saved
+}
+
+TEST(CloseRulesTest, WhenACloseRequestIsDecidedWaitsOrIsDropped) {
+    enum State { Idle, Deciding, Destroying };
+    const struct {
+        const char* name;
+        State state;
+        bool nested, decideNow, pending;
+    } rows[] = {
+        {"from the main loop", Idle, false, true, false},
+        {"inside a menu, box or scan", Idle, true, false, true},
+        {"from the loop of the exit question", Deciding, true, false, false},
+        {"during tear-down", Destroying, true, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CloseRules rules;
+        FakeCloseHost host;
+        host.answerYes = false;
+        if (row.state == Destroying) rules.FormDestroy(host);
+        bool decideNow = false;
+        if (row.state == Deciding) {
+            struct Asking : FakeCloseHost {
+                std::function<void()> during;
+                bool ConfirmExit() override { return during(), false; }
+            } asking;
+            asking.during = [&] { decideNow = rules.CloseRequested(row.nested); };
+            EXPECT_FALSE(rules.FormCloseQuery({false, true}, asking));
+        } else {
+            decideNow = rules.CloseRequested(row.nested);
+        }
+        EXPECT_EQ(decideNow, row.decideNow);
+        EXPECT_EQ(rules.ClosePending(), row.pending);
+        EXPECT_FALSE(rules.TakePendingClose(true));  // still inside the loop
+        EXPECT_EQ(rules.TakePendingClose(false), row.pending);
+        EXPECT_FALSE(rules.TakePendingClose(false));  // once
+    }
 }
 
 TEST(CloseRulesTest, TearDownShowsARefusedSaveOnlyOnce) {

@@ -12,7 +12,7 @@
 #include "win/ui/Dpi.h"
 #include "win/about/AboutForm.h"
 #include "win/app/CenteredMessageDlg.h"
-#include "win/settings/SetEnvironmentForm.h"
+#include "win/app/SetEnvironmentForm.h"
 #include "win/DialogDriver.h"
 
 namespace corvane::test {

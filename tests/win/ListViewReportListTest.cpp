@@ -250,10 +250,26 @@ TEST_F(ListViewTest, ControlShowsWhatTheModelHoldsThroughChurnSortAndRebuild) {
         if (i != 10 && i != 1500) rows->RemoveSessionRow(&gone);
     }
     for (int i = 1; i < 2000; i += 7) rows->UpdateSessionRow(session(i, 5));
+    // A pass in which many go at once, above, between and below the
+    // selection: one sweep, the selection and the focus on their rows.
+    const int focused = rows->FindSessionRow("PC1500", "user" + std::to_string(1500 % 13));
+    ListView_SetItemState(sessionsHwnd, focused, LVIS_FOCUSED, LVIS_FOCUSED);
+    std::vector<TSessionInfo> sessionsGone;
+    std::vector<TFileInfo> filesGone;
+    for (int i = 2; i < 2000; i += 3) sessionsGone.push_back(session(i, 1));
+    for (int i = 0; i < 5000; i += 2) filesGone.push_back(file(i));
+    std::vector<const TSessionInfo*> sessionPointers;
+    std::vector<const TFileInfo*> filePointers;
+    for (const auto& info : sessionsGone) sessionPointers.push_back(&info);
+    for (const auto& info : filesGone) filePointers.push_back(&info);
+    rows->RemoveSessionRows(sessionPointers);
+    rows->RemoveResourceRows(filePointers);
     for (int i = 2000; i < 2100; ++i) rows->AddSessionRow(session(i, 2));
     Sync();
     ExpectControlShows(sessionsHwnd, rows->Sessions());
+    ExpectControlShows(resourcesHwnd, rows->Resources());
     EXPECT_EQ(SelectedCaptions(sessionsHwnd), (std::vector<std::wstring>{L"PC10", L"PC1500"}));
+    EXPECT_EQ(RawText(sessionsHwnd, ListView_GetNextItem(sessionsHwnd, -1, LVNI_FOCUSED), 0), L"PC1500");
 
     // A header click: still the same rows selected, wherever they went.
     rows->SortSessionRows(views::kSessionIdleTime);

@@ -15,7 +15,7 @@
 #include "win/app/CenteredMessageDlg.h"
 #include "win/app/CorvaneForm.h"
 #include "win/app/InputSendMessageForm.h"
-#include "win/settings/SetEnvironmentForm.h"
+#include "win/app/SetEnvironmentForm.h"
 
 namespace corvane::test {
 namespace {
@@ -198,6 +198,33 @@ TEST_F(MainWindowCommandsTest, AboutHoldsTheDialogGuard) {
     EXPECT_TRUE(driver.Finished());
     EXPECT_TRUE(guarded);
     EXPECT_FALSE(form->DialogOpen());
+}
+
+TEST_F(MainWindowCommandsTest, CloseDuringTheExitQuestionAnsweredNoLeavesTheWindowOpenAndAsksNothingMore) {
+    SetIni(L"IsSecond", L"1");
+    SetIni(L"ExitMessage", L"1");
+    StartWithSelectedSessions({});
+    HWND hwnd = form->Handle();
+    int questions = 0;
+    auto answerNo = [&](bool closeAgain) {
+        return [&, closeAgain] {
+            HWND box = FindThreadDialog(L"Corvane");
+            if (!box || ChildTexts(box).find(L"終了してもいいですか") == std::wstring::npos) return false;
+            ++questions;
+            if (closeAgain) SendMessageW(hwnd, WM_CLOSE, 0, 0);
+            PostCommand(box, IDNO);
+            return true;
+        };
+    };
+    {
+        DialogDriver driver({answerNo(true), answerNo(false)});
+        SendMessageW(hwnd, WM_CLOSE, 0, 0);  // the close box
+        form->Idle();                        // the main loop has the thread back
+        PumpFor(1000);
+    }
+    EXPECT_EQ(questions, 1);
+    EXPECT_TRUE(IsWindow(hwnd));
+    EXPECT_FALSE(form->ClosePending());
 }
 
 TEST_F(MainWindowCommandsTest, CloseRequestsDuringTheExitQuestionAndTearDownAreIgnored) {

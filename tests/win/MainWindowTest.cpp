@@ -15,6 +15,7 @@
 #include "support/SimServerControl.h"
 #include "support/TestFiles.h"
 #include "win/app/CorvaneForm.h"
+#include "win/ui/Dpi.h"
 
 namespace corvane::test {
 namespace {
@@ -126,6 +127,29 @@ TEST_F(MainWindowTest, MovingToAMonitorOfAnotherScaleRescalesColumnsPicturesFont
     EXPECT_EQ(ListView_GetColumnWidth(list, 0), 100);
     EXPECT_EQ(ListView_GetColumnWidth(list, 2), 81);
     EXPECT_EQ(ListView_GetColumnWidth(form->ResourceList(), 1), 100);
+}
+
+TEST_F(MainWindowTest, MadeOnAMonitorOfAnotherScaleTakesTheMonitorsScale) {
+    // The display's scale was changed without signing out: the monitor's
+    // DPI is no longer the system's.
+    constexpr auto kMonitorDpi = [](const RECT&) { return win::SystemDpi() * 3 / 2; };
+    const int dpi = kMonitorDpi(RECT{});
+    form = std::make_unique<win::TCorvaneForm>(+kMonitorDpi);
+    ASSERT_TRUE(form->Create());
+    form->Show(SW_SHOWNORMAL);
+    RECT frame{};
+    GetWindowRect(form->Handle(), &frame);
+    EXPECT_EQ(frame.right - frame.left, MulDiv(518, dpi, 96));
+    EXPECT_EQ(frame.bottom - frame.top, MulDiv(280, dpi, 96));
+    HWND list = form->SessionList();
+    int side = 0, height = 0;
+    ImageList_GetIconSize(ListView_GetImageList(list, LVSIL_SMALL), &side, &height);
+    EXPECT_EQ(side, app::SmallImageSize(dpi));
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof font, &font);
+    EXPECT_EQ(font.lfHeight, -MulDiv(12, dpi, 96));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(ListView_GetColumnWidth(list, i), app::ScaleToDpi(app::kSessionColumnWidths[i], dpi)) << i;
 }
 
 TEST_F(MainWindowTest, WatchesTheServerAndLogsNewSessions) {

@@ -50,6 +50,22 @@ bool CloseRules::FormCloseQuery(const CloseOptions& options, ICloseHost& host) {
     return scope.Grant();
 }
 
+bool CloseRules::CloseRequested(bool nestedLoop) noexcept {
+    if (destroying_ || deciding_) return false;
+    if (nestedLoop) {
+        pending_ = true;
+        return false;
+    }
+    pending_ = false;
+    return true;
+}
+
+bool CloseRules::TakePendingClose(bool nestedLoop) noexcept {
+    if (!pending_ || nestedLoop) return false;
+    pending_ = false;
+    return !destroying_;
+}
+
 void CloseRules::FormDestroy(ICloseHost& host) {
     destroying_ = true;
     try {

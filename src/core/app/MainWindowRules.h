@@ -52,6 +52,19 @@ public:
     // decided (from the loop of its message box), are ignored.
     bool FormCloseQuery(const CloseOptions& options, ICloseHost& host);
 
+    // A close request has arrived; `nestedLoop`: the thread is inside a menu,
+    // a box or a scan. One that arrives while a close is being decided (from
+    // the loop of its question or error box) or once tear-down has begun is
+    // dropped: the answer already given stands. One inside any other nested
+    // loop waits for the main loop; a later request while one waits changes
+    // nothing. True when the request is to be decided now.
+    bool CloseRequested(bool nestedLoop) noexcept;
+    // Asked whenever the thread is back from a message: true (once) when a
+    // waiting close request is to be sent again now that no nested loop
+    // holds the thread.
+    bool TakePendingClose(bool nestedLoop) noexcept;
+    bool ClosePending() const noexcept { return pending_; }
+
     // Tear-down has begun: later close requests are ignored. Saves the
     // settings once more; a refused save is shown only if the close request
     // that led here did not already show it.
@@ -66,6 +79,7 @@ private:
     bool sessionEnding_ = false;
     bool destroying_ = false;
     bool deciding_ = false;
+    bool pending_ = false;         // a close request waits for the main loop
     bool saveErrorShown_ = false;  // by the close request that was granted
 };
 

@@ -68,7 +68,11 @@ std::string ListRows::SessionKey(const std::string& computerName, const std::str
 }
 
 std::string ListRows::ResourceKey(const std::string& userName, const std::string& pathName) const {
-    return text::PairKey(collation_, userName, pathName);
+    return text::PairKey(collation_, pathName, userName);
+}
+
+std::string ListRows::ResourceKey(const TFileInfo& info) const {
+    return info.Key.empty() ? ResourceKey(info.UserName, info.PathName) : info.Key;
 }
 
 int ListRows::FindSessionRow(const std::string& computerName, const std::string& userName) const {
@@ -116,16 +120,41 @@ void ListRows::RemoveSessionRow(const TSessionInfo* info) {
 void ListRows::AddResourceRow(const TFileInfo& info) {
     Guard guard(lock_);
     // No duplicate test: the resource scan decides when a row is due.
-    resources_.Append(ResourceKey(info.UserName, info.PathName), {info.UserName, info.PathName});
+    resources_.Append(ResourceKey(info), {info.UserName, info.PathName});
 }
 
 void ListRows::RemoveResourceRow(const TFileInfo* info) {
     Guard guard(lock_);
     if (info) {
-        resources_.Remove(resources_.Find(ResourceKey(info->UserName, info->PathName)));
+        resources_.Remove(resources_.Find(ResourceKey(*info)));
     } else {
         resources_.Clear();
     }
+}
+
+void ListRows::RemoveSessionRows(const std::vector<const TSessionInfo*>& infos) {
+    std::vector<std::string> keys;
+    keys.reserve(infos.size());
+    for (const TSessionInfo* info : infos) keys.push_back(SessionKey(info->ComputerName, info->UserName));
+    Guard guard(lock_);
+    sessions_.RemoveKeys(keys);
+}
+
+void ListRows::AddResourceRows(const std::vector<const TFileInfo*>& infos) {
+    std::vector<RowTable::NewRow> rows;
+    rows.reserve(infos.size());
+    for (const TFileInfo* info : infos)
+        rows.push_back({ResourceKey(*info), {info->UserName, info->PathName}});
+    Guard guard(lock_);
+    resources_.Append(std::move(rows));
+}
+
+void ListRows::RemoveResourceRows(const std::vector<const TFileInfo*>& infos) {
+    std::vector<std::string> keys;
+    keys.reserve(infos.size());
+    for (const TFileInfo* info : infos) keys.push_back(ResourceKey(*info));
+    Guard guard(lock_);
+    resources_.RemoveKeys(keys);
 }
 
 void ListRows::SortSessionRows(int column) {

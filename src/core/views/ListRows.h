@@ -4,11 +4,14 @@
 // Session rows: caption = computer name; then address, user name, open count,
 // connected time, idle time; image 0. A session row is found by its computer
 // name and user name, both regardless of letter case.
-// Resource rows: caption = user name; then the path; image 1. Found by user
-// name and path, both regardless of letter case.
+// Resource rows: caption = user name; then the path; image 1. Found by path
+// and user name, both regardless of letter case (the key the watch keeps in
+// TFileInfo::Key, which is used as it is when there is one; the collation
+// must then be the watch's).
 //
 // The rows live in two RowTables keyed by those identities, so every row
-// operation touches one row; the list views show the tables (owner data).
+// operation touches one row, and the rows a pass removes go in one sweep; the
+// list views show the tables (owner data).
 #include <mutex>
 #include <string>
 
@@ -62,6 +65,10 @@ public:
     void RemoveSessionRow(const TSessionInfo* info) override;
     void AddResourceRow(const TFileInfo& info) override;
     void RemoveResourceRow(const TFileInfo* info) override;
+    // One sweep of the table each (no null entries).
+    void RemoveSessionRows(const std::vector<const TSessionInfo*>& infos) override;
+    void AddResourceRows(const std::vector<const TFileInfo*>& infos) override;
+    void RemoveResourceRows(const std::vector<const TFileInfo*>& infos) override;
 
     // Header clicks: sort the list once, ascending by the column.
     void SortSessionRows(int column);
@@ -81,6 +88,7 @@ public:
 private:
     std::string SessionKey(const std::string& computerName, const std::string& userName) const;
     std::string ResourceKey(const std::string& userName, const std::string& pathName) const;
+    std::string ResourceKey(const TFileInfo& info) const;
 
     std::recursive_mutex& lock_;
     const text::ICollation& collation_;

@@ -54,6 +54,35 @@ int RowTable::Append(const std::string& key, Cells cells) {
     return static_cast<int>(raw->Position);
 }
 
+void RowTable::Append(std::vector<NewRow> rows) {
+    if (rows.empty()) return;
+    // No reserve here: the table and its index keep growing geometrically,
+    // where a reserve for each batch would copy and rehash them every time.
+    const int before = Count();
+    try {
+        for (NewRow& row : rows) {
+            row.Texts.resize(static_cast<std::size_t>(columns_));
+            auto made = std::make_unique<Row>();
+            made->Key = std::move(row.Key);
+            made->Texts = std::move(row.Texts);
+            made->Position = order_.size();
+            Row* raw = made.get();
+            order_.push_back(std::move(made));
+            try {
+                index_.emplace(raw->Key, raw);
+            } catch (...) {
+                order_.pop_back();
+                throw;
+            }
+        }
+    } catch (...) {
+        // Out of memory: the rows appended so far stay, and are shown.
+        if (view_ && Count() != before) view_->RowsAppended(Count());
+        throw;
+    }
+    if (view_) view_->RowsAppended(Count());
+}
+
 bool RowTable::SetCell(int row, int column, const std::string& text) {
     if (row < 0 || row >= Count() || column < 0 || column >= columns_) return false;
     std::string& cell = order_[static_cast<std::size_t>(row)]->Texts[static_cast<std::size_t>(column)];
@@ -63,22 +92,50 @@ bool RowTable::SetCell(int row, int column, const std::string& text) {
     return true;
 }
 
-void RowTable::Remove(int row) {
-    if (row < 0 || row >= Count()) return;
-    const auto at = static_cast<std::size_t>(row);
-    Row* gone = order_[at].get();
-    auto [first, last] = index_.equal_range(gone->Key);
+void RowTable::Unindex(Row* row) {
+    auto [first, last] = index_.equal_range(row->Key);
     for (auto it = first; it != last; ++it) {
-        if (it->second == gone) {
+        if (it->second == row) {
             index_.erase(it);
-            break;
+            return;
         }
     }
-    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(at));
-    // Rows go mostly from near the end (the watch removes from its last
-    // record backwards), so this renumbering is short in the usual case.
-    Renumber(at);
-    if (view_) view_->RowRemoved(row);
+}
+
+void RowTable::Remove(int row) {
+    if (row < 0 || row >= Count()) return;
+    order_[static_cast<std::size_t>(row)]->Gone = true;
+    Sweep({row});
+}
+
+int RowTable::RemoveKeys(const std::vector<std::string>& keys) {
+    std::vector<int> gone;
+    gone.reserve(keys.size());
+    for (const std::string& key : keys) {
+        auto [first, last] = index_.equal_range(key);
+        Row* pick = nullptr;
+        for (auto it = first; it != last; ++it) {
+            Row* row = it->second;
+            if (!row->Gone && (!pick || row->Position < pick->Position)) pick = row;
+        }
+        if (!pick) continue;
+        pick->Gone = true;
+        gone.push_back(static_cast<int>(pick->Position));
+    }
+    std::sort(gone.begin(), gone.end());
+    Sweep(gone);
+    return static_cast<int>(gone.size());
+}
+
+void RowTable::Sweep(const std::vector<int>& gone) {
+    if (gone.empty()) return;
+    for (int row : gone) Unindex(order_[static_cast<std::size_t>(row)].get());
+    const auto from = static_cast<std::size_t>(gone.front());
+    const auto end = std::remove_if(order_.begin() + static_cast<std::ptrdiff_t>(from), order_.end(),
+                                    [](const std::unique_ptr<Row>& row) { return row->Gone; });
+    order_.erase(end, order_.end());
+    Renumber(from);
+    if (view_) view_->RowsRemoved(gone);
 }
 
 void RowTable::Clear() {

@@ -2,7 +2,9 @@
 // The rows of one report list, kept by the program rather than by the control:
 // a list view in owner-data mode only asks for the cells it draws. Every row
 // carries a lookup key (the identity of what it shows), so finding, changing
-// and removing a row costs the same at five rows as at fifty thousand.
+// and removing a row costs the same at five rows as at fifty thousand, and
+// removing thousands of rows at once costs one sweep over the table, not one
+// per row.
 //
 // Cells are numbered like the list's columns: cell 0 is the row's caption.
 // Rows are numbered from 0 in display order.
@@ -24,8 +26,9 @@ public:
     virtual void RowsAppended(int count) = 0;
     // A cell of the row changed its text.
     virtual void RowChanged(int row) = 0;
-    // The row is gone; the rows after it moved up by one.
-    virtual void RowRemoved(int row) = 0;
+    // These rows are gone: their numbers before the removal, ascending. The
+    // rows that stay kept their order and closed up.
+    virtual void RowsRemoved(const std::vector<int>& rows) = 0;
     virtual void RowsCleared() = 0;
     // The rows were put in a new order: the row now at i was at oldRowAt[i].
     virtual void RowsReordered(const std::vector<int>& oldRowAt) = 0;
@@ -58,9 +61,21 @@ public:
     // Appends a row at the end and returns its number. `cells` is cut or
     // padded to the column count. Several rows may share one key.
     int Append(const std::string& key, Cells cells);
+    // Appends every row in the given order; the view is told once.
+    struct NewRow {
+        std::string Key;
+        Cells Texts;
+    };
+    void Append(std::vector<NewRow> rows);
     // Writes the cell when its text differs byte for byte; true when it did.
     bool SetCell(int row, int column, const std::string& text);
     void Remove(int row);
+    // For each key, removes the first row (in display order) with that key
+    // that is still there; a key no row has is passed over. One sweep: the
+    // table closes up and renumbers once and tells the view once, so the cost
+    // grows with the table plus the keys, not with their product. Returns how
+    // many rows went.
+    int RemoveKeys(const std::vector<std::string>& keys);
     void Clear();
     // Orders the rows once, ascending by `compare`; rows that compare equal
     // keep their order. A comparison that throws leaves the order as it was.
@@ -71,9 +86,14 @@ private:
         std::string Key;
         Cells Texts;
         std::size_t Position = 0;  // index in order_
+        bool Gone = false;         // picked by the removal under way
     };
 
     void Renumber(std::size_t from);
+    // Drops the rows marked Gone, whose positions are `gone` (ascending), in
+    // one pass, and tells the view.
+    void Sweep(const std::vector<int>& gone);
+    void Unindex(Row* row);
 
     int columns_;
     int image_;

@@ -78,6 +78,18 @@ public:
     virtual void RemoveSessionRow(const TSessionInfo* info) = 0;  // null: clear the list
     virtual void AddResourceRow(const TFileInfo& info) = 0;
     virtual void RemoveResourceRow(const TFileInfo* info) = 0;    // null: clear the list
+    // The rows of many sessions or files at once, as one pass finds them:
+    // a list that keeps its rows itself changes them in one sweep. By default
+    // one call per row, in the given order.
+    virtual void RemoveSessionRows(const std::vector<const TSessionInfo*>& infos) {
+        for (const TSessionInfo* info : infos) RemoveSessionRow(info);
+    }
+    virtual void AddResourceRows(const std::vector<const TFileInfo*>& infos) {
+        for (const TFileInfo* info : infos) AddResourceRow(*info);
+    }
+    virtual void RemoveResourceRows(const std::vector<const TFileInfo*>& infos) {
+        for (const TFileInfo* info : infos) RemoveResourceRow(info);
+    }
 };
 
 // Announcements through the tray icon and the sound device.

@@ -34,36 +34,51 @@ private:
 };
 
 // Goes through `items` from the last to the first; each one that `gone`
-// picks is handed to `act` and then removed, with its key. The removals are
-// carried out together at the end, and also when `act` throws for a later
-// item: what was acted on is gone, what was not stays. `reindex` runs after
-// any removal.
-template <class Item, class Gone, class Act, class Reindex>
-void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys, Gone gone, Act act,
-                    Reindex reindex) {
+// picks is handed to `act` and then removed, with its key and its entry in
+// `index` (key -> position). `hide` gets every item acted on, last first, in
+// one call, so that their rows go in one sweep. The removals are carried out
+// together at the end, and also when `act` throws for a later item: what was
+// acted on is gone (and hidden), what was not stays. The index is mended in
+// place (only the entries that moved change), not built anew: a pass in which
+// thousands vanish costs the window's thread no more than it must.
+template <class Item, class Gone, class Act, class Hide>
+void RemoveFromLast(std::vector<Item>& items, std::vector<std::string>& keys,
+                    std::unordered_map<std::string, std::size_t>& index, Gone gone, Act act, Hide hide) {
     std::vector<bool> removed(items.size(), false);
     bool any = false;
-    ScopeExit compact([&] {
+    ScopeExit compact([&]() noexcept {
         if (!any) return;
         std::size_t kept = 0;
         for (std::size_t i = 0; i < items.size(); ++i) {
-            if (removed[i]) continue;
+            if (removed[i]) {
+                index.erase(keys[i]);
+                continue;
+            }
             if (kept != i) {
                 items[kept] = std::move(items[i]);
                 keys[kept] = std::move(keys[i]);
+                if (auto entry = index.find(keys[kept]); entry != index.end()) entry->second = kept;
             }
             ++kept;
         }
         items.resize(kept);
         keys.resize(kept);
-        reindex();
     });
-    for (std::size_t i = items.size(); i-- > 0;) {
-        if (!gone(items[i])) continue;
-        act(items[i]);
-        removed[i] = true;
-        any = true;
+    std::vector<const Item*> acted;
+    acted.reserve(items.size());
+    try {
+        for (std::size_t i = items.size(); i-- > 0;) {
+            if (!gone(items[i])) continue;
+            act(items[i]);
+            removed[i] = true;
+            any = true;
+            acted.push_back(&items[i]);
+        }
+    } catch (...) {
+        if (!acted.empty()) hide(acted);
+        throw;
     }
+    if (!acted.empty()) hide(acted);
 }
 
 // An announcement that fails (a notification area that refuses the icon, a
@@ -295,16 +310,6 @@ void TWatchThread::SessionEvent(EventKind kind, const TSessionInfo& info) {
     events_.push_back(std::move(event));
 }
 
-void TWatchThread::ReindexSessions() {
-    sessionIndex_.clear();
-    for (std::size_t i = 0; i < sessionKeys_.size(); ++i) sessionIndex_.emplace(sessionKeys_[i], i);
-}
-
-void TWatchThread::ReindexResources() {
-    resourceIndex_.clear();
-    for (std::size_t i = 0; i < resourceKeys_.size(); ++i) resourceIndex_.emplace(resourceKeys_[i], i);
-}
-
 void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionRecord>& listing,
                                const std::unordered_map<std::string, std::string>& addresses) {
     const Settings& settings = ctx_.Owner.CurrentSettings();
@@ -355,12 +360,11 @@ void TWatchThread::SessionScan(const PassFlags& flags, const Listing<SessionReco
     if (!lines.empty()) Announce([&] { ctx_.Notifier.SetTipHelp(kTipPrefix + lines); });
 
     RemoveFromLast(
-        sessions_, sessionKeys_, [](const TSessionInfo& s) { return !s.Seen; },
-        [&](const TSessionInfo& s) {
-            SessionEvent(EventKind::Disconnected, s);
-            if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&s);
-        },
-        [this] { ReindexSessions(); });
+        sessions_, sessionKeys_, sessionIndex_, [](const TSessionInfo& s) { return !s.Seen; },
+        [&](const TSessionInfo& s) { SessionEvent(EventKind::Disconnected, s); },
+        [&](const std::vector<const TSessionInfo*>& gone) {
+            if (flags.RefreshView) ctx_.Views.RemoveSessionRows(gone);
+        });
 
     RemoveOverLimit(flags, settings.DisconnectConnTime, &TSessionInfo::ConnectedSeconds,
                     EventKind::ConnTimeDisconnect);
@@ -384,15 +388,14 @@ void TWatchThread::RemoveOverLimit(const PassFlags& flags, std::int32_t limit,
     // happened, and a session the server kept stays tracked (and is asked
     // for again by the next pass).
     RemoveFromLast(
-        sessions_, sessionKeys_,
+        sessions_, sessionKeys_, sessionIndex_,
         [&](const TSessionInfo& s) {
             return s.*seconds > static_cast<std::uint32_t>(limit) && ctx_.Server.EndSession(s);
         },
-        [&](const TSessionInfo& s) {
-            SessionEvent(kind, s);
-            if (flags.RefreshView) ctx_.Views.RemoveSessionRow(&s);
-        },
-        [this] { ReindexSessions(); });
+        [&](const TSessionInfo& s) { SessionEvent(kind, s); },
+        [&](const std::vector<const TSessionInfo*>& gone) {
+            if (flags.RefreshView) ctx_.Views.RemoveSessionRows(gone);
+        });
 }
 
 // Records [from, to) of the listing; the first slice starts the scan, the
@@ -414,6 +417,8 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
     };
 
+    // The rows this slice shows, handed to the list together at its end.
+    std::vector<std::size_t> shown;
     for (std::size_t i = from; i < to; ++i) {
         const FileRecord& record = listing.Records[i];
         const auto found = resourceIndex_.find(listing.Keys[i]);
@@ -425,7 +430,7 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
             match.LockCount = record.LockCount;
             if (flags.RefreshView && !match.Shown) {
                 match.Shown = true;
-                ctx_.Views.AddResourceRow(match);
+                shown.push_back(found->second);
             }
             continue;
         }
@@ -436,6 +441,7 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         info.LockCount = record.LockCount;
         info.PathName = record.PathName;
         info.UserName = record.UserName;
+        info.Key = listing.Keys[i];
         info.Shown = flags.RefreshView;
         resourceIndex_.emplace(listing.Keys[i], resources_.size());
         resources_.push_back(info);
@@ -447,19 +453,24 @@ void TWatchThread::ResourceScan(const PassFlags& flags, const Listing<FileRecord
         event.UserName = info.UserName;
         event.PathName = info.PathName;
         events_.push_back(std::move(event));
-        if (flags.RefreshView) ctx_.Views.AddResourceRow(info);
+        if (flags.RefreshView) shown.push_back(resources_.size() - 1);
         AppendLine(lines, OneLineName(info.UserName) + " (" + OneLineName(info.PathName) + ")");
+    }
+    if (!shown.empty()) {
+        std::vector<const TFileInfo*> rows;
+        rows.reserve(shown.size());
+        for (std::size_t k : shown) rows.push_back(&resources_[k]);
+        ctx_.Views.AddResourceRows(rows);
     }
 
     if (to < listing.Records.size()) return;
     for (std::size_t i = 0; i < resources_.size(); ++i) resources_[i].FileIds = std::move(scanIds_[i]);
     scanIds_.clear();
     RemoveFromLast(
-        resources_, resourceKeys_, [](const TFileInfo& r) { return !r.Seen; },
-        [&](const TFileInfo& r) {
-            if (flags.RefreshView) ctx_.Views.RemoveResourceRow(&r);
-        },
-        [this] { ReindexResources(); });
+        resources_, resourceKeys_, resourceIndex_, [](const TFileInfo& r) { return !r.Seen; }, [](const TFileInfo&) {},
+        [&](const std::vector<const TFileInfo*>& gone) {
+            if (flags.RefreshView) ctx_.Views.RemoveResourceRows(gone);
+        });
 
     if (lines.empty()) return;
     if (settings.NotifyResourceAccess)

@@ -116,8 +116,6 @@ private:
     void RemoveOverLimit(const PassFlags& flags, std::int32_t limit, std::uint32_t TSessionInfo::*seconds,
                          EventKind kind);
     void SessionEvent(EventKind kind, const TSessionInfo& info);
-    void ReindexSessions();
-    void ReindexResources();
 
     WatchContext ctx_;
     std::vector<TSessionInfo> sessions_;

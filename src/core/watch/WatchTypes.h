@@ -41,6 +41,12 @@ struct TFileInfo {
     std::string PathName;
     std::string UserName;
     bool Shown = false;
+    // The identity the watch found it by: text::PairKey of the path and the
+    // user under the watch's collation (empty: not known). The lists key
+    // their rows the same way, so a pass that adds or removes thousands of
+    // rows does not work out thousands of sort keys again on the window's
+    // thread.
+    std::string Key;
 };
 
 // A session as the server lists it (level 502), names already in UTF-8.

@@ -57,7 +57,7 @@ bool CheckPlatform(bool& nt) {
     }
 }
 
-TCorvaneForm::TCorvaneForm() = default;
+TCorvaneForm::TCorvaneForm(int (*monitorDpi)(const RECT&)) : monitorDpi_(monitorDpi ? monitorDpi : MonitorDpi) {}
 
 TCorvaneForm::~TCorvaneForm() {
     if (Handle()) DestroyWindow(Handle());
@@ -70,15 +70,28 @@ bool TCorvaneForm::Create() {
                         static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON),
                                                       IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                                       GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
-    // Created at the system's scale; a monitor of another scale sends WM_DPICHANGED.
-    dpi_ = SystemDpi();
     // The designed place, scaled, but kept on the work area: at 150 % and
-    // more it would otherwise hang off a 1280-pixel-wide screen.
+    // more it would otherwise hang off a 1280-pixel-wide screen. Made at the
+    // scale of the monitor it appears on, which after the display's scale
+    // was changed without signing out is not the system's; a monitor of
+    // another scale later sends WM_DPICHANGED.
     RECT work{0, 0, 0, 0};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int width = Scale(kDesignedWidth), height = Scale(kDesignedHeight);
-    app::Point at{Scale(kDesignedLeft), Scale(kDesignedTop)};
-    if (work.right > work.left) at = app::KeptInside(at, width, height, work.left, work.top, work.right, work.bottom);
+    int width = 0, height = 0;
+    app::Point at{0, 0};
+    const auto place = [&] {
+        width = Scale(kDesignedWidth);
+        height = Scale(kDesignedHeight);
+        at = {Scale(kDesignedLeft), Scale(kDesignedTop)};
+        if (work.right > work.left)
+            at = app::KeptInside(at, width, height, work.left, work.top, work.right, work.bottom);
+    };
+    dpi_ = SystemDpi();
+    place();
+    if (const int dpi = monitorDpi_(RECT{at.x, at.y, at.x + width, at.y + height}); dpi > 0 && dpi != dpi_) {
+        dpi_ = dpi;
+        place();
+    }
     CreateWindowObject(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, at.x, at.y, width, height,
                        nullptr, nullptr);
     if (!Handle() || !FormCreate()) return false;
@@ -159,7 +172,7 @@ bool TCorvaneForm::FormCreate() {
 }
 
 void TCorvaneForm::Idle() {
-    if (closePending_ && !NestedLoopScope::Active()) PostMessageW(Handle(), WM_CLOSE, 0, 0);
+    CarryOutPendingClose();
     UpdateActions();
     if (appIdleInstalled_) AppIdle();
 }
@@ -182,9 +195,18 @@ void TCorvaneForm::Dispatch(MSG& msg) {
         actions_.Dispatch(kActionFileClose);
         return;
     }
-    if (Handle() && accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg)) return;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+    if (!(Handle() && accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg))) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    // A box entered from here (also from the idle step's own loop) may have
+    // left a close request waiting: carried out as soon as the box is gone,
+    // not when the next message happens to come.
+    CarryOutPendingClose();
+}
+
+void TCorvaneForm::CarryOutPendingClose() {
+    if (Handle() && closeRules_.TakePendingClose(NestedLoopScope::Active())) PostMessageW(Handle(), WM_CLOSE, 0, 0);
 }
 
 void TCorvaneForm::Publish(const std::vector<WatchEvent>& events) noexcept {
@@ -332,6 +354,12 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             if (TrayIcon()) TrayIcon()->WindowSized(wp);  // minimised: only the tray icon stays
             return 0;
         case WM_DPICHANGED:
+            // Putting back the stored placement: its rectangle, saved on that
+            // monitor, is right as it is.
+            if (placing_) {
+                Rescale(HIWORD(wp));
+                return 0;
+            }
             DpiChanged(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
             return 0;
         case WM_NOTIFY:
@@ -374,11 +402,8 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             // Inside a menu, a box or a scan the teardown would pull the
             // window from under them (or wait for the scan it runs in): the
             // main loop carries the request out once it has the thread back.
-            if (NestedLoopScope::Active()) {
-                closePending_ = true;
-                return 0;
-            }
-            closePending_ = false;
+            // One that comes while a close is being decided is dropped.
+            if (!closeRules_.CloseRequested(NestedLoopScope::Active())) return 0;
             if (closeRules_.FormCloseQuery({settings_.CloseIsMinimize, settings_.ExitMessage}, *this))
                 DestroyWindow(Handle());
             return 0;

@@ -29,6 +29,7 @@
 #include "win/events/EventLogReporter.h"
 #include "win/tray/TrayIcon.h"
 #include "win/ui/ActionList.h"
+#include "win/ui/Dpi.h"
 #include "win/ui/MainThreadRunner.h"
 #include "win/ui/UniqueResource.h"
 #include "win/ui/Window.h"
@@ -57,7 +58,9 @@ class TCorvaneForm final : public Window,
                            public IWatchHealthView,
                            private app::ICloseHost {
 public:
-    TCorvaneForm();
+    // `monitorDpi`: the scale of the monitor that shows a rectangle of the
+    // screen (MonitorDpi; tests give monitors of other scales).
+    explicit TCorvaneForm(int (*monitorDpi)(const RECT& area) = MonitorDpi);
     ~TCorvaneForm() override;
 
     // Creates the window and runs the creation sequence. False when the
@@ -112,7 +115,7 @@ public:
     IMainThreadRunner& Runner() noexcept { return *runner_; }
     INotifier& Notifier() noexcept { return *tray_; }
     // A close asked for while a menu, a box or a scan was running, still to do.
-    bool ClosePending() const noexcept { return closePending_; }
+    bool ClosePending() const noexcept { return closeRules_.ClosePending(); }
     HMENU TrayMenu() const noexcept { return trayMenu_.get(); }
     bool DialogOpen() const noexcept { return dialogs_.DialogOpen(); }
     bool ExitRequested() const noexcept { return closeRules_.ExitRequested(); }
@@ -151,12 +154,15 @@ private:
     // loss is told in a box, or in the event log while the session ends.
     void FinishLog();
     void AppIdle();
+    void CarryOutPendingClose();
     void CreateControls();
     void CreateImageLists();
     void CreateScaledImageLists();  // commands and list pictures at the window's scale
     // WM_DPICHANGED: fonts, pictures and columns at the new scale, the window
     // at the size the system proposes.
     void DpiChanged(int dpi, const RECT& suggested);
+    // Fonts, pictures and columns at `dpi`; the window keeps its place.
+    void Rescale(int dpi);
     void CreateActions();
     void CreateMenus();
     void CreateTrayIcon();
@@ -190,7 +196,6 @@ private:
     app::DialogState dialogs_;    // DialogOpen
     app::CloseRules closeRules_;  // ExitRequested, SessionEnding
     bool appIdleInstalled_ = false;
-    bool closePending_ = false;
     std::optional<unsigned> restoredShow_;  // show command of a restored placement
     std::recursive_mutex listLock_;
     bool listSyncPosted_ = false;
@@ -213,6 +218,8 @@ private:
     ActionList actions_;
     UniqueAccel accel_;
     int dpi_ = 96;
+    int (*monitorDpi_)(const RECT&);
+    bool placing_ = false;  // the stored placement is being put back
 
     // Adapters and the watcher.
     WinsockResolver resolver_;

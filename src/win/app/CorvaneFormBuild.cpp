@@ -92,6 +92,14 @@ void TCorvaneForm::CreateControls() {
 }
 
 void TCorvaneForm::DpiChanged(int dpi, const RECT& suggested) {
+    Rescale(dpi);
+    // The size the system proposes for the new monitor.
+    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LayoutControls();
+}
+
+void TCorvaneForm::Rescale(int dpi) {
     if (dpi > 0 && dpi != dpi_) {
         // The columns keep their designed widths (as stored) across the change.
         std::vector<std::pair<ListKind, std::vector<int>>> designed;
@@ -120,11 +128,8 @@ void TCorvaneForm::DpiChanged(int dpi, const RECT& suggested) {
             for (int i = 0; i < static_cast<int>(widths.size()); ++i)
                 SetColumnWidth(list, i, app::ScaleToDpi(widths[static_cast<std::size_t>(i)], dpi_));
         }
+        LayoutControls();
     }
-    // The size the system proposes for the new monitor.
-    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    LayoutControls();
 }
 
 void TCorvaneForm::LayoutControls() {

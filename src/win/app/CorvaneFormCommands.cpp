@@ -7,7 +7,7 @@
 #include "win/about/AboutForm.h"
 #include "win/app/CenteredMessageDlg.h"
 #include "win/app/InputSendMessageForm.h"
-#include "win/settings/SetEnvironmentForm.h"
+#include "win/app/SetEnvironmentForm.h"
 #include "win/watch/SystemMessage.h"
 
 namespace corvane::win {

@@ -37,8 +37,13 @@ void TCorvaneForm::SetPlacement(const WindowPlacementRecord& r) {
     // The window is not shown yet: keep it hidden until the message loop shows it.
     const UINT show = wp.showCmd;
     wp.showCmd = SW_HIDE;
+    placing_ = true;
     SetWindowPlacement(Handle(), &wp);
+    placing_ = false;
     restoredShow_ = show;
+    // Drawn at the scale of the monitor it was put back on before it is
+    // first seen (Windows may have said so already).
+    Rescale(monitorDpi_(wp.rcNormalPosition));
 }
 
 bool TCorvaneForm::IsProgramMinimized() { return IsIconic(Handle()) != FALSE; }

@@ -167,12 +167,37 @@ void ListViewReportList::RowChanged(int row) {
     RequestSync();
 }
 
-void ListViewReportList::RowRemoved(int row) {
-    // A row the control knows goes through the control, which moves the
-    // selection and focus of the rows below up with them.
-    if (row < shown_) {
-        SendMessageW(hwnd_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+void ListViewReportList::RowsRemoved(const std::vector<int>& rows) {
+    // Only rows the control knows matter to it (`rows` is ascending).
+    const auto known = static_cast<std::size_t>(std::lower_bound(rows.begin(), rows.end(), shown_) - rows.begin());
+    if (known == 1) {
+        // One row goes through the control, which moves the selection and
+        // focus of the rows below up with them.
+        SendMessageW(hwnd_, LVM_DELETEITEM, static_cast<WPARAM>(rows.front()), 0);
         --shown_;
+    } else if (known > 1) {
+        // Many rows: one new row count instead of a deletion (and a repaint)
+        // per row; the selection and the focus are moved by hand.
+        const auto after = [&](int old) {
+            const auto below = std::lower_bound(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(known), old);
+            if (below != rows.begin() + static_cast<std::ptrdiff_t>(known) && *below == old) return -1;
+            return old - static_cast<int>(below - rows.begin());
+        };
+        std::vector<int> selected;
+        const bool anySelected = ListView_GetSelectedCount(hwnd_) > 0;
+        if (anySelected) {
+            for (int row = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); row >= 0;
+                 row = ListView_GetNextItem(hwnd_, row, LVNI_SELECTED))
+                if (const int moved = after(row); moved >= 0) selected.push_back(moved);
+        }
+        const int focused = ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED);
+        if (anySelected || focused >= 0) ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        shown_ -= static_cast<int>(known);
+        SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(shown_), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+        for (int row : selected) ListView_SetItemState(hwnd_, row, LVIS_SELECTED, LVIS_SELECTED);
+        if (const int moved = focused >= 0 ? after(focused) : -1; moved >= 0)
+            ListView_SetItemState(hwnd_, moved, LVIS_FOCUSED, LVIS_FOCUSED);
+        InvalidateRect(hwnd_, nullptr, FALSE);
     }
     RequestSync();
 }

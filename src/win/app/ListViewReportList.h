@@ -22,7 +22,8 @@ namespace corvane::win {
 // which `requestSync` is asked to arrange once after the first such change
 // (the main window posts itself a message); removals, clearing and sorting
 // reach the control at once, so that the selection stays on its rows and the
-// control never addresses a row the table no longer has.
+// control never addresses a row the table no longer has. The rows a pass
+// removes reach it together: one new row count, whatever their number.
 class ListViewReportList final : public views::IRowsView {
 public:
     ListViewReportList(HWND listView, views::RowTable& table, std::function<void()> requestSync);
@@ -43,7 +44,7 @@ public:
     // views::IRowsView
     void RowsAppended(int count) override;
     void RowChanged(int row) override;
-    void RowRemoved(int row) override;
+    void RowsRemoved(const std::vector<int>& rows) override;
     void RowsCleared() override;
     void RowsReordered(const std::vector<int>& oldRowAt) override;
 

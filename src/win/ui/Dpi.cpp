@@ -29,6 +29,25 @@ int WindowDpi(HWND window) {
     return SystemDpi();
 }
 
+int MonitorDpi(const RECT& area) {
+    // shcore.dll is loaded from System32 only, and only where it exists.
+    using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static const auto getDpiForMonitor = []() -> GetDpiForMonitorFn {
+        HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return shcore ? reinterpret_cast<GetDpiForMonitorFn>(
+                            reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
+                      : nullptr;
+    }();  // kept loaded for the life of the process
+    constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+    UINT x = 0, y = 0;
+    if (getDpiForMonitor) {
+        if (HMONITOR monitor = MonitorFromRect(&area, MONITOR_DEFAULTTONEAREST);
+            monitor && SUCCEEDED(getDpiForMonitor(monitor, kEffectiveDpi, &x, &y)) && y > 0)
+            return static_cast<int>(y);
+    }
+    return SystemDpi();
+}
+
 int SmallIconSide(int dpi) {
     using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
     static const auto forDpi = User32Function<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi");

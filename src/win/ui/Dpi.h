@@ -11,6 +11,10 @@ int SystemDpi();
 // The DPI of the monitor `window` is on (the system's DPI before Windows 10
 // 1607 or without a window).
 int WindowDpi(HWND window);
+// The DPI of the monitor that shows most of `area` (the nearest monitor when
+// none does): what a window made there is drawn at. The system's DPI before
+// Windows 8.1.
+int MonitorDpi(const RECT& area);
 // The side of a small icon (SM_CXSMICON) at `dpi`.
 int SmallIconSide(int dpi);
 // Icon `name` of the program at exactly `side` pixels, drawn from the nearest

@@ -1,4 +1,4 @@
-#include "win/settings/SetEnvironmentForm.h"
+#include "win/app/SetEnvironmentForm.h"
 
 #include <commdlg.h>
 
