@@ -330,7 +330,7 @@ void TCorvaneForm::EndSession() {
         // No box while the session ends.
     }
     FinishLog();
-    closePending_ = true;
+    closeRules_.CloseRequested(true);  // the window goes once the nested loop ends
 }
 
 LRESULT TCorvaneForm::OnNotify(const NMHDR& header) {
