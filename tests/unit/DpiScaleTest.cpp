@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/app/DpiScale.h"
+#include "core/display/DpiScale.h"
 
 namespace corvane::test {
 namespace {

@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "core/app/DpiScale.h"
+#include "core/display/DpiScale.h"
 #include "core/text/Collation.h"
 #include "core/views/ListRows.h"
 #include "win/app/ListViewReportList.h"

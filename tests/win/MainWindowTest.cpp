@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "core/app/DpiScale.h"
+#include "core/display/DpiScale.h"
 #include "DialogDriver.h"
 #include "WinTestSupport.h"
 #include "core/text/Text.h"

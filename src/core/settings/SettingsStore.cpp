@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/app/DpiScale.h"
+#include "core/display/DpiScale.h"
 #include "core/text/Text.h"
 
 namespace corvane {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../../../res/resource.h"
-#include "core/app/DpiScale.h"
+#include "core/display/DpiScale.h"
 #include "win/ui/Dialog.h"
 #include "win/ui/Dpi.h"
 

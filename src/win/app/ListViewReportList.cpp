@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/DpiScale.h"
+#include "core/display/DpiScale.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {

@@ -1,4 +1,4 @@
-#include "core/app/DpiScale.h"
+#include "core/display/DpiScale.h"
 
 #include <cstdint>
 #include <initializer_list>
