@@ -1,5 +1,7 @@
 #include "win/ui/Dpi.h"
 
+#include "win/ui/SystemLibrary.h"
+
 #include "../../../res/resource.h"
 
 namespace corvane::win {
@@ -32,12 +34,7 @@ int WindowDpi(HWND window) {
 int MonitorDpi(const RECT& area) {
     // shcore.dll is loaded from System32 only, and only where it exists.
     using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-    static const auto getDpiForMonitor = []() -> GetDpiForMonitorFn {
-        HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        return shcore ? reinterpret_cast<GetDpiForMonitorFn>(
-                            reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
-                      : nullptr;
-    }();  // kept loaded for the life of the process
+    static const auto getDpiForMonitor = SystemFunction<GetDpiForMonitorFn>(L"shcore.dll", "GetDpiForMonitor");
     constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
     UINT x = 0, y = 0;
     if (getDpiForMonitor) {
