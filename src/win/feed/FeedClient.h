@@ -19,8 +19,6 @@
 
 namespace corvane::win {
 
-inline constexpr wchar_t kServiceName[] = L"Corvane";
-
 // The process id of the running service, from the service manager; 0 when
 // it is not installed or not running.
 DWORD RunningServiceProcessId(const wchar_t* serviceName) noexcept;
