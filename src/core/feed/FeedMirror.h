@@ -48,6 +48,8 @@ public:
     void SessionDel(const std::string& uncClientName, const std::string& userName) override;
     void MessageBufferSend(const std::string& computerName, const std::string& message) override;
     bool CanCloseFiles() const override;
+    // The service ends sessions over their limits; the tray's watch never does.
+    bool EndSession(const TSessionInfo&) override { return false; }
     // Sends a command; false when there is no connection to take it.
     bool Send(const Command& command) { return send_ && send_(command); }
 
