@@ -51,6 +51,11 @@
 //                                           pid handles gdi user
 //                                           (see ProcessStats below for how
 //                                           each is counted)
+//   corvane_wintool standard <program> [<argument>]
+//                                           runs the program as a standard user
+//                                           would: with Administrators deny-only
+//                                           in its token; waits for it and exits
+//                                           with its exit code
 // The list and tab contents are read across the process boundary: the
 // message structures and text buffers are placed in the owner's memory.
 // Exit code 0 on success, 1 when no window matched or a read failed, 2 on a
@@ -422,11 +427,45 @@ int Usage() {
                "       corvane_wintool listview|columns|visible|command|text <title> <id>\n"
                "       corvane_wintool ping <title> <count> <pause-ms>\n"
                "       corvane_wintool stats <title>\n"
+               "       corvane_wintool standard <program> [<argument>]\n"
                "       corvane_wintool message <file> <id> <language>\n"
                "       corvane_wintool tab <title> [<id>]\n"
                "       corvane_wintool tabrect <title> <index> [<id>]\n",
                stderr);
     return 2;
+}
+
+// The program with this process's token less the Administrators group
+// (deny-only: it no longer grants, and an access check or
+// CheckTokenMembership no longer counts it).
+int RunAsStandardUser(const std::wstring& program, const wchar_t* argument) {
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return 1;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidSize);
+    SID_AND_ATTRIBUTES deny{sid, 0};
+    HANDLE restricted = nullptr;
+    const BOOL made = CreateRestrictedToken(own, 0, 1, &deny, 0, nullptr, 0, nullptr, &restricted);
+    CloseHandle(own);
+    if (!made) return 1;
+    std::wstring line = L"\"" + program + L"\"";
+    if (argument) line += L" " + std::wstring(argument);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessAsUserW(restricted, program.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                                              nullptr, nullptr, &startup, &process);
+    CloseHandle(restricted);
+    if (!started) return 1;
+    std::printf("%lu\n", process.dwProcessId);
+    std::fflush(stdout);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
 }
 
 bool ParseInt(const wchar_t* text, int& value) {
@@ -443,6 +482,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return Usage();
     const std::wstring command = argv[1];
     const std::wstring text = argv[2];
+    if ((argc == 3 || argc == 4) && command == L"standard") return RunAsStandardUser(text, argc == 4 ? argv[3] : nullptr);
     if (argc == 3 && command == L"close") {
         const std::vector<HWND> windows = FindWindows(text);
         for (HWND window : windows) PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
