@@ -36,6 +36,14 @@ DWORD ConfigureService() {
         const DWORD code = Change(service.get(), level, info);
         if (result == NO_ERROR) result = code;
     };
+    // The names the Services console shows (the installer's tables keep ASCII).
+    if (!ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, kServiceDisplayName))
+        result = GetLastError();
+    wchar_t description[] = L"ファイルサーバーのセッションと開かれているファイルを監視してログに記録し、"
+                            L"設定した時間を超えたセッションを切断します。ログと設定はプログラムと同じフォルダーにあります。";
+    SERVICE_DESCRIPTIONW text{description};
+    step(SERVICE_CONFIG_DESCRIPTION, &text);
     step(SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
 
     SERVICE_FAILURE_ACTIONS_FLAG onErrorExit{TRUE};

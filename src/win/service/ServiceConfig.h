@@ -8,7 +8,7 @@
 
 namespace corvane::win {
 
-// Sets the recovery actions (restart after 5 s, 5 s, then 60 s; the count
+// Sets the service's Japanese name and description, the recovery actions (restart after 5 s, 5 s, then 60 s; the count
 // starts again after a day without a failure, and an exit with an error
 // counts as a failure), the required privileges (only
 // SeChangeNotifyPrivilege: every other privilege of LocalSystem is taken

@@ -12,6 +12,7 @@
 namespace corvane::win {
 
 inline constexpr wchar_t kServiceName[] = L"Corvane";
+inline constexpr wchar_t kServiceDisplayName[] = L"Corvane 共有監視サービス";
 
 class ServiceControl {
 public:
