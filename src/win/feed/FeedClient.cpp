@@ -6,8 +6,6 @@
 namespace corvane::win {
 namespace {
 
-using UniqueService = UniqueResource<NullHandleTraits<SC_HANDLE, &CloseServiceHandle>>;
-
 // A caller the service does not let look tries again now and then: an
 // administrator may change the setting meanwhile.
 constexpr DWORD kRefusedRetryMs = 5000;
@@ -15,19 +13,6 @@ constexpr DWORD kRefusedRetryMs = 5000;
 UniqueHandle NewEvent() { return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
 
 }  // namespace
-
-DWORD RunningServiceProcessId(const wchar_t* serviceName) noexcept {
-    UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return 0;
-    UniqueService service(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
-    if (!service) return 0;
-    SERVICE_STATUS_PROCESS status{};
-    DWORD size = 0;
-    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
-                              &size))
-        return 0;
-    return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
-}
 
 FeedClient::FeedClient(std::wstring pipeName, FeedClientHooks hooks)
     : pipeName_(std::move(pipeName)), hooks_(std::move(hooks)), stop_(NewEvent()), outgoing_(NewEvent()) {}

@@ -19,10 +19,6 @@
 
 namespace corvane::win {
 
-// The process id of the running service, from the service manager; 0 when
-// it is not installed or not running.
-DWORD RunningServiceProcessId(const wchar_t* serviceName) noexcept;
-
 // The words of the status bar and the tip while the service cannot be read.
 inline constexpr const char* kNoServiceText = "監視サービスに接続できません";
 
