@@ -17,6 +17,7 @@ import simserver as sim
 from conftest import WineProcess
 from corvane_app import TITLE, close_and_wait, wait_for_log
 from test_dialogs import SESSIONS
+from test_event_log import TRACE as SERVICE_TRACE
 from test_service import SERVICE, installed_service, packages, sc_state  # noqa: F401 (a fixture)
 from test_watch import STATUS_BAR
 
@@ -43,7 +44,11 @@ def write_user_settings(prefix: Path) -> None:
 
 def start_tray(wine, folder: Path, name: str, standard: bool) -> WineProcess:
     """The installed corvane.exe, as a standard user or as this prefix's
-    administrator, with the loader's and winmm's trace in <name>.out."""
+    administrator, with the loader's and winmm's trace in <name>.out. A
+    program that another starts takes Wine's channels from the environment
+    of the registry (where the service's trace is set), so they go there too."""
+    subprocess.run(["wine", "reg", "add", "HKCU\\Environment", "/v", "WINEDEBUG", "/d", f"{SERVICE_TRACE},{TRACE}",
+                    "/f"], env=wine.env, capture_output=True, timeout=60)
     args = ["wine", str(wine.bindir / "corvane_wintool.exe"), "standard", INSTALLED_EXE] if standard \
         else ["wine", str(folder / "corvane.exe")]
     with open(folder / f"{name}.out", "wb") as out:
@@ -74,7 +79,8 @@ def status(wine) -> str:
 def delete_first_session(wine) -> None:
     """Selects the first row with a real click and presses Delete."""
     left, _, _, bottom = wine.tab_rect(TITLE, 0)
-    wine.click(left + 30, bottom + 34)
+    wine.click(left + 30, bottom + 34, sync=False)
+    time.sleep(0.5)
     wine.send_keys(TITLE, "Delete")
 
 

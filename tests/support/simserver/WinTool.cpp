@@ -451,11 +451,19 @@ int RunAsStandardUser(const std::wstring& program, const wchar_t* argument) {
     if (!made) return 1;
     std::wstring line = L"\"" + program + L"\"";
     if (argument) line += L" " + std::wstring(argument);
+    // The program writes where this tool writes (Wine's traces too).
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessAsUserW(restricted, program.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
-                                              nullptr, nullptr, &startup, &process);
+    // This tool's own environment, not one made for the token's user.
+    wchar_t* environment = GetEnvironmentStringsW();
+    const BOOL started = CreateProcessAsUserW(restricted, program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                              CREATE_UNICODE_ENVIRONMENT, environment, nullptr, &startup, &process);
+    FreeEnvironmentStringsW(environment);
     CloseHandle(restricted);
     if (!started) return 1;
     std::printf("%lu\n", process.dwProcessId);
