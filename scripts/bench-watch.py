@@ -11,7 +11,9 @@ the longest wait while half of the sessions and their open files vanish in
 one pass, and the time from F5 (in the default manual mode) until both lists
 hold every row. Last, with corvane-service.exe beside the first EXE, the
 service's passes per second and CPU at 0 / 0 and 200 / 5,000 against the
-tray's watch of the first table, measured in the same run.
+tray's watch of the first table, measured in the same run; and at 200 / 5,000
+the time from a connection at the server to the tray's announcement of it,
+the tray alone against corvane.exe as the face of the service.
 
 usage: bench-watch.py RUN_FOLDER EXE [LABEL EXE ...] [--fill]
 RUN_FOLDER must hold netapi32.dll (put into the prefix's system folder) and
@@ -124,6 +126,7 @@ def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
 
 
 SERVICE_LOADS = [(0, 0), (200, 5000)]
+ANNOUNCE_LOADS = [(200, 5000)]
 
 
 def measure_service(work: Path, service: Path, n: int, m: int) -> dict[str, str]:
@@ -164,6 +167,69 @@ def measure_service(work: Path, service: Path, n: int, m: int) -> dict[str, str]
     finally:
         subprocess.run([WINE_RUN, "net", "stop", "Corvane"], capture_output=True, timeout=120)
         sc("delete", "Corvane")
+        subprocess.run(["wineserver", "-k"], env=env)
+        time.sleep(1)
+
+
+SOUND = "C:\\windows\\announce.wav"
+ANNOUNCE_SETTINGS = ("[Environment]\r\nIsSecond=1\r\nPopupNotifyWindow=1\r\nNotifyConnectSessionBySound=1\r\n"
+                     f"SoundFileNameConnectSession={SOUND}\r\n")
+
+
+def measure_announce(work: Path, exe: Path, n: int, m: int, through_service: bool) -> dict[str, str]:
+    """From a session connecting at the server to the tray's announcement of
+    it: the balloon, then the sound in the same step, whose start Wine's
+    winmm traces (finer than looking for the balloon's window from outside).
+    The tray alone, or corvane.exe as the face of the service beside it."""
+    label = "face" if through_service else "alone"
+    folder, server = prepare(work, exe, f"announce-{label}", n, m)
+    prefix = Path(os.environ["CORVANE_WINEPREFIX"])
+    env = os.environ | {"WINEPREFIX": str(prefix), "WINEDEBUG": "-all", "WINEARCH": "win64"}
+    row = {"program": "tray, through the service" if through_service else "tray alone", "load": f"{n} / {m}"}
+    if through_service:
+        shutil.copy2(exe.parent / "corvane-service.exe", folder / "corvane-service.exe")
+        sim.serve_service(env)
+        for user in (prefix / "drive_c" / "users").iterdir():
+            if (user / "AppData").is_dir() and user.name != "Public":
+                (user / "AppData" / "Roaming" / "Corvane").mkdir(parents=True, exist_ok=True)
+                (user / "AppData" / "Roaming" / "Corvane" / "Corvane.ini").write_bytes(ANNOUNCE_SETTINGS.encode())
+        subprocess.run([WINE_RUN, "sc", "create", "Corvane", "binPath=",
+                        "Z:" + str(folder / "corvane-service.exe").replace("/", "\\")], capture_output=True,
+                       timeout=120)
+        subprocess.run([WINE_RUN, "net", "start", "Corvane"], capture_output=True, timeout=120)
+    else:
+        (folder / "Corvane.ini").write_bytes(ANNOUNCE_SETTINGS.encode())
+    out = folder / "tray.out"
+    with open(out, "wb") as output:
+        program = subprocess.Popen([WINE_RUN, "corvane.exe"], cwd=folder, env=os.environ | {"WINEDEBUG": "+winmm"},
+                                   stdout=output, stderr=subprocess.STDOUT)
+
+    def sounds() -> int:
+        return out.read_text(errors="replace").replace("\\\\", "\\").count(f'SoundName=L"{SOUND}"')
+    try:
+        deadline = time.monotonic() + 120
+        while sounds() < (1 if n else 0) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        time.sleep(3)  # past the first passes' announcements
+        before = sounds()
+        server.modify(lambda s: s.sessions.append(sim.Session("NEWPC", "newcomer", 1, 0, 0)))
+        connected = time.monotonic()
+        row["to the announcement s"] = "> 60"
+        while time.monotonic() - connected < 60:
+            if sounds() > before:
+                row["to the announcement s"] = f"{time.monotonic() - connected:.2f}"
+                break
+            time.sleep(0.01)
+        return row
+    finally:
+        tool(folder, "close", "Corvane")
+        try:
+            program.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            program.kill()
+        if through_service:
+            subprocess.run([WINE_RUN, "net", "stop", "Corvane"], capture_output=True, timeout=120)
+            subprocess.run([WINE_RUN, "sc", "delete", "Corvane"], capture_output=True, timeout=120)
         subprocess.run(["wineserver", "-k"], env=env)
         time.sleep(1)
 
@@ -339,6 +405,11 @@ def main() -> int:
             print("== The service against the tray's watch", flush=True)
             service_rows = [measure_service(work, service.resolve(), n, m) for n, m in SERVICE_LOADS]
             print_table(service_columns, tray + service_rows)
+            # The face must tell of a connection no later than the tray alone, less one pass.
+            print("== From a connection to the tray's announcement, alone and through the service", flush=True)
+            announce_columns = ["program", "load", "to the announcement s"]
+            print_table(announce_columns, [measure_announce(work, builds[0][1].resolve(), n, m, face)
+                                           for n, m in ANNOUNCE_LOADS for face in (False, True)])
 
     fill_columns = ["build", "load", "auto: longest wait while filling ms", "auto: longest wait when full ms",
                     "auto: longest wait while half vanish ms", "F5 to full lists s"]

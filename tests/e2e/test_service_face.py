@@ -27,6 +27,7 @@ NO_SERVICE = "監視サービスに接続できません"
 SOUND = "C:\\windows\\connect.wav"
 TRACE = "+loaddll,+winmm"
 INSTALLED_EXE = "C:\\Program Files\\Corvane\\corvane.exe"
+RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 
 
 def write_user_settings(prefix: Path) -> None:
@@ -133,6 +134,9 @@ def test_standard_user_sees_the_services_sessions_and_only_an_administrator_ends
 
 def test_tray_outlives_a_stop_and_start_of_the_service_and_tells_nobody_twice(wine, wine_prefix, packages):
     with installed_service(wine, wine_prefix, packages / "corvane-1.0.0-x64.msi") as box:
+        run = subprocess.run(["wine", "reg", "query", RUN_KEY, "/v", "Corvane"], env=wine.env, capture_output=True,
+                             timeout=60)
+        assert b"corvane.exe" in run.stdout.lower(), run  # the tray starts at every user's log-on
         box.sim.set_sessions([sim.Session("10.0.0.1", "taro", 1, 5, 0)])
         write_user_settings(wine_prefix)
         tray = start_tray(wine, box.folder, "tray", standard=False)
