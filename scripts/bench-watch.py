@@ -180,29 +180,45 @@ def measure_announce(work: Path, exe: Path, n: int, m: int, through_service: boo
     """From a session connecting at the server to the tray's announcement of
     it: the balloon, then the sound in the same step, whose start Wine's
     winmm traces (finer than looking for the balloon's window from outside).
-    The tray alone, or corvane.exe as the face of the service beside it."""
-    label = "face" if through_service else "alone"
-    folder, server = prepare(work, exe, f"announce-{label}", n, m)
+    The tray alone, or corvane.exe as the face of the service, installed by
+    the MSI into Program Files as a user has them."""
+    from types import SimpleNamespace
+    from test_installer import make_packages, msiexec
+    from test_service import boot, sc_state
     prefix = Path(os.environ["CORVANE_WINEPREFIX"])
-    env = os.environ | {"WINEPREFIX": str(prefix), "WINEDEBUG": "-all", "WINEARCH": "win64"}
+    env = os.environ | {"WINEPREFIX": str(prefix), "WINEDEBUG": "-all", "WINEARCH": "win64", "LC_ALL": "ja_JP.UTF-8",
+                        "WINEDLLOVERRIDES": "mscoree,mshtml=;netapi32=n,b"}
+    wine = SimpleNamespace(env=env)
     row = {"program": "tray, through the service" if through_service else "tray alone", "load": f"{n} / {m}"}
     if through_service:
-        shutil.copy2(exe.parent / "corvane-service.exe", folder / "corvane-service.exe")
+        msi = work / "msi" / "corvane-1.0.0-x64.msi"
+        if not msi.is_file():
+            make_packages(exe, msi.parent, "1.0.0")
+        folder = prefix / "drive_c" / "Program Files" / "Corvane"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        server = sim.SimServer(folder)
+        server.reset()
+        sessions, files = office(n, m)
+        server.set_sessions(sessions)
+        server.set_files(files)
         sim.serve_service(env)
+        boot(wine, work / "boot.out")
+        msiexec(wine, "/i", str(msi))
+        deadline = time.monotonic() + 60
+        while sc_state(wine) != "RUNNING" and time.monotonic() < deadline:
+            time.sleep(0.5)
         for user in (prefix / "drive_c" / "users").iterdir():
             if (user / "AppData").is_dir() and user.name != "Public":
                 (user / "AppData" / "Roaming" / "Corvane").mkdir(parents=True, exist_ok=True)
                 (user / "AppData" / "Roaming" / "Corvane" / "Corvane.ini").write_bytes(ANNOUNCE_SETTINGS.encode())
-        subprocess.run([WINE_RUN, "sc", "create", "Corvane", "binPath=",
-                        "Z:" + str(folder / "corvane-service.exe").replace("/", "\\")], capture_output=True,
-                       timeout=120)
-        subprocess.run([WINE_RUN, "net", "start", "Corvane"], capture_output=True, timeout=120)
     else:
+        folder, server = prepare(work, exe, "announce", n, m)
         (folder / "Corvane.ini").write_bytes(ANNOUNCE_SETTINGS.encode())
     out = folder / "tray.out"
     with open(out, "wb") as output:
-        program = subprocess.Popen([WINE_RUN, "corvane.exe"], cwd=folder, env=os.environ | {"WINEDEBUG": "+winmm"},
-                                   stdout=output, stderr=subprocess.STDOUT)
+        program = subprocess.Popen(["wine", str(folder / "corvane.exe")], cwd=folder,
+                                   env=env | {"WINEDEBUG": "+winmm"}, stdout=output, stderr=subprocess.STDOUT)
 
     def sounds() -> int:
         return out.read_text(errors="replace").replace("\\\\", "\\").count(f'SoundName=L"{SOUND}"')
@@ -222,14 +238,15 @@ def measure_announce(work: Path, exe: Path, n: int, m: int, through_service: boo
             time.sleep(0.01)
         return row
     finally:
-        tool(folder, "close", "Corvane")
+        subprocess.run(["wine", str(work / "corvane_wintool.exe"), "close", "Corvane"], env=env, capture_output=True,
+                       timeout=60)
         try:
             program.wait(timeout=30)
         except subprocess.TimeoutExpired:
             program.kill()
         if through_service:
-            subprocess.run([WINE_RUN, "net", "stop", "Corvane"], capture_output=True, timeout=120)
-            subprocess.run([WINE_RUN, "sc", "delete", "Corvane"], capture_output=True, timeout=120)
+            subprocess.run(["wine", "msiexec", "/x", str(work / "msi" / "corvane-1.0.0-x64.msi"), "/qn"], env=env,
+                           capture_output=True, timeout=300)
         subprocess.run(["wineserver", "-k"], env=env)
         time.sleep(1)
 
