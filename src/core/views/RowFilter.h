@@ -11,9 +11,10 @@
 
 namespace corvane::views {
 
-// `text` with case and width folded, appended to `out` (UTF-16 units).
-void AppendFolded(std::string_view text, std::u16string& out);
+// `text` with case and width folded, appended to `out` (UTF-8).
+void AppendFolded(std::string_view text, std::string& out);
 
+// One thread at a time: Matches folds the cells into a buffer of its own.
 class RowFilter {
 public:
     RowFilter() = default;
@@ -28,7 +29,8 @@ public:
     bool SameAs(const RowFilter& other) const noexcept { return folded_ == other.folded_; }
 
 private:
-    std::u16string folded_;
+    std::string folded_;
+    mutable std::string scratch_;
 };
 
 }  // namespace corvane::views

@@ -221,10 +221,14 @@ void ListViewReportList::RowsReordered(const std::vector<int>& oldRowAt) {
              row = ListView_GetNextItem(hwnd_, row, LVNI_SELECTED))
             if (const int now = moved(row); now >= 0) selected.push_back(now);
     }
-    const int focused = moved(ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED));
+    const int wasFocused = ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED);
+    const int focused = moved(wasFocused);
     // Cleared while the control still has its old row count, so that no
-    // state is left on a row number beyond the new one.
-    ListView_SetItemState(hwnd_, -1, 0, anySelected ? LVIS_SELECTED | LVIS_FOCUSED : LVIS_FOCUSED);
+    // state is left on a row number beyond the new one. (All rows are asked
+    // only to unselect them: the control passes over that when none is, and
+    // goes through every row for anything else.)
+    if (anySelected) ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED);
+    if (wasFocused >= 0) ListView_SetItemState(hwnd_, wasFocused, 0, LVIS_FOCUSED);
     Sync();
     for (int row : selected) ListView_SetItemState(hwnd_, row, LVIS_SELECTED, LVIS_SELECTED);
     if (focused >= 0) ListView_SetItemState(hwnd_, focused, LVIS_FOCUSED, LVIS_FOCUSED);
