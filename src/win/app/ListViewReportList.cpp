@@ -230,11 +230,15 @@ void ListViewReportList::RowsReordered(const std::vector<int>& oldRowAt) {
     if (anySelected) ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED);
     if (wasFocused >= 0) ListView_SetItemState(hwnd_, wasFocused, 0, LVIS_FOCUSED);
     Sync();
-    for (int row : selected) ListView_SetItemState(hwnd_, row, LVIS_SELECTED, LVIS_SELECTED);
+    if (!selected.empty() && static_cast<int>(selected.size()) == shown_) {
+        ListView_SetItemState(hwnd_, -1, LVIS_SELECTED, LVIS_SELECTED);  // all of them, in one go
+    } else {
+        for (int row : selected) ListView_SetItemState(hwnd_, row, LVIS_SELECTED, LVIS_SELECTED);
+    }
     if (focused >= 0) ListView_SetItemState(hwnd_, focused, LVIS_FOCUSED, LVIS_FOCUSED);
     InvalidateRect(hwnd_, nullptr, FALSE);
     // The owner hears of the new count with the next Sync it arranges.
-    if (requestSync_) requestSync_();
+    RequestSync();
 }
 
 HWND CreateSessionListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi) {
