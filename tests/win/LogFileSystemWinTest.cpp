@@ -15,7 +15,7 @@
 #include "core/settings/Settings.h"
 #include "support/FakeClock.h"
 #include "support/TestFiles.h"
-#include "win/settings/LogFileSystemWin.h"
+#include "win/events/LogFileSystemWin.h"
 
 namespace corvane::test {
 namespace {

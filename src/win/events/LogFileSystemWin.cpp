@@ -1,4 +1,4 @@
-#include "win/settings/LogFileSystemWin.h"
+#include "win/events/LogFileSystemWin.h"
 
 #include <windows.h>
 #include <shellapi.h>
