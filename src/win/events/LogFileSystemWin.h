@@ -5,12 +5,14 @@
 
 namespace corvane::win {
 
-// Files opened with CreateFileW; every error is GetLastError's code.
+// Files opened with CreateFileW; every error is GetLastError's code. Files it
+// makes are for administrators only (win/security/FileSecurity.h).
 class LogFileSystemWin : public ILogFileSystem {
 public:
     bool Exists(const std::string& path) override;
     std::uint32_t OpenForRead(const std::string& path, std::unique_ptr<ILogFile>& file) override;
     std::uint32_t Create(const std::string& path, std::unique_ptr<ILogFile>& file) override;
+    std::uint32_t CreateNew(const std::string& path, std::unique_ptr<ILogFile>& file) override;
     std::uint32_t OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) override;
     std::uint32_t Delete(const std::string& path) override;
     std::uint32_t Move(const std::string& from, const std::string& to) override;
