@@ -51,11 +51,14 @@
 //                                           pid handles gdi user
 //                                           (see ProcessStats below for how
 //                                           each is counted)
+//   corvane_wintool access <path>           the file's access list, as SDDL
 // The list and tab contents are read across the process boundary: the
 // message structures and text buffers are placed in the owner's memory.
 // Exit code 0 on success, 1 when no window matched or a read failed, 2 on a
 // usage error.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -443,6 +446,20 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return Usage();
     const std::wstring command = argv[1];
     const std::wstring text = argv[2];
+    if (argc == 3 && command == L"access") {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (GetNamedSecurityInfoW(text.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+            return 1;
+        wchar_t* sddl = nullptr;
+        const BOOL converted = ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr);
+        LocalFree(descriptor);
+        if (!converted) return 1;
+        PrintLine({sddl});
+        LocalFree(sddl);
+        return 0;
+    }
     if (argc == 3 && command == L"close") {
         const std::vector<HWND> windows = FindWindows(text);
         for (HWND window : windows) PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
