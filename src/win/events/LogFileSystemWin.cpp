@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/text/Text.h"
+#include "win/security/DesktopShell.h"
 #include "win/security/FileSecurity.h"
 #include "win/ui/UniqueResource.h"
 
@@ -151,9 +152,14 @@ LocalTime LocalClockWin::Now() {
 }
 
 int ShellOpenerWin::Open(const std::string& path) {
-    const HINSTANCE result =
-        ShellExecuteW(nullptr, L"open", Wide(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    return static_cast<int>(reinterpret_cast<INT_PTR>(result));
+    const std::wstring file = Wide(path);
+    // The desktop's shell would tell a missing file in a box of its own,
+    // where this program never learns of it: it is looked for here first.
+    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        return code != 0 && code <= 32 ? static_cast<int>(code) : SE_ERR_FNF;
+    }
+    return OpenAsDesktopUser(file);
 }
 
 }  // namespace corvane::win

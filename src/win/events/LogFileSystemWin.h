@@ -24,7 +24,8 @@ public:
     LocalTime Now() override;
 };
 
-// ShellExecuteW with the verb "open", no owner, parameters or folder, SW_SHOWNORMAL.
+// Opens an existing file as the person at the desktop (OpenAsDesktopUser);
+// a missing one gives the system's error (2) without asking the shell.
 class ShellOpenerWin : public IShellOpener {
 public:
     int Open(const std::string& path) override;
