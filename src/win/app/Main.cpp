@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "win/app/CorvaneForm.h"
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 #include "win/ui/Window.h"
 
