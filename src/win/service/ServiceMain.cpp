@@ -44,6 +44,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
             ~Unhook() { control.OnStop(nullptr); }
         } unhook{control};
         if (!service.Prepare()) {
+            service.Finish();
             control.Stopped(ERROR_SERVICE_SPECIFIC_ERROR, kExitNoServer);
             return;
         }

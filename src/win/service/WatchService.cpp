@@ -40,6 +40,7 @@ WatchService::~WatchService() {
 }
 
 bool WatchService::Prepare() {
+    Tell(report::kServiceStarted, ReportLevel::Information, {logPath_, settingsPath_});
     StartWinsock();  // this computer's addresses, for the local-connection filter
     ReadSettings(false);
     netApi_ = NetApi::Bind();
@@ -47,9 +48,13 @@ bool WatchService::Prepare() {
         Tell(report::kServerUnbound, ReportLevel::Error, {});
         return false;
     }
-    watch_ = std::make_unique<HeadlessWatch>(WatchParts{
-        settings_, *netApi_, resolver_, outputs_, clock_, *notifier_,
-        [this](std::uint32_t sessions, std::uint32_t files) { reports_.EnumerationResult(sessions, files); }});
+    {
+        std::lock_guard<std::mutex> guard(watchLock_);
+        watch_ = std::make_unique<HeadlessWatch>(WatchParts{
+            settings_, *netApi_, resolver_, outputs_, clock_, *notifier_,
+            [this](std::uint32_t sessions, std::uint32_t files) { reports_.EnumerationResult(sessions, files); }});
+        if (stopRequested_) watch_->Stop();
+    }
     // The folder's change notices; without them the settings stay as read.
     settingsWatcher_ = std::make_unique<SettingsWatcher>(folder_, Wide(kSettingsFileName), [this] {
         settingsChanged_ = true;
@@ -60,8 +65,7 @@ bool WatchService::Prepare() {
 }
 
 void WatchService::Run() {
-    Tell(report::kServiceStarted, ReportLevel::Information, {logPath_, settingsPath_});
-    if (stopRequested_) return;
+    if (stopRequested_ || !watch_) return;
     // The settings change between passes, on the thread that runs the scans.
     watch_->Run(
         kPassInterval,
@@ -74,6 +78,7 @@ void WatchService::Run() {
 
 void WatchService::Stop() {
     stopRequested_ = true;
+    std::lock_guard<std::mutex> guard(watchLock_);
     if (watch_) watch_->Stop();
 }
 

@@ -7,6 +7,7 @@
 // file, the Windows event log, then any output added before Run.
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "core/events/EventLog.h"
@@ -30,16 +31,16 @@ public:
     WatchService(const WatchService&) = delete;
     WatchService& operator=(const WatchService&) = delete;
 
-    // Binds the server functions and reads the settings (a malformed value
-    // is reported and its default used). False when the server functions
-    // are missing: that is reported, and nothing can be watched.
+    // Reports the start, binds the server functions and reads the settings
+    // (a malformed value is reported and its default used). False when the
+    // server functions are missing: that is reported, and nothing can be watched.
     bool Prepare();
     // Another output of every event (the tray's feed, say). Before Run.
     void AddSink(IEventSink& sink) { outputs_.Add(sink); }
     // The watch, for a snapshot of what it tracks. After Prepare.
     HeadlessWatch& Watch() { return *watch_; }
 
-    // Reports the start and watches until Stop.
+    // Watches until Stop.
     void Run();
     // Ends Run after the pass in progress. Any thread; does not wait.
     void Stop();
@@ -65,6 +66,7 @@ private:
     WinsockResolver resolver_;
     std::unique_ptr<INotifier> notifier_;
     std::unique_ptr<NetApi> netApi_;
+    std::mutex watchLock_;  // Stop may come while Prepare makes the watch
     std::unique_ptr<HeadlessWatch> watch_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> settingsChanged_{false};
