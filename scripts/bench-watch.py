@@ -155,6 +155,7 @@ def measure_service(work: Path, service: Path, n: int, m: int) -> dict[str, str]
         subprocess.run([WINE_RUN, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     row = {"program": "service", "load": f"{n} / {m}"}
+    wine("sc", "delete", "Corvane")  # one left by a run that was cut short
     wine("sc", "create", "Corvane", "binPath=", "Z:" + str(folder / "corvane-service.exe").replace("/", "\\"))
     # Wine ends its services with the last program of a user: a command
     # prompt waiting for input (and costing nothing) keeps the prefix up.
