@@ -9,7 +9,9 @@ the large loads, how the lists fill: the longest wait of the window while
 automatic refresh fills them from the start, the same once they are full,
 the longest wait while half of the sessions and their open files vanish in
 one pass, and the time from F5 (in the default manual mode) until both lists
-hold every row.
+hold every row. Last, with corvane-service.exe beside the first EXE, the
+service's passes per second and CPU at 0 / 0 and 200 / 5,000 against the
+tray's watch of the first table, measured in the same run.
 
 usage: bench-watch.py RUN_FOLDER EXE [LABEL EXE ...] [--fill]
 RUN_FOLDER must hold netapi32.dll (put into the prefix's system folder) and
@@ -38,14 +40,22 @@ REFRESH_COMMAND = "106"  # the refresh action's command id (F5)
 SESSIONS_LIST, RESOURCES_LIST = "11", "12"
 CPU_SECONDS = 10
 TICKS = os.sysconf("SC_CLK_TCK")
+# Whose CPU is counted: the program and the Wine server of its prefix.
+TRAY_PROCESSES = ("corvane.exe", "wineserver", "wineserver64")
+SERVICE_PROCESSES = ("corvane-service.exe", "wineserver", "wineserver64")
 
 
 def cpu_ticks(names: tuple[str, ...]) -> int:
+    """CPU ticks of the named processes of the bench's own Wine prefix (other
+    prefixes on the machine, and their wineservers, are not counted)."""
     total = 0
+    prefix = f"WINEPREFIX={os.environ['CORVANE_WINEPREFIX']}".encode()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             stat = Path(f"/proc/{pid}/stat").read_text()
             cmdline = Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
+            if prefix not in Path(f"/proc/{pid}/environ").read_bytes().split(b"\0"):
+                continue
         except OSError:
             continue
         comm = stat[stat.index("(") + 1:stat.rindex(")")]
@@ -86,12 +96,12 @@ def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
         if server.counters()[sim.SESSION_ENUMS] < 2:
             return row | {"passes/s": "< 0.01"}
         time.sleep(1)
-        before_enums, before_cpu, start = server.counters()[sim.SESSION_ENUMS], cpu_ticks(
-            ("corvane.exe", "wineserver")), time.monotonic()
+        before_enums, before_cpu = server.counters()[sim.SESSION_ENUMS], cpu_ticks(TRAY_PROCESSES)
+        start = time.monotonic()
         time.sleep(CPU_SECONDS)
         elapsed = time.monotonic() - start
         row["passes/s"] = f"{(server.counters()[sim.SESSION_ENUMS] - before_enums) / elapsed:.2f}"
-        row["CPU %"] = f"{100 * (cpu_ticks(('corvane.exe', 'wineserver')) - before_cpu) / TICKS / elapsed:.1f}"
+        row["CPU %"] = f"{100 * (cpu_ticks(TRAY_PROCESSES) - before_cpu) / TICKS / elapsed:.1f}"
         try:
             answer = tool(folder, "ping", "Corvane", "100", "30", timeout=90)
             median, longest = answer.stdout.split()
@@ -118,6 +128,59 @@ def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
         if program.poll() is None:
             program.kill()
         subprocess.run(["wineserver", "-k"], env=os.environ | {"WINEPREFIX": os.environ["CORVANE_WINEPREFIX"]})
+        time.sleep(1)
+
+
+SERVICE_LOADS = [(0, 0), (200, 5000)]
+
+
+def measure_service(work: Path, service: Path, n: int, m: int) -> dict[str, str]:
+    """corvane-service.exe installed as the service Corvane of the prefix,
+    started by the service manager against the simulated server."""
+    folder = work / f"service-{n}-{m}"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    shutil.copy2(service, folder / "corvane-service.exe")
+    server = sim.SimServer(folder)
+    server.reset()
+    sessions, files = office(n, m)
+    server.set_sessions(sessions)
+    server.set_files(files)
+    env = os.environ | {"WINEPREFIX": os.environ["CORVANE_WINEPREFIX"], "WINEDEBUG": "-all", "WINEARCH": "win64"}
+    sim.serve_service(env)  # the simulated server, for a program that does not see this environment
+
+    def wine(*args: str) -> None:
+        # No pipes: the service manager may be started by this program and
+        # would hold them open.
+        subprocess.run([WINE_RUN, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    row = {"program": "service", "load": f"{n} / {m}"}
+    wine("sc", "delete", "Corvane")  # one left by a run that was cut short
+    wine("sc", "create", "Corvane", "binPath=", "Z:" + str(folder / "corvane-service.exe").replace("/", "\\"))
+    # Wine ends its services with the last program of a user: a command
+    # prompt waiting for input (and costing nothing) keeps the prefix up.
+    keeper = subprocess.Popen([WINE_RUN, "cmd.exe"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    try:
+        wine("net", "start", "Corvane")
+        deadline = time.monotonic() + 90
+        while server.counters()[sim.SESSION_ENUMS] < 2 and time.monotonic() < deadline:
+            time.sleep(0.2)
+        if server.counters()[sim.SESSION_ENUMS] < 2:
+            return row | {"passes/s": "< 0.01"}
+        time.sleep(1)
+        before_enums, before_cpu = server.counters()[sim.SESSION_ENUMS], cpu_ticks(SERVICE_PROCESSES)
+        start = time.monotonic()
+        time.sleep(CPU_SECONDS)
+        elapsed = time.monotonic() - start
+        row["passes/s"] = f"{(server.counters()[sim.SESSION_ENUMS] - before_enums) / elapsed:.2f}"
+        row["CPU %"] = f"{100 * (cpu_ticks(SERVICE_PROCESSES) - before_cpu) / TICKS / elapsed:.1f}"
+        return row
+    finally:
+        wine("net", "stop", "Corvane")
+        wine("sc", "delete", "Corvane")
+        keeper.kill()
+        subprocess.run(["wineserver", "-k"], env=env)
         time.sleep(1)
 
 
@@ -281,7 +344,17 @@ def main() -> int:
     builds = [("this build", Path(args[1]))] + [(args[i], Path(args[i + 1])) for i in range(2, len(args), 2)]
     columns = ["build", "load", "first lines s", "passes/s", "CPU %", "answer ms (median / max)", "to the log s", "close s"]
     if not fill_only:
-        print_table(columns, measure_all(builds, LOADS, lambda exe, n, m: measure(work, exe, n, m), columns))
+        rows = measure_all(builds, LOADS, lambda exe, n, m: measure(work, exe, n, m), columns)
+        print_table(columns, rows)
+        service = builds[0][1].parent / "corvane-service.exe"
+        if service.is_file():
+            # The service must cost no more than the tray's own watch.
+            service_columns = ["program", "load", "passes/s", "CPU %"]
+            tray = [{"program": "tray (this build)"} | r for r in rows
+                    if r["build"] == "this build" and r["load"] in {f"{n} / {m}" for n, m in SERVICE_LOADS}]
+            print("== The service against the tray's watch", flush=True)
+            service_rows = [measure_service(work, service.resolve(), n, m) for n, m in SERVICE_LOADS]
+            print_table(service_columns, tray + service_rows)
 
     fill_columns = ["build", "load", "auto: longest wait while filling ms", "auto: longest wait when full ms",
                     "auto: longest wait while half vanish ms", "F5 to full lists s"]

@@ -26,16 +26,5 @@ private:
     std::string server_;
 };
 
-// Every event to each of the outputs, in order.
-class EventFanOut final : public IEventSink {
-public:
-    explicit EventFanOut(std::vector<IEventSink*> sinks) : sinks_(std::move(sinks)) {}
-    void Publish(const std::vector<WatchEvent>& events) noexcept override {
-        for (IEventSink* sink : sinks_) sink->Publish(events);
-    }
-
-private:
-    std::vector<IEventSink*> sinks_;
-};
 
 }  // namespace corvane::samba

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "core/events/EventLog.h"
+#include "core/host/HeadlessWatch.h"
 #include "core/settings/IniFile.h"
 #include "core/text/Collation.h"
 #include "core/views/TimeStr.h"
@@ -24,7 +25,6 @@
 #include "linux/LinuxAdapters.h"
 #include "linux/Process.h"
 #include "linux/SambaServer.h"
-#include "linux/WatchGlue.h"
 #include "linux/WatchOptions.h"
 
 namespace corvane::samba {

@@ -17,6 +17,7 @@ from __future__ import annotations
 import dataclasses
 import os
 import shutil
+import subprocess
 import time
 from pathlib import Path
 from typing import Callable, Iterable, Optional
@@ -223,6 +224,25 @@ def install_in_prefix(dll: os.PathLike | str, prefix: os.PathLike | str) -> None
     temp = target.with_name(f"netapi32.{os.getpid()}.tmp")
     shutil.copyfile(dll, temp)
     os.replace(temp, target)
+
+
+def serve_service(env: dict, program: str = "corvane-service.exe", winedebug: Optional[str] = None) -> None:
+    """Lets the service `program` of the Wine prefix in `env` reach the
+    simulated server. A service does not see the shell's environment: the
+    service manager gives it one made from the registry. So Wine is told
+    there to prefer the native netapi32.dll for that program, and, with
+    `winedebug`, which debug channels its processes write (to the output of
+    the wineboot that starts the service manager). Takes effect for services
+    started after the next boot of the prefix."""
+    commands = [["reg", "add", f"HKCU\\Software\\Wine\\AppDefaults\\{program}\\DllOverrides", "/v", "netapi32",
+                 "/d", "native,builtin", "/f"]]
+    if winedebug:
+        commands.append(["reg", "add", "HKCU\\Environment", "/v", "WINEDEBUG", "/d", winedebug, "/f"])
+    else:
+        commands.append(["reg", "delete", "HKCU\\Environment", "/v", "WINEDEBUG", "/f"])
+    for command in commands:
+        # No pipes: this may start the prefix's service manager, which would hold them open.
+        subprocess.run(["wine", *command], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
 class SimServer:

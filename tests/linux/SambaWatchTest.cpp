@@ -13,7 +13,7 @@
 #include "linux/ChangeSignals.h"
 #include "linux/JsonEvents.h"
 #include "linux/SambaServer.h"
-#include "linux/WatchGlue.h"
+#include "core/host/HeadlessWatch.h"
 #include "linux/WatchOptions.h"
 
 namespace corvane::samba {

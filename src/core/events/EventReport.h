@@ -45,6 +45,12 @@ inline constexpr std::uint32_t kLogLost = 3002;
 inline constexpr std::uint32_t kLogRestored = 3003;
 inline constexpr std::uint32_t kLogSavedAside = 3004;
 inline constexpr std::uint32_t kLogExitLost = 3005;
+// The service's own life.
+inline constexpr std::uint32_t kServiceStarted = 4001;
+inline constexpr std::uint32_t kServiceStopped = 4002;
+inline constexpr std::uint32_t kSettingsReread = 4003;
+inline constexpr std::uint32_t kSettingRefused = 4004;
+inline constexpr std::uint32_t kServerUnbound = 4005;
 }  // namespace report
 
 struct EventReport {

@@ -7,7 +7,7 @@
 #include "core/app/Geometry.h"
 #include "win/ui/Dpi.h"
 #include "win/app/CenteredMessageDlg.h"
-#include "win/settings/LogFileSystemWin.h"
+#include "win/events/LogFileSystemWin.h"
 #include "win/settings/ProfileStoreWin.h"
 #include "win/watch/SystemMessage.h"
 

@@ -5,13 +5,18 @@
 #include <exception>
 
 #include "win/app/CorvaneForm.h"
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
+#include "win/service/ServiceConfig.h"
 #include "win/ui/UniqueResource.h"
 #include "win/ui/Window.h"
 
 namespace {
 
 constexpr wchar_t kMutexName[] = L"Corvane-Mutex";
+constexpr wchar_t kServiceWatchesText[] =
+    L"このコンピューターの共有は Corvane 共有監視サービスが監視し、ログに記録しています。\r\n\r\n"
+    L"サービスが動いている間、Corvane は監視もログの書き込みもせずに終了します。"
+    L"サービスの停止と開始は「サービス」管理ツールまたは sc コマンドで行えます。";
 
 int RunMessageLoop(corvane::win::TCorvaneForm& form) {
     MSG msg;
@@ -32,6 +37,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // run. Creating it and learning whether it existed is one step, so two copies
     // started at the same moment cannot both find the name free. A name that
     // exists but may not be opened (access denied) is another instance too.
+    // One watcher per computer: while the service watches, a second watch
+    // would log every event twice and end sessions twice.
+    if (corvane::win::ServiceWatches()) {
+        MessageBoxW(nullptr, kServiceWatchesText, L"Corvane", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+        return 0;
+    }
+
     const HANDLE created = CreateMutexW(nullptr, FALSE, kMutexName);
     const DWORD createError = GetLastError();
     corvane::win::UniqueHandle mutex(created);

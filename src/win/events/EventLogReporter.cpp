@@ -28,6 +28,11 @@ static_assert(CORVANE_EVENT_LOG_LOST == report::kLogLost);
 static_assert(CORVANE_EVENT_LOG_RESTORED == report::kLogRestored);
 static_assert(CORVANE_EVENT_LOG_SAVED_ASIDE == report::kLogSavedAside);
 static_assert(CORVANE_EVENT_LOG_EXIT_LOST == report::kLogExitLost);
+static_assert(CORVANE_EVENT_SERVICE_STARTED == report::kServiceStarted);
+static_assert(CORVANE_EVENT_SERVICE_STOPPED == report::kServiceStopped);
+static_assert(CORVANE_EVENT_SETTINGS_REREAD == report::kSettingsReread);
+static_assert(CORVANE_EVENT_SETTING_REFUSED == report::kSettingRefused);
+static_assert(CORVANE_EVENT_SERVER_UNBOUND == report::kServerUnbound);
 
 using UniqueKey = UniqueResource<NullHandleTraits<HKEY, &RegCloseKey>>;
 

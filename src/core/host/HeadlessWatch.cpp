@@ -1,9 +1,9 @@
-#include "linux/WatchGlue.h"
+#include "core/host/HeadlessWatch.h"
 
 #include "core/text/Collation.h"
 #include "core/watch/PassWait.h"
 
-namespace corvane::samba {
+namespace corvane {
 namespace {
 
 // No main window: the scan runs on the thread that drives the passes.
@@ -23,17 +23,20 @@ public:
 
 class Owner final : public IWatchOwner {
 public:
-    explicit Owner(const Settings& settings) : settings_(settings) {}
+    Owner(const Settings& settings, std::function<void(std::uint32_t, std::uint32_t)> result)
+        : settings_(settings), result_(std::move(result)) {}
     bool IgnoreAutoRefresh() const override { return settings_.IgnoreAutoRefresh; }
     bool IgnoreSharedResource() const override { return settings_.IgnoreSharedResource; }
     bool RefreshRequested() const override { return false; }  // no lists to refresh
     void ClearRefreshRequested() override {}
     const Settings& CurrentSettings() const override { return settings_; }
-    // The Samba port tells its own problems (standard error, once).
-    void EnumerationResult(std::uint32_t, std::uint32_t) override {}
+    void EnumerationResult(std::uint32_t sessions, std::uint32_t files) override {
+        if (result_) result_(sessions, files);
+    }
 
 private:
     const Settings& settings_;
+    std::function<void(std::uint32_t, std::uint32_t)> result_;
 };
 
 }  // namespace
@@ -46,7 +49,7 @@ struct HeadlessWatch::Glue {
     TWatchThread thread;
 
     explicit Glue(const WatchParts& parts)
-        : owner(parts.CurrentSettings),
+        : owner(parts.CurrentSettings, parts.EnumerationResult),
           thread(WatchContext{owner, parts.Server, parts.Resolver, views, parts.Events, parts.Clock, parts.Notifier,
                               runner, wait, text::PlatformCollation()}) {}
 };
@@ -55,7 +58,10 @@ HeadlessWatch::HeadlessWatch(const WatchParts& parts) : glue_(std::make_unique<G
 
 HeadlessWatch::~HeadlessWatch() = default;
 
-void HeadlessWatch::Pass() { glue_->thread.Pass(); }
+void HeadlessWatch::Pass() {
+    std::lock_guard<std::mutex> pass(passLock_);
+    glue_->thread.Pass();
+}
 
 void HeadlessWatch::Run(std::chrono::milliseconds tick, const std::function<bool()>& due,
                         const std::function<void()>& afterPass) {
@@ -74,8 +80,16 @@ void HeadlessWatch::Stop() {
     glue_->wait.Wake();
 }
 
+void HeadlessWatch::Wake() { glue_->wait.Wake(); }
+
 const std::vector<TSessionInfo>& HeadlessWatch::Sessions() const noexcept { return glue_->thread.Sessions(); }
 
 const std::vector<TFileInfo>& HeadlessWatch::Resources() const noexcept { return glue_->thread.Resources(); }
 
-}  // namespace corvane::samba
+void HeadlessWatch::Snapshot(const std::function<void(const std::vector<TSessionInfo>&,
+                                                      const std::vector<TFileInfo>&)>& read) const {
+    std::lock_guard<std::mutex> pass(passLock_);
+    read(glue_->thread.Sessions(), glue_->thread.Resources());
+}
+
+}  // namespace corvane
