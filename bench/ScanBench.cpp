@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "core/views/ListRows.h"
+#include "core/views/ShownRows.h"
 #include "core/watch/WatchThread.h"
 #include "support/FakeWatchPorts.h"
 
@@ -150,6 +151,47 @@ void BM_WindowWorkOfHalfGone(benchmark::State& state) {
     state.counters["longest_ms"] = longest * 1000;
 }
 BENCHMARK(BM_WindowWorkOfHalfGone)
+    ->ArgNames({"sessions", "files"})->Args({200, 5000})->Args({1000, 20000})
+    ->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The window thread's share of typing a file's name into the filter box,
+// the lists full: each key re-filters the open files (the first one looks at
+// every row, the others at the rows still shown; Backspace looks at every
+// row again). Timed per key; `longest_ms` is the slowest key, the one the
+// window's answer waits for.
+void BM_FilterKeystroke(benchmark::State& state) {
+    const int sessions = static_cast<int>(state.range(0)), files = static_cast<int>(state.range(1));
+    Fixture f(sessions, files);
+    f.owner.settings.IgnoreAutoRefresh = false;
+    std::recursive_mutex lock;
+    views::ListRows rows(lock, f.collation);
+    TimedRunner runner;
+    TWatchThread thread{WatchContext{f.owner, f.server, f.resolver, rows, f.log, f.clock, f.notifier, runner,
+                                     f.wait, f.collation}};
+    thread.Pass();  // every row shown
+    views::ShownRows shown(rows.Resources());
+    const std::string typed = "FILE" + std::to_string(files / 2) + ".XLSX";
+    double longest = 0;
+    for (auto _ : state) {
+        shown.SetFilter("");
+        std::chrono::duration<double> spent{0};
+        for (std::size_t length = 1; length <= typed.size(); ++length) {
+            const auto start = ThreadTime();
+            shown.SetFilter(typed.substr(0, length));
+            const std::chrono::duration<double> took = ThreadTime() - start;
+            spent += took;
+            longest = std::max(longest, took.count());
+        }
+        const auto start = ThreadTime();
+        shown.SetFilter(typed.substr(0, typed.size() - 1));  // Backspace
+        const std::chrono::duration<double> took = ThreadTime() - start;
+        longest = std::max(longest, took.count());
+        state.SetIterationTime((spent + took).count() / static_cast<double>(typed.size() + 1));
+    }
+    state.counters["shown"] = shown.Count();
+    state.counters["longest_ms"] = longest * 1000;
+}
+BENCHMARK(BM_FilterKeystroke)
     ->ArgNames({"sessions", "files"})->Args({200, 5000})->Args({1000, 20000})
     ->UseManualTime()->Unit(benchmark::kMillisecond);
 

@@ -42,14 +42,22 @@ REFRESH_COMMAND = "106"  # the refresh action's command id (F5)
 SESSIONS_LIST, RESOURCES_LIST = "11", "12"
 CPU_SECONDS = 10
 TICKS = os.sysconf("SC_CLK_TCK")
+# Whose CPU is counted: the program and the Wine server of its prefix.
+TRAY_PROCESSES = ("corvane.exe", "wineserver", "wineserver64")
+SERVICE_PROCESSES = ("corvane-service.exe", "wineserver", "wineserver64")
 
 
 def cpu_ticks(names: tuple[str, ...]) -> int:
+    """CPU ticks of the named processes of the bench's own Wine prefix (other
+    prefixes on the machine, and their wineservers, are not counted)."""
     total = 0
+    prefix = f"WINEPREFIX={os.environ['CORVANE_WINEPREFIX']}".encode()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             stat = Path(f"/proc/{pid}/stat").read_text()
             cmdline = Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
+            if prefix not in Path(f"/proc/{pid}/environ").read_bytes().split(b"\0"):
+                continue
         except OSError:
             continue
         comm = stat[stat.index("(") + 1:stat.rindex(")")]
@@ -90,12 +98,12 @@ def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
         if server.counters()[sim.SESSION_ENUMS] < 2:
             return row | {"passes/s": "< 0.01"}
         time.sleep(1)
-        before_enums, before_cpu, start = server.counters()[sim.SESSION_ENUMS], cpu_ticks(
-            ("corvane.exe", "wineserver")), time.monotonic()
+        before_enums, before_cpu = server.counters()[sim.SESSION_ENUMS], cpu_ticks(TRAY_PROCESSES)
+        start = time.monotonic()
         time.sleep(CPU_SECONDS)
         elapsed = time.monotonic() - start
         row["passes/s"] = f"{(server.counters()[sim.SESSION_ENUMS] - before_enums) / elapsed:.2f}"
-        row["CPU %"] = f"{100 * (cpu_ticks(('corvane.exe', 'wineserver')) - before_cpu) / TICKS / elapsed:.1f}"
+        row["CPU %"] = f"{100 * (cpu_ticks(TRAY_PROCESSES) - before_cpu) / TICKS / elapsed:.1f}"
         try:
             answer = tool(folder, "ping", "Corvane", "100", "30", timeout=90)
             median, longest = answer.stdout.split()
@@ -144,29 +152,37 @@ def measure_service(work: Path, service: Path, n: int, m: int) -> dict[str, str]
     env = os.environ | {"WINEPREFIX": os.environ["CORVANE_WINEPREFIX"], "WINEDEBUG": "-all", "WINEARCH": "win64"}
     sim.serve_service(env)  # the simulated server, for a program that does not see this environment
 
-    def sc(*args: str) -> None:
-        subprocess.run([WINE_RUN, "sc", *args], capture_output=True, timeout=120)
+    def wine(*args: str) -> None:
+        # No pipes: the service manager may be started by this program and
+        # would hold them open.
+        subprocess.run([WINE_RUN, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     row = {"program": "service", "load": f"{n} / {m}"}
-    sc("create", "Corvane", "binPath=", "Z:" + str(folder / "corvane-service.exe").replace("/", "\\"))
+    wine("sc", "delete", "Corvane")  # one left by a run that was cut short
+    wine("sc", "create", "Corvane", "binPath=", "Z:" + str(folder / "corvane-service.exe").replace("/", "\\"))
+    # Wine ends its services with the last program of a user: a command
+    # prompt waiting for input (and costing nothing) keeps the prefix up.
+    keeper = subprocess.Popen([WINE_RUN, "cmd.exe"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
     try:
-        subprocess.run([WINE_RUN, "net", "start", "Corvane"], capture_output=True, timeout=120)
+        wine("net", "start", "Corvane")
         deadline = time.monotonic() + 90
         while server.counters()[sim.SESSION_ENUMS] < 2 and time.monotonic() < deadline:
             time.sleep(0.2)
         if server.counters()[sim.SESSION_ENUMS] < 2:
             return row | {"passes/s": "< 0.01"}
         time.sleep(1)
-        before_enums, before_cpu, start = server.counters()[sim.SESSION_ENUMS], cpu_ticks(
-            ("corvane-service.exe", "wineserver")), time.monotonic()
+        before_enums, before_cpu = server.counters()[sim.SESSION_ENUMS], cpu_ticks(SERVICE_PROCESSES)
+        start = time.monotonic()
         time.sleep(CPU_SECONDS)
         elapsed = time.monotonic() - start
         row["passes/s"] = f"{(server.counters()[sim.SESSION_ENUMS] - before_enums) / elapsed:.2f}"
-        row["CPU %"] = f"{100 * (cpu_ticks(('corvane-service.exe', 'wineserver')) - before_cpu) / TICKS / elapsed:.1f}"
+        row["CPU %"] = f"{100 * (cpu_ticks(SERVICE_PROCESSES) - before_cpu) / TICKS / elapsed:.1f}"
         return row
     finally:
-        subprocess.run([WINE_RUN, "net", "stop", "Corvane"], capture_output=True, timeout=120)
-        sc("delete", "Corvane")
+        wine("net", "stop", "Corvane")
+        wine("sc", "delete", "Corvane")
+        keeper.kill()
         subprocess.run(["wineserver", "-k"], env=env)
         time.sleep(1)
 

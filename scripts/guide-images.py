@@ -11,6 +11,7 @@ window it shows and written to OUTDIR:
 
     main-sessions.png    the main window, セッション tab, one row selected
     main-resources.png   the main window, 共有リソース tab
+    main-filter.png      the same tab with "xlsx" typed into the filter box
     balloon.png          the tray icon with the balloon of a new connection
     tray-menu.png        the tray icon's right-button menu
     settings.png         the 環境設定 dialog
@@ -168,10 +169,10 @@ def take(bindir: Path, outdir: Path, wine: WineSession, folder: Path) -> None:
 
     # The main window at its designed size, the first session selected.
     left, top, _, _ = wine.tab_rect(TITLE, 0)
-    # The first row, below the column headers; the first click may only
-    # bring the window to the front.
+    # The first row, below the filter box and the column headers; the first
+    # click may only bring the window to the front.
     for _ in range(2):
-        click(wine, left + 40, top + 48)
+        click(wine, left + 40, top + 74)
         time.sleep(0.7)
     capture(wine, outdir / "main-sessions.png", window)
 
@@ -179,6 +180,13 @@ def take(bindir: Path, outdir: Path, wine: WineSession, folder: Path) -> None:
     wait_rows(wine, RESOURCES_LIST, len(FILES))
     time.sleep(0.5)
     capture(wine, outdir / "main-resources.png", window)
+    # Part of a name in the filter box (Ctrl+F): only the rows that hold it.
+    wine.send_keys(TITLE, "ctrl+f", "x", "l", "s", "x", delay_ms=50)
+    wait_rows(wine, RESOURCES_LIST, len([f for f in FILES if "xlsx" in f.path]))
+    time.sleep(0.5)
+    capture(wine, outdir / "main-filter.png", window)
+    wine.send_keys(TITLE, "Escape")
+    wait_rows(wine, RESOURCES_LIST, len(FILES))
     wine.click_tab(TITLE, 0)
 
     # The tray icon's menu.

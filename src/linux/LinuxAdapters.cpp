@@ -48,6 +48,13 @@ public:
         }
         return 0;
     }
+    std::uint32_t ReadAt(std::uint64_t offset, void* data, std::size_t size, std::size_t& read) override {
+        ssize_t n;
+        while ((n = ::pread(fd_, data, size, static_cast<off_t>(offset))) < 0)
+            if (errno != EINTR) return LastError();
+        read = static_cast<std::size_t>(n);
+        return 0;
+    }
     std::uint32_t Truncate(std::uint64_t size) override {
         while (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
             if (errno != EINTR) return LastError();
@@ -93,8 +100,12 @@ std::uint32_t PosixLogFileSystem::Create(const std::string& path, std::unique_pt
     return Open(path, O_WRONLY | O_CREAT | O_TRUNC, file);
 }
 
+std::uint32_t PosixLogFileSystem::CreateNew(const std::string& path, std::unique_ptr<ILogFile>& file) {
+    return Open(path, O_WRONLY | O_CREAT | O_EXCL, file);
+}
+
 std::uint32_t PosixLogFileSystem::OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) {
-    return Open(path, O_WRONLY | O_CREAT | O_APPEND, file);
+    return Open(path, O_RDWR | O_CREAT | O_APPEND, file);
 }
 
 std::uint32_t PosixLogFileSystem::Delete(const std::string& path) {

@@ -21,6 +21,7 @@ public:
     bool Exists(const std::string& path) override;
     std::uint32_t OpenForRead(const std::string& path, std::unique_ptr<ILogFile>& file) override;
     std::uint32_t Create(const std::string& path, std::unique_ptr<ILogFile>& file) override;
+    std::uint32_t CreateNew(const std::string& path, std::unique_ptr<ILogFile>& file) override;
     std::uint32_t OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) override;
     std::uint32_t Delete(const std::string& path) override;
     std::uint32_t Move(const std::string& from, const std::string& to) override;

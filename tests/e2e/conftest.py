@@ -310,12 +310,12 @@ class WineSession:
                 raise AssertionError(f"no window titled {title!r} within {timeout}s")
             time.sleep(0.25)
 
-    def send_keys(self, title: str, *keys: str) -> None:
+    def send_keys(self, title: str, *keys: str, delay_ms: int = 12) -> None:
         """Focuses the window titled `title` and types xdotool key names
-        (e.g. "F5", "alt+F4", "Delete")."""
+        (e.g. "F5", "alt+F4", "Delete"), `delay_ms` apart."""
         window = self.wait_window(title, timeout=15)
         self._xdotool("windowfocus", "--sync", window)
-        self._xdotool("key", "--clearmodifiers", *keys)
+        self._xdotool("key", "--clearmodifiers", "--delay", str(delay_ms), *keys, timeout=15 + len(keys) * delay_ms / 1000)
 
     def close_window(self, title: str) -> None:
         """What a click on the window's close box does (WM_SYSCOMMAND SC_CLOSE)."""

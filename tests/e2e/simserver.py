@@ -241,7 +241,8 @@ def serve_service(env: dict, program: str = "corvane-service.exe", winedebug: Op
     else:
         commands.append(["reg", "delete", "HKCU\\Environment", "/v", "WINEDEBUG", "/f"])
     for command in commands:
-        subprocess.run(["wine", *command], env=env, capture_output=True, timeout=60)
+        # No pipes: this may start the prefix's service manager, which would hold them open.
+        subprocess.run(["wine", *command], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
 class SimServer:

@@ -10,7 +10,7 @@ import subprocess
 import pytest
 
 import simserver as sim
-from corvane_app import EXIT_TIMEOUT, TITLE, start
+from corvane_app import EXIT_TIMEOUT, TITLE, click_first_row, start
 
 SESSIONS = 11
 ACTION_ABOUT, ACTION_EXIT, ACTION_SEND_MESSAGE = 100, 101, 105
@@ -85,9 +85,7 @@ def start_with_selected_session(wine, sandbox, session: sim.Session):
     program = start(wine, sandbox)
     wine.send_keys(TITLE, "F5")
     wine.wait_until(lambda: len(wine.list_rows(TITLE, SESSIONS)) == 1, timeout=15, what="the session row")
-    left, _, _, bottom = wine.tab_rect(TITLE, 0)
-    # Below the tab: the list's frame, its header, then the first row.
-    wine.click(left + 30, bottom + 34)
+    click_first_row(wine)
     return program
 
 

@@ -9,7 +9,7 @@ from __future__ import annotations
 import time
 
 import simserver as sim
-from corvane_app import TITLE, close_and_wait, event_texts, start, wait_for_log
+from corvane_app import TITLE, click_first_row, close_and_wait, event_texts, start, wait_for_log
 from test_dialogs import IDNO, IDOK, IDYES, ini_value, post_command, wait_dialog, wait_no_dialog, write_environment
 
 SESSIONS, RESOURCES = 11, 12
@@ -30,9 +30,7 @@ def select_first_resource(wine, rows: list[list[str]]) -> None:
     wine.click_tab(TITLE, 1)
     wine.wait_until(lambda: wine.selected_tab(TITLE) == 1, timeout=10, what="the resource tab")
     wait_rows(wine, RESOURCES, rows)
-    left, _, _, bottom = wine.tab_rect(TITLE, 0)
-    # Below the tab: the list's frame, its header, then the first row.
-    wine.click(left + 30, bottom + 34)
+    click_first_row(wine)
 
 
 def closed_lines(sandbox) -> list[bytes]:

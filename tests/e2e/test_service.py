@@ -20,6 +20,7 @@ from pathlib import Path
 import pytest
 
 import simserver as sim
+from conftest import WineProcess
 from corvane_app import TITLE, close_and_wait, event_texts, log_lines, wait_for_log
 from test_event_log import TRACE, WARNING, reports
 from test_installer import MSIEXEC_TIMEOUT, corvane_apps, make_packages, msiexec
@@ -52,6 +53,11 @@ def boot(wine, out: Path, while_down=None) -> None:
         while_down()
     with open(out, "ab") as output:
         subprocess.run(["wineboot"], env=wine.env, stdout=output, stderr=output, timeout=300, check=True)
+    # Wine ends its services with the last program of a user; a computer
+    # stays on. A command prompt waiting for input keeps the prefix up.
+    keeper = subprocess.Popen(["wine", "cmd.exe"], env=wine.env, stdin=subprocess.PIPE,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    wine.processes.append(WineProcess(keeper, "keeper"))
 
 
 def windows_programs(prefix: Path) -> list[str]:

@@ -15,7 +15,7 @@ from pathlib import Path
 
 import simserver as sim
 from conftest import WineProcess
-from corvane_app import TITLE, close_and_wait, wait_for_log
+from corvane_app import TITLE, click_first_row, close_and_wait, wait_for_log
 from test_dialogs import SESSIONS
 from test_event_log import TRACE as SERVICE_TRACE
 from test_service import SERVICE, installed_service, packages, sc_state  # noqa: F401 (a fixture)
@@ -79,8 +79,7 @@ def status(wine) -> str:
 
 def delete_first_session(wine) -> None:
     """Selects the first row with a real click and presses Delete."""
-    left, _, _, bottom = wine.tab_rect(TITLE, 0)
-    wine.click(left + 30, bottom + 34, sync=False)
+    click_first_row(wine, sync=False)
     time.sleep(0.5)
     wine.send_keys(TITLE, "Delete")
 

@@ -196,6 +196,23 @@ def test_session_lines_are_code_page_932_bytes(wine, sandbox):
     assert event_texts(sandbox.log) == [connected, cp932(f"切断検出,10.0.0.1,{address},太郎")]
 
 
+def test_log_is_for_administrators_only(wine, sandbox):
+    start(wine, sandbox)
+    sandbox.sim.set_sessions([sim.Session("10.0.0.1", "太郎", 1, 10, 0)])
+    wait_for_log(sandbox.log, cp932(f"接続検出,10.0.0.1,{expected_address('10.0.0.1')},太郎"), timeout=15)
+
+    result = wine.tool("access", "Z:" + str(sandbox.log).replace("/", "\\"))
+    assert result.returncode == 0, result
+    sddl = result.stdout.decode("utf-8").strip()
+    # No group of ordinary users (Everyone, Users, Authenticated Users,
+    # Interactive) has any access. (Wine keeps what it can of the list in the
+    # file's mode and reads it back from there: SYSTEM, the owner, Everyone.)
+    aces = re.findall(r"\(([^;]*);[^;]*;([^;]*);[^;]*;[^;]*;([^)]*)\)", sddl)
+    assert ("A", "FA", "SY") in aces, sddl
+    everyone = {"WD", "BU", "AU", "IU", "S-1-1-0", "S-1-5-32-545", "S-1-5-11", "S-1-5-4"}
+    assert not [ace for ace in aces if ace[0] == "A" and ace[2] in everyone], sddl
+
+
 def test_connected_time_limit_ends_the_session_and_logs_it(wine, sandbox):
     write_ini(sandbox.ini, {"Environment": {"IsSecond": "1", "DisconnectConnTime": "100"}})
     sandbox.sim.set_sessions([sim.Session("10.0.0.1", "太郎", 1, 101, 0),

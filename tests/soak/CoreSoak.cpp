@@ -342,6 +342,9 @@ public:
     std::uint32_t Create(const std::string& path, std::unique_ptr<ILogFile>& file) override {
         return files_.Create(path, file);
     }
+    std::uint32_t CreateNew(const std::string& path, std::unique_ptr<ILogFile>& file) override {
+        return files_.CreateNew(path, file);
+    }
     std::uint32_t OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) override {
         return files_.OpenForAppend(path, file);
     }

@@ -20,8 +20,8 @@ public:
     std::map<std::string, std::string> files;
     // Paths another program holds open without letting them be deleted or moved.
     std::map<std::string, bool> heldByOthers;
-    // Step name ("open", "create", "append", "size", "write", "truncate",
-    // "flush", "close", "delete", "move")
+    // Step name ("open", "create", "append", "size", "read", "write",
+    // "truncate", "flush", "close", "delete", "move")
     // to the error code it fails with, every time.
     std::map<std::string, std::uint32_t> failures;
     int openHandles = 0;
@@ -44,6 +44,10 @@ public:
         files[path].clear();
         file = std::make_unique<File>(*this, path);
         return 0;
+    }
+    std::uint32_t CreateNew(const std::string& path, std::unique_ptr<ILogFile>& file) override {
+        if (Exists(path)) return kErrorAlreadyExists;
+        return Create(path, file);
     }
     std::uint32_t OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) override {
         if (auto code = Failure("append")) return code;
@@ -87,6 +91,12 @@ private:
             fs_.files[path_].append(static_cast<const char*>(data), fits);
             if (fs_.space != UINT64_MAX) fs_.space -= fits;
             return fits == size ? 0 : kErrorDiskFull;
+        }
+        std::uint32_t ReadAt(std::uint64_t offset, void* data, std::size_t size, std::size_t& read) override {
+            if (auto code = fs_.Failure("read")) return code;
+            const std::string& bytes = fs_.files[path_];
+            read = offset < bytes.size() ? bytes.copy(static_cast<char*>(data), size, offset) : 0;
+            return 0;
         }
         std::uint32_t Truncate(std::uint64_t size) override {
             if (auto code = fs_.Failure("truncate")) return code;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,9 @@ namespace {
 const std::string kLog = "C:\\Corvane\\CorvaneLog.txt";
 const std::string kBak = "C:\\Corvane\\CorvaneLog.txt.bak";
 const std::string kStamp = "2006/05/01 09:05:07,";
+
+// An earlier log of `bytes` bytes, ending with its line break.
+std::string OldLog(std::size_t bytes) { return std::string(bytes - 2, 'a') + "\r\n"; }
 
 class EventLogTest : public ::testing::Test {
 protected:
@@ -46,19 +50,19 @@ TEST_F(EventLogTest, StampIsZeroPaddedAndTextIsWrittenUnchanged) {
 
 TEST_F(EventLogTest, SizeIsRoundedUpToWholeBlocksBeforeTheLine) {
     const std::string text(40, 'x');  // 60-byte line with its stamp and comma
-    fs.files[kLog] = std::string(1048447, 'a');
+    fs.files[kLog] = OldLog(1048447);
     log.WriteLogFile(text);
     EXPECT_EQ(fs.files[kLog].size(), 1048447u + 62u);
     EXPECT_EQ(fs.files.count(kBak), 0u);
 
-    fs.files[kLog] = std::string(1048448, 'a');
+    fs.files[kLog] = OldLog(1048448);
     log.WriteLogFile(text);
     EXPECT_EQ(fs.files[kLog], kStamp + text + "\r\n");
-    EXPECT_EQ(fs.files[kBak], std::string(1048448, 'a'));
+    EXPECT_EQ(fs.files[kBak], OldLog(1048448));
 }
 
 TEST_F(EventLogTest, LimitIsReadOnEveryWrite) {
-    fs.files[kLog] = std::string(200, 'a');  // counts as 256 bytes
+    fs.files[kLog] = OldLog(200);  // counts as 256 bytes
     maxLogSize = 256 + 30;
     log.WriteLogFile("0123456789");  // L = 30: E equals the limit and fits
     EXPECT_EQ(fs.files.count(kBak), 0u);
@@ -199,10 +203,10 @@ TEST_F(EventLogTest, Utf8LogKeepsEveryCharacterAndCountsItsOwnBytes) {
 
     // "接続検出" is 12 bytes in UTF-8 but 8 in code page 932: a limit that the
     // shorter form would meet rotates the UTF-8 log.
-    fs.files[kLog] = std::string(100, 'a');  // counts as 128 bytes
+    fs.files[kLog] = OldLog(100);  // counts as 128 bytes
     maxLogSize = 128 + 20 + 8;
     utf8.WriteLogFile("接続検出");
-    EXPECT_EQ(fs.files[kBak], std::string(100, 'a'));
+    EXPECT_EQ(fs.files[kBak], OldLog(100));
     EXPECT_EQ(fs.files[kLog], kStamp + "接続検出\r\n");
 }
 
@@ -347,6 +351,46 @@ TEST_F(EventLogTest, ExitWithAnUnwritableFolderTellsHowManyAndWhy) {
     EXPECT_EQ(exit.Unsaved, 2u);
     EXPECT_TRUE(exit.SavedTo.empty());
     EXPECT_NE(exit.Error.find("create failed (error 5)"), std::string::npos) << exit.Error;
+}
+
+// What an earlier run or an earlier save left is kept as it was: a line it
+// cut short ends before the next line begins, a save of the same second keeps
+// its file, and a save that fails leaves no file behind.
+TEST_F(EventLogTest, WhatEarlierRunsLeftIsNeitherJoinedNorReplaced) {
+    using Files = std::map<std::string, std::string>;
+    const std::string unsaved = "C:\\Corvane\\CorvaneLog.unsaved-20060501-090507.txt";
+    const std::string unsaved2 = "C:\\Corvane\\CorvaneLog.unsaved-20060501-090507-2.txt";
+    const std::string line = kStamp + "line\r\n";
+    struct Row {
+        const char* name;
+        Files before;
+        std::map<std::string, std::uint32_t> failures;  // while writing and at exit
+        Files after;
+        std::string savedTo;  // at exit; the log written when empty
+    };
+    const std::vector<Row> rows = {
+        {"line cut short", {{kLog, "old\r\n2006/05/01"}}, {}, {{kLog, "old\r\n2006/05/01\r\n" + line}}, ""},
+        {"cut after its CR", {{kLog, "old\r"}}, {}, {{kLog, "old\r\n" + line}}, ""},
+        {"whole", {{kLog, "old\r\n"}}, {}, {{kLog, "old\r\n" + line}}, ""},
+        {"second save in a second", {{unsaved, "first\r\n"}}, {{"append", 5}},
+         {{unsaved, "first\r\n"}, {unsaved2, line}}, unsaved2},
+        {"save fails", {}, {{"append", 5}, {"write", 112}}, {}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeLogFs files;
+        files.files = row.before;
+        files.failures = row.failures;
+        EventLog log{files, clock, kLog, [] { return 1 << 20; }};
+        try {
+            log.WriteLogFile("line");
+        } catch (const LogIoError&) {
+        }
+        if (!row.failures.empty()) {
+            EXPECT_EQ(log.Finish().SavedTo, row.savedTo);
+        }
+        EXPECT_EQ(files.files, row.after);
+    }
 }
 
 struct BalloonRecord {

@@ -64,7 +64,8 @@ TEST(HostAddressTest, EveryAddressOfThisComputerIsLocal) {
     const Case cases[] = {
         {"127.0.0.1", true, true, true},      {"127.8.9.10", false, true, true},
         {"::1", false, true, true},           {"192.168.1.10", true, true, true},
-        {"fe80::aa:bb", false, true, true},   {"fe80::aa:bb%7", false, true, true},
+        {"fe80::aa:bb", false, true, true},   {"fe80::aa:bb%3", false, true, true},
+        {"fe80::aa:bb%7", false, false, false},
         {"2001:db8::10", true, true, true},   {"172.16.0.5", false, true, true},
         {"10.1.1.1", true, true, false},      {"192.168.1.50", true, false, false},
         {"2001:db8::25", false, false, false}, {"fe80::1c2d:3e4f:5a6b:7c8d", false, false, false},

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,7 +17,8 @@
 #include "core/settings/Settings.h"
 #include "support/FakeClock.h"
 #include "support/TestFiles.h"
-#include "win/settings/LogFileSystemWin.h"
+#include "WinTestSupport.h"
+#include "win/events/LogFileSystemWin.h"
 
 namespace corvane::test {
 namespace {
@@ -139,6 +142,8 @@ TEST_F(LogFileSystemWinTest, LogHeldExclusivelyRaisesSharingViolationAndKeepsThe
     EXPECT_EQ(Bytes(logPath_), stamp_ + "one\r\n" + stamp_ + "two\r\n" + stamp_ + "three\r\n");
 }
 
+// corvane.exe runs elevated: a document it opens is started by the desktop's
+// shell, as the person at the desktop, not by the program itself.
 }  // namespace
 }  // namespace corvane::test
 
@@ -162,6 +167,36 @@ TEST_F(LogFileSystemWinTest, OpeningALogThatDoesNotExistShowsTheShellError) {
     OpenLogFile(shell, notifier, path);
     ASSERT_EQ(notifier.texts.size(), 1u);
     EXPECT_EQ(notifier.texts[0], "LogFile Error Message|以下のパスオープンに失敗しました(2)\r\n\r\n" + path);
+}
+
+// corvane.exe runs elevated: a document it opens is started by the desktop's
+// shell, as the person at the desktop, not by the program itself.
+TEST_F(LogFileSystemWinTest, DocumentIsStartedByTheDesktopShell) {
+    // A document type of the test's own, opened by corvane_wintool, which
+    // writes down which process started it.
+    const fs::path tool = ProgramFolder().parent_path() / "bin" / "corvane_wintool.exe";
+    const fs::path document = dir_ / L"guide.corvanetest";
+    const fs::path starter = dir_ / L"starter.txt";
+    std::ofstream(document) << "guide";
+    const std::wstring classes = L"Software\\Classes\\";
+    const std::wstring command = L"\"" + tool.wstring() + L"\" parent \"" + starter.wstring() + L"\"";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, (classes + L".corvanetest").c_str(), nullptr, REG_SZ,
+                              L"Corvane.TestDocument", sizeof L"Corvane.TestDocument"), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, (classes + L"Corvane.TestDocument\\shell\\open\\command").c_str(),
+                              nullptr, REG_SZ, command.c_str(),
+                              static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))), ERROR_SUCCESS);
+
+    win::ShellOpenerWin shell;
+    EXPECT_GT(shell.Open(Utf8(document)), 32);
+    const auto deadline = GetTickCount64() + 20000;
+    while (!fs::exists(starter) && GetTickCount64() < deadline) Sleep(100);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (classes + L".corvanetest").c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (classes + L"Corvane.TestDocument").c_str());
+    ASSERT_TRUE(fs::exists(starter)) << "the document did not open";
+    std::string starterName = Bytes(starter);
+    std::transform(starterName.begin(), starterName.end(), starterName.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    EXPECT_EQ(starterName, "explorer.exe");
 }
 
 }  // namespace

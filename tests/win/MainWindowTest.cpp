@@ -88,10 +88,12 @@ TEST_F(MainWindowTest, ShowsItsDesignedLayout) {
     const wchar_t* menus[] = {L"ファイル(&F)", L"セッション(&S)", L"ツール(&T)", L"表示(&H)", L"ヘルプ(&H)"};
     for (int i = 0; i < 5; ++i) EXPECT_EQ(MenuText(menu, i), menus[i]);
     HMENU file = GetSubMenu(menu, 0);
-    ASSERT_EQ(GetMenuItemCount(file), 3);
-    EXPECT_EQ(MenuText(file, 0), L"ログファイルを開く(&L)");
+    ASSERT_EQ(GetMenuItemCount(file), 5);
+    EXPECT_EQ(MenuText(file, 0), L"一覧を保存...\tCtrl+S");
     EXPECT_EQ(GetMenuItemID(file, 1), 0u);  // separator
-    EXPECT_EQ(MenuText(file, 2), L"終了(&X)");
+    EXPECT_EQ(MenuText(file, 2), L"ログファイルを開く(&L)");
+    EXPECT_EQ(GetMenuItemID(file, 3), 0u);
+    EXPECT_EQ(MenuText(file, 4), L"終了(&X)");
     EXPECT_EQ(MenuText(GetSubMenu(menu, 1), 0), L"強制切断(&D)\tDel");
     EXPECT_EQ(MenuText(GetSubMenu(menu, 1), 1), L"メッセージ送信(&M)...");
     EXPECT_EQ(MenuText(GetSubMenu(menu, 2), 0), L"環境設定(&E)");

@@ -8,6 +8,8 @@ namespace corvane {
 namespace {
 
 constexpr std::int64_t kBlock = 128;
+// Names tried for the unsaved lines of one second.
+constexpr int kMaxUnsavedNames = 100;
 
 // Closes the file now and reports the result; the unique_ptr is empty after.
 std::uint32_t CloseFile(std::unique_ptr<ILogFile>& file) {
@@ -132,15 +134,16 @@ void EventLog::Release(std::size_t lines) {
     }
 }
 
-// A write of `inRun` held lines, begun when the log had `start` bytes, failed.
+// A write of `inRun` held lines, begun when the log had `start` bytes (and
+// led by `lead` bytes of a line break the log lacked), failed.
 // The log is cut back to that size; when it cannot be, what did reach it is
 // released from the hold, line by line, and the rest of a line written in part
 // is remembered.
-void EventLog::TakeBack(ILogFile& file, std::uint64_t start, std::size_t& inRun) {
+void EventLog::TakeBack(ILogFile& file, std::uint64_t start, std::size_t lead, std::size_t& inRun) {
     if (file.Truncate(start) == 0) return;
     std::uint64_t now = 0;
-    if (file.Size(now) != 0 || now <= start) return;
-    std::uint64_t written = now - start;
+    if (file.Size(now) != 0 || now <= start + lead) return;
+    std::uint64_t written = now - start - lead;
     while (inRun > 0) {
         const std::uint64_t pending = held_.front().size() + 2 - frontWritten_;
         if (written < pending) {
@@ -162,11 +165,6 @@ std::uint32_t EventLog::WriteLines(std::string& error) {
     };
     std::unique_ptr<ILogFile> file;  // closed by its destructor when a step fails
     std::uint64_t size = 0;
-    const auto open = [&]() -> std::uint32_t {
-        if (auto code = files_.OpenForAppend(logPath_, file)) return fail(code, "open");
-        if (auto code = file->Size(size)) return fail(code, "size");
-        return 0;
-    };
     // The lines gathered since the log was opened go out in one write, begun
     // at `start`. They leave the hold as soon as the write worked: a flush or
     // close that fails after it is told, but writing them again would repeat
@@ -174,10 +172,34 @@ std::uint32_t EventLog::WriteLines(std::string& error) {
     std::string run;
     std::size_t inRun = 0;
     std::uint64_t start = 0;
+    std::size_t lead = 0;
+    // Opens the log and begins the run. A log that does not end with CR LF
+    // ends in the rest of a line nobody will finish (unless it is this log's
+    // own, left as it was by a write whose failure could not be cut back):
+    // the run then begins with the line break it lacks, so that the next
+    // line starts a line of its own.
+    const auto open = [&]() -> std::uint32_t {
+        if (auto code = files_.OpenForAppend(logPath_, file)) return fail(code, "open");
+        if (auto code = file->Size(size)) return fail(code, "size");
+        start = size;
+        run.clear();
+        const bool ours = frontWritten_ != 0 && size == frontEnd_;
+        if (!ours && size != 0) {
+            char tail[2] = {};
+            const std::size_t want = size < 2 ? 1 : 2;
+            std::size_t got = 0;
+            if (auto code = file->ReadAt(size - want, tail, want, got)) return fail(code, "read");
+            if (got != 0 && tail[got - 1] == '\r') run = "\n";
+            else if (got != 0 && !(got == 2 && tail[0] == '\r' && tail[1] == '\n')) run = "\r\n";
+        }
+        lead = run.size();
+        size += lead;
+        return 0;
+    };
     const auto writeRun = [&]() -> std::uint32_t {
-        if (inRun != 0) {
+        if (!run.empty()) {
             if (auto code = file->Write(run.data(), run.size())) {
-                TakeBack(*file, start, inRun);
+                TakeBack(*file, start, lead, inRun);
                 return fail(code, "write");
             }
             Release(inRun);
@@ -189,10 +211,9 @@ std::uint32_t EventLog::WriteLines(std::string& error) {
         return 0;
     };
 
-    if (auto code = open()) return code;
-    start = size;
     // The rest of a line written in part goes first, unless the log has
     // changed since (then the line is written whole).
+    if (auto code = open()) return code;
     const bool finishing = frontWritten_ != 0 && size == frontEnd_;
     if (frontWritten_ != 0 && !finishing) frontWritten_ = 0;
     for (std::size_t i = 0; i < held_.size(); ++i) {
@@ -211,7 +232,6 @@ std::uint32_t EventLog::WriteLines(std::string& error) {
                 if (auto code = CloseFile(file)) return fail(code, "close");
             }
             if (auto code = open()) return code;
-            start = size;
         }
         const std::size_t from = i == 0 ? frontWritten_ : 0;
         if (from < held_[i].size()) run.append(held_[i], from);
@@ -234,16 +254,29 @@ EventLogExit EventLog::Finish() {
                   now.minute, now.second);
     std::string stem = logPath_;
     if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".txt") == 0) stem.resize(stem.size() - 4);
-    const std::string path = stem + ".unsaved-" + stamp + ".txt";
 
     std::string bytes;
     for (const std::string& line : held_) bytes += line + "\r\n";
     if (dropped_ != 0) bytes += LostLine(now) + "\r\n";
+    // A name taken by an earlier save (two saves in one second) is passed
+    // over: that file's lines were already told as saved there.
+    std::string path;
     std::unique_ptr<ILogFile> file;
-    std::uint32_t code = files_.Create(path, file);
+    std::uint32_t code = 0;
+    for (int n = 1; n <= kMaxUnsavedNames; ++n) {
+        path = stem + ".unsaved-" + stamp + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".txt";
+        code = files_.CreateNew(path, file);
+        if (code == 0 || !files_.Exists(path)) break;
+    }
+    const bool created = code == 0;
     const char* operation = "create";
     if (code == 0 && (code = file->Write(bytes.data(), bytes.size())) != 0) operation = "write";
     if (code == 0 && (code = CloseFile(file)) != 0) operation = "close";
+    if (code != 0 && created) {
+        // What did not save whole is not left to look like a save.
+        file.reset();
+        files_.Delete(path);
+    }
     if (code == 0) {
         exit.SavedTo = path;
         held_.clear();

@@ -5,7 +5,9 @@
 // in memory and written, before any newer one, as soon as a write works again.
 // A line leaves the hold once it is in the file, and only then: a write that
 // fails part-way is cut back off the file, so no line is ever written twice
-// or run into the next.
+// or run into the next. A log found not ending with CR LF (the rest of a line
+// from a run that could neither finish nor take it back) is given one before
+// the next line.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,6 +30,8 @@ public:
     virtual ~ILogFile() = default;
     virtual std::uint32_t Size(std::uint64_t& size) = 0;
     virtual std::uint32_t Write(const void* data, std::size_t size) = 0;
+    // Reads up to `size` bytes at `offset`; `read` tells how many came.
+    virtual std::uint32_t ReadAt(std::uint64_t offset, void* data, std::size_t size, std::size_t& read) = 0;
     // Cuts the file back to `size` bytes: what a failed write left of itself
     // is taken back.
     virtual std::uint32_t Truncate(std::uint64_t size) = 0;
@@ -43,7 +47,10 @@ public:
     virtual std::uint32_t OpenForRead(const std::string& path, std::unique_ptr<ILogFile>& file) = 0;
     // Creates the file, or empties it when it exists.
     virtual std::uint32_t Create(const std::string& path, std::unique_ptr<ILogFile>& file) = 0;
-    // Opens the file (creating it when missing) with writes going to its end.
+    // Creates the file; fails when something of that name exists.
+    virtual std::uint32_t CreateNew(const std::string& path, std::unique_ptr<ILogFile>& file) = 0;
+    // Opens the file (creating it when missing) with writes going to its end,
+    // and reads allowed.
     virtual std::uint32_t OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) = 0;
     virtual std::uint32_t Delete(const std::string& path) = 0;
     // Fails when `to` exists.
@@ -111,7 +118,10 @@ public:
     std::uint32_t WriteHeld();
 
     // The program ends: tries the log once more, then puts what is still
-    // held into "<log name>.unsaved-<yyyymmdd-hhnnss>.txt" beside it.
+    // held into "<log name>.unsaved-<yyyymmdd-hhnnss>.txt" beside it, or,
+    // when that name is taken (a save earlier in the same second), the first
+    // free "...-2.txt", "...-3.txt"; a file that already exists is never
+    // written to. A save that fails takes its file away again.
     EventLogExit Finish();
 
     EventLogState State() const;
@@ -125,7 +135,7 @@ private:
     void Hold(const LocalTime& time, const std::string& text);
     std::uint32_t WriteHeldLocked(std::string& error);
     std::uint32_t WriteLines(std::string& error);
-    void TakeBack(ILogFile& file, std::uint64_t start, std::size_t& inRun);
+    void TakeBack(ILogFile& file, std::uint64_t start, std::size_t lead, std::size_t& inRun);
     void Release(std::size_t lines);
     std::string LostLine(const LocalTime& time) const;
     void Failed(std::uint32_t code, std::string error);

@@ -5,11 +5,9 @@
 #include "core/text/Text.h"
 
 namespace corvane::text {
-namespace {
-
 // Simple case folding for the scripts that computer and user names use:
 // ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and the full-width forms.
-char16_t Fold(char16_t c) {
+char16_t FoldCase(char16_t c) noexcept {
     if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
     if (c < 0x80) return c;
     if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return static_cast<char16_t>(c + 32);
@@ -25,12 +23,10 @@ char16_t Fold(char16_t c) {
     return c;
 }
 
-}  // namespace
-
 bool SimpleCollation::EqualIgnoreCase(std::string_view a, std::string_view b) const {
     const std::u16string wa = Utf8ToUtf16(a), wb = Utf8ToUtf16(b);
     return wa.size() == wb.size() &&
-           std::equal(wa.begin(), wa.end(), wb.begin(), [](char16_t x, char16_t y) { return Fold(x) == Fold(y); });
+           std::equal(wa.begin(), wa.end(), wb.begin(), [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
 }
 
 std::string SimpleCollation::FoldKey(std::string_view name) const {
@@ -38,7 +34,7 @@ std::string SimpleCollation::FoldKey(std::string_view name) const {
     std::string key;
     key.reserve(wide.size() * 2);
     for (char16_t c : wide) {
-        const char16_t folded = Fold(c);
+        const char16_t folded = FoldCase(c);
         key += static_cast<char>(folded & 0xFF);
         key += static_cast<char>(folded >> 8);
     }

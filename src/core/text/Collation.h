@@ -27,6 +27,11 @@ public:
     int Compare(std::string_view a, std::string_view b) const override;
 };
 
+// One UTF-16 unit in the letter case SimpleCollation compares in: upper case
+// of ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and the full-width
+// Latin letters made lower case; everything else as it is.
+char16_t FoldCase(char16_t c) noexcept;
+
 // The key of a pair of names (computer and user, path and user): equal for
 // two pairs exactly when both of their names are equal regardless of case.
 std::string PairKey(const ICollation& collation, std::string_view first, std::string_view second);

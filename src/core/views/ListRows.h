@@ -39,6 +39,12 @@ enum ResourceColumn : int {
     kResourceColumnCount = 2,
 };
 
+// The column captions, in column order: the lists' headers and the header
+// line of what is copied or saved.
+inline constexpr const char* kSessionColumnCaptions[kSessionColumnCount] = {
+    "コンピュータ名", "IPアドレス", "ユーザ名", "オープン数", "接続時間", "アイドル時間"};
+inline constexpr const char* kResourceColumnCaptions[kResourceColumnCount] = {"ユーザ名", "共有リソース名"};
+
 inline constexpr int kSessionRowImage = 0;
 inline constexpr int kResourceRowImage = 1;
 

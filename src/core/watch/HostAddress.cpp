@@ -214,6 +214,15 @@ LocalAddresses LocalAddresses::Read(IResolver& resolver) {
     return LocalAddresses(std::move(addresses), nameResolves);
 }
 
+namespace {
+
+// fe80::/10: the same address may be another computer on every link.
+bool IsLinkLocal(const IpAddress& address) {
+    return address.V6 && address.Bytes[0] == 0xfe && (address.Bytes[1] & 0xc0) == 0x80;
+}
+
+}  // namespace
+
 bool LocalAddresses::Contains(const std::string& address, bool lookedUp) const {
     auto parsed = ParseAddress(address);
     if (!parsed) return lookedUp && !nameResolves_ && address == kNoAddress;
@@ -226,6 +235,10 @@ bool LocalAddresses::Contains(const std::string& address, bool lookedUp) const {
     static constexpr std::array<std::uint8_t, 16> kLoopback6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
     if (parsed->V6 && parsed->Bytes == kLoopback6) return true;
     return std::any_of(addresses_.begin(), addresses_.end(), [&](const IpAddress& own) {
+        // A link-local client is this computer only on the link it came
+        // from; a client written without its link may be on any of them.
+        if (IsLinkLocal(own) && !own.Zone.empty() && !parsed->Zone.empty() && own.Zone != parsed->Zone)
+            return false;
         if (!IsIpv4Mapped(own)) return own.SameAddress(*parsed);
         return !parsed->V6 && std::equal(own.Bytes.begin() + 12, own.Bytes.end(), parsed->Bytes.begin());
     });

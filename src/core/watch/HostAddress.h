@@ -46,7 +46,8 @@ public:
     static LocalAddresses Read(IResolver& resolver);
 
     // Whether a session shown with `address` (AddressText, or "(N/A)") comes
-    // from this computer: any of its addresses (the zone aside), the whole of
+    // from this computer: any of its addresses (a link-local one on the same
+    // link: with the same zone, when both are written), the whole of
     // 127.0.0.0/8 and ::1. While the computer's own name does not resolve, a
     // client whose name does not resolve either ("(N/A)" from a lookup) may
     // be this computer too, and counts as local; an address the server

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "win/security/DesktopShell.h"
 #include "win/ui/Dialog.h"
 #include "win/ui/Dpi.h"
 
@@ -17,7 +18,7 @@ TUrlLabel::TUrlLabel()
       color_(GetSysColor(COLOR_WINDOWTEXT)),
       normalColor_(GetSysColor(COLOR_WINDOWTEXT)) {
     OpenWithShell = [](HWND owner, const std::wstring& text) {
-        ShellExecuteW(owner, L"OPEN", text.c_str(), L"", L"", SW_SHOW);  // a failure only leaves the look
+        OpenAsDesktopUser(text, owner);  // a failure only leaves the look
     };
 }
 

@@ -7,7 +7,7 @@
 #include "core/app/Geometry.h"
 #include "win/ui/Dpi.h"
 #include "win/app/CenteredMessageDlg.h"
-#include "win/settings/LogFileSystemWin.h"
+#include "win/events/LogFileSystemWin.h"
 #include "win/settings/ProfileStoreWin.h"
 #include "win/watch/SystemMessage.h"
 
@@ -195,7 +195,8 @@ void TCorvaneForm::Dispatch(MSG& msg) {
         actions_.Dispatch(kActionFileClose);
         return;
     }
-    if (!(Handle() && accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg))) {
+    if (FilterBoxKey(msg)) return;
+    if (EditingKey(msg) || !(Handle() && accel_ && TranslateAcceleratorW(Handle(), accel_.get(), &msg))) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -212,86 +213,6 @@ void TCorvaneForm::CarryOutPendingClose() {
 void TCorvaneForm::RequestListSync() {
     if (listSyncPosted_) return;
     listSyncPosted_ = PostMessageW(Handle(), kSyncListsMessage, 0, 0) != FALSE;
-}
-
-// A cell of each selected session row, top to bottom. The rows' texts come
-// from the table the list shows.
-void TCorvaneForm::SaveSettings() {
-    if (settingsStore_) settingsStore_->SaveSettings();
-}
-
-void TCorvaneForm::MinimizeProgram() { ShowWindow(Handle(), SW_MINIMIZE); }
-
-bool TCorvaneForm::ConfirmExit() {
-    return CenteredMessageDlg(Handle(), "Corvaneを終了してもいいですか?", "Corvane", TMsgDlgType::mtConfirmation,
-                              TMsgDlgButtons::mbYesNo) == IDYES;
-}
-
-void TCorvaneForm::ShowSaveError(const std::string& message) { ShowErrorBox(Handle(), message); }
-
-void TCorvaneForm::FormDestroy() {
-    // The icon goes first: its menu could otherwise still open the settings
-    // or the About box of a window that is going away.
-    if (tray_) tray_->Remove();
-    // From here on a close request still in the queue (the error box and the
-    // wait below serve messages) is ignored. A refused save does not stop the
-    // tear-down, so that the watch thread still stops.
-    try {
-        closeRules_.FormDestroy(*this);
-    } catch (const std::exception& e) {
-        ShowErrorBox(Handle(), e.what());
-    }
-    appIdleInstalled_ = false;
-    if (feed_) feed_->Stop();
-    StopWatch(true);
-    netApi_.reset();
-    feed_.reset();
-    mirror_.reset();
-    FinishLog();
-}
-
-void TCorvaneForm::StopWatch(bool wait) {
-    if (!watchThread_) return;
-    watchThread_->Terminate();
-    if (!wait) return;
-    MainThreadRunner::WaitServing([this] { return watchThread_->Finished(); });
-    watchThread_->WaitFor();
-    watchThread_.reset();
-}
-
-void TCorvaneForm::FinishLog() {
-    // Lines the log still holds go to a file beside it; only when that fails
-    // too are they lost, and then the person is told how many and why. While
-    // the session ends no box can be shown: the event log tells instead.
-    if (!eventLog_) return;
-    const EventLogExit exit = eventLog_->Finish();
-    if (closeRules_.SessionEnding()) {
-        if (const auto report = ReportOf(exit); report && eventReports_) eventReports_->Tell(*report);
-        return;
-    }
-    if (exit.Unsaved != 0 && exit.SavedTo.empty())
-        ShowErrorBox(Handle(), "ログファイルに書き込めなかったため、" + std::to_string(exit.Unsaved) +
-                                   " 件のイベントを記録できませんでした。\r\n\r\n" + exit.Error);
-}
-
-void TCorvaneForm::EndSession() {
-    closeRules_.SessionEndQuery();  // also when the end was forced without asking
-    if (!NestedLoopScope::Active()) {
-        DestroyWindow(Handle());  // the tear-down of a normal exit, with no box
-        return;
-    }
-    // A menu, a box or a scan is running on this thread: the window stays
-    // until it ends, but the exit's work cannot wait for that. The watch is
-    // asked to stop (waiting for it could wait on the scan we are inside of),
-    // the settings are saved and what the log holds is written or saved.
-    StopWatch(false);
-    try {
-        SaveSettings();
-    } catch (const std::exception&) {
-        // No box while the session ends.
-    }
-    FinishLog();
-    closeRules_.CloseRequested(true);  // the window goes once the nested loop ends
 }
 
 LRESULT TCorvaneForm::OnNotify(const NMHDR& header) {
@@ -332,8 +253,13 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             listSyncPosted_ = false;
             if (sessionRows_) sessionRows_->Sync();
             if (resourceRows_) resourceRows_->Sync();
+            ShowRowCount();
             return 0;
         case WM_COMMAND:
+            if (filterBox_ && reinterpret_cast<HWND>(lp) == filterBox_) {
+                if (HIWORD(wp) == EN_CHANGE) FilterChanged();
+                return 0;
+            }
             if (actions_.Dispatch(LOWORD(wp))) return 0;
             break;
         case WM_INITMENUPOPUP:

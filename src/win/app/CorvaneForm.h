@@ -1,13 +1,16 @@
 #pragma once
 // The main window: the two lists of sessions and open resources, the menus
 // and commands, the settings and the event log, and the watch thread.
-// CorvaneForm.cpp has its life (creation, messages, teardown);
+// CorvaneForm.cpp has its life (creation, messages);
 // CorvaneFormStatus.cpp the watch's outputs (the log, the status bar);
-// CorvaneFormBuild.cpp builds its controls, images, menus and tray icon;
-// CorvaneFormCommands.cpp holds the commands; CorvaneFormPlacement.cpp is the
-// window as the settings see it; CorvaneFormFeed.cpp makes it the face of the
-// service when the service watches. The tray announcements are a
-// TrayAnnouncer of its own.
+// CorvaneFormClose.cpp its end (teardown, the session's end, what the close
+// rules carry out); CorvaneFormBuild.cpp builds its controls, images, menus
+// and tray icon; CorvaneFormCommands.cpp holds the commands;
+// CorvaneFormFilter.cpp the filter box over the lists and the row count;
+// CorvaneFormExport.cpp copying and saving the shown rows;
+// CorvaneFormPlacement.cpp is the window as the settings see it;
+// CorvaneFormFeed.cpp makes it the face of the service when the service
+// watches. The tray announcements are a TrayAnnouncer of its own.
 #include <windows.h>
 
 #include <deque>
@@ -57,6 +60,10 @@ enum ActionId : UINT {
     kActionRefresh,
     kActionFileClose,
     kActionGuide,
+    kActionSaveList,
+    kActionCopy,
+    kActionSelectAll,
+    kActionFilter,
 };
 
 class TCorvaneForm final : public Window,
@@ -124,6 +131,7 @@ public:
     HWND ResourceList() const noexcept { return lvResource_; }
     HWND TabControl() const noexcept { return tabControl_; }
     HWND StatusBar() const noexcept { return statusBar_; }
+    HWND FilterBox() const noexcept { return filterBox_; }
     Settings& SettingsRecord() noexcept { return settings_; }
     TTrayIcon* TrayIcon() noexcept { return tray_ ? tray_->Icon() : nullptr; }
     IMainThreadRunner& Runner() noexcept { return *runner_; }
@@ -149,6 +157,10 @@ public:
     void ActionRefreshExecute();
     void ActionOpenLogFileExecute();
     void ActionGuideExecute();
+    void ActionSaveListExecute();
+    void ActionCopyExecute();
+    void ActionSelectAllExecute();
+    void ActionFilterExecute();
     void TabControlChange();
     void lvSessionsColumnClick(int column);
     void lvResourceColumnClick(int column);
@@ -187,7 +199,24 @@ private:
     void ActionSessionDisconnectUpdate(Action& action);
     void ActionSendMessageUpdate(Action& action);
     void ActionFileCloseUpdate(Action& action);
+    void ActionCopyUpdate(Action& action);
+    void ActionSelectAllUpdate(Action& action);
     HWND ListOf(ListKind list) const { return list == ListKind::Sessions ? lvSessions_ : lvResource_; }
+    // The list of the tab shown, and the view that shows its rows.
+    HWND CurrentList() const;
+    ListViewReportList* CurrentRows() const;
+    // Keys the window handles itself before the shortcuts: true when `msg`
+    // was one of them and has been handled.
+    bool FilterBoxKey(const MSG& msg);
+    bool EditingKey(const MSG& msg) const;
+    // The filter box's text became the current list's filter.
+    void FilterChanged();
+    // The filter box shows the current tab's filter.
+    void ShowTabFilter();
+    // "表示 N 件 / 全 M 件" of the current list in the status bar.
+    void ShowRowCount();
+    // The selected rows of a list, read through what it shows, top to bottom.
+    std::vector<views::RowTable::Cells> SelectedRows(HWND list);
     int Scale(int pixels) const;
     LRESULT OnNotify(const NMHDR& header);
     void RequestListSync();
@@ -234,6 +263,9 @@ private:
     HWND lvSessions_ = nullptr;
     HWND lvResource_ = nullptr;
     HWND statusBar_ = nullptr;
+    HWND filterLabel_ = nullptr;
+    HWND filterBox_ = nullptr;
+    std::wstring shownRowCount_;  // the status bar's count, as last shown
     UniqueFont font_;
     UniqueImageList imageList_;
     UniqueImageList imageListSessions_;
@@ -255,7 +287,7 @@ private:
     std::unique_ptr<MainThreadRunner> runner_;
     PassWait passWait_;
     std::unique_ptr<NetApi> netApi_;
-    std::unique_ptr<views::ListRows> rows_;  // before the views that show its tables
+    std::unique_ptr<views::ListRows> rows_;  // before the views that show its tables (and filter them)
     std::unique_ptr<ListViewReportList> sessionRows_;
     std::unique_ptr<ListViewReportList> resourceRows_;
     std::unique_ptr<IProfileStore> profile_;

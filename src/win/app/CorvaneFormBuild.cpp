@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -17,7 +18,11 @@ namespace corvane::win {
 namespace {
 
 constexpr int kStatusBarHeight = 19;
-constexpr UINT kTabControlId = 10, kSessionsId = 11, kResourceId = 12, kStatusBarId = 13;
+// The filter box's row above the lists, its caption's width, and the status
+// bar's part for the row count (pixels at 96 DPI).
+constexpr int kFilterRowHeight = 22, kFilterLabelWidth = 110, kFilterGap = 4, kRowCountWidth = 190;
+constexpr UINT kTabControlId = 10, kSessionsId = 11, kResourceId = 12, kStatusBarId = 13, kFilterLabelId = 14,
+               kFilterBoxId = 15;
 
 }  // namespace
 
@@ -60,7 +65,6 @@ void TCorvaneForm::CreateControls() {
                                  Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kStatusBarId)), instance,
                                  nullptr);
     SendMessageW(statusBar_, SB_SETMINHEIGHT, Scale(kStatusBarHeight), 0);
-    SendMessageW(statusBar_, SB_SIMPLE, TRUE, 0);
 
     tabControl_ = CreateWindowExW(0, WC_TABCONTROLW, L"",
                                   WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_HOTTRACK | TCS_MULTILINE, 0, 0, 0, 0,
@@ -75,6 +79,18 @@ void TCorvaneForm::CreateControls() {
         item.pszText = const_cast<wchar_t*>(tabs[i]);
         item.iImage = i;
         SendMessageW(tabControl_, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    }
+
+    // The filter box: above the lists, on the tab control's page.
+    filterLabel_ = CreateWindowExW(0, L"STATIC", L"絞り込み (Ctrl+F):", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE, 0, 0, 0,
+                                   0, Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kFilterLabelId)),
+                                   instance, nullptr);
+    filterBox_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+                                 0, 0, 0, 0, Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kFilterBoxId)),
+                                 instance, nullptr);
+    for (HWND control : {filterLabel_, filterBox_}) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+        SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     }
 
     const RECT none{0, 0, 0, 0};
@@ -123,6 +139,8 @@ void TCorvaneForm::Rescale(int dpi) {
             ListView_SetImageList(list, imageListSessions_.get(), LVSIL_SMALL);
             SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
         }
+        for (HWND control : {filterLabel_, filterBox_})
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
         SendMessageW(statusBar_, SB_SETMINHEIGHT, Scale(kStatusBarHeight), 0);
         for (const auto& [list, widths] : designed) {
             for (int i = 0; i < static_cast<int>(widths.size()); ++i)
@@ -138,11 +156,19 @@ void TCorvaneForm::LayoutControls() {
     RECT client{}, status{};
     GetClientRect(Handle(), &client);
     GetWindowRect(statusBar_, &status);
+    // Messages on the left, the row count in a part of its own on the right.
+    const int parts[2] = {std::max(0, static_cast<int>(client.right) - Scale(kRowCountWidth)), -1};
+    SendMessageW(statusBar_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
     const int statusHeight = status.bottom - status.top;
     RECT tab{0, 0, client.right, client.bottom - statusHeight};
     MoveWindow(tabControl_, tab.left, tab.top, tab.right - tab.left, tab.bottom - tab.top, TRUE);
     RECT page = tab;
     TabCtrl_AdjustRect(tabControl_, FALSE, &page);
+    const int filterHeight = Scale(kFilterRowHeight), labelWidth = Scale(kFilterLabelWidth);
+    MoveWindow(filterLabel_, page.left, page.top, labelWidth, filterHeight, TRUE);
+    MoveWindow(filterBox_, page.left + labelWidth, page.top, std::max(0, static_cast<int>(page.right - page.left) - labelWidth),
+               filterHeight, TRUE);
+    page.top = std::min(page.bottom, page.top + filterHeight + Scale(kFilterGap));
     for (HWND list : {lvSessions_, lvResource_})
         MoveWindow(list, page.left, page.top, page.right - page.left, page.bottom - page.top, TRUE);
 }
@@ -164,6 +190,14 @@ void TCorvaneForm::CreateActions() {
     actions_.Add({kActionFileClose, L"ファイルを閉じる(&C)", 3, VK_DELETE, [this] { ActionFileCloseExecute(); },
                   [this](Action& a) { ActionFileCloseUpdate(a); }});
     actions_.Add({kActionGuide, L"利用ガイド", -1, 0, [this] { ActionGuideExecute(); }, nullptr});
+    actions_.Add({kActionSaveList, L"一覧を保存...", -1, kCtrlKey | 'S', [this] { ActionSaveListExecute(); },
+                  [this](Action& a) { ActionDisplayDialogUpdate(a); }});
+    // Ctrl+A and Ctrl+C in the filter box edit its text (Dispatch).
+    actions_.Add({kActionCopy, L"コピー", -1, kCtrlKey | 'C', [this] { ActionCopyExecute(); },
+                  [this](Action& a) { ActionCopyUpdate(a); }});
+    actions_.Add({kActionSelectAll, L"すべて選択(&A)", -1, kCtrlKey | 'A', [this] { ActionSelectAllExecute(); },
+                  [this](Action& a) { ActionSelectAllUpdate(a); }});
+    actions_.Add({kActionFilter, L"絞り込み(&I)", -1, kCtrlKey | 'F', [this] { ActionFilterExecute(); }, nullptr});
     accel_ = actions_.CreateAccelerators();
 }
 
@@ -209,10 +243,10 @@ void TCorvaneForm::CreateMenus() {
         }
         AppendMenuW(mainMenu_, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), caption);
     };
-    submenu(L"ファイル(&F)", {kActionOpenLogFile, 0, kActionExit});
+    submenu(L"ファイル(&F)", {kActionSaveList, 0, kActionOpenLogFile, 0, kActionExit});
     submenu(L"セッション(&S)", {kActionSessionDisconnect, kActionSendMessage, 0, kActionFileClose});
     submenu(L"ツール(&T)", {kActionSetEnvironment});
-    submenu(L"表示(&H)", {kActionRefresh});
+    submenu(L"表示(&H)", {kActionRefresh, 0, kActionFilter, kActionSelectAll, kActionCopy});
     submenu(L"ヘルプ(&H)", {kActionGuide, 0, kActionAbout});
     SetMenu(Handle(), mainMenu_);
 
@@ -222,6 +256,11 @@ void TCorvaneForm::CreateMenus() {
     for (UINT id : {kActionSessionDisconnect, kActionSendMessage}) add(sessionMenu_.get(), id);
     resourceMenu_.reset(CreatePopupMenu());
     add(resourceMenu_.get(), kActionFileClose);
+    for (HMENU menu : {sessionMenu_.get(), resourceMenu_.get()}) {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        add(menu, kActionCopy);
+        add(menu, kActionSelectAll);
+    }
 }
 
 void TCorvaneForm::CreateTrayIcon() {

@@ -52,7 +52,7 @@ std::vector<std::string> TCorvaneForm::SelectedSessionCells(int column) {
     std::vector<std::string> cells;
     for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
          row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
-        cells.push_back(rows_->Sessions().Cell(row, column));
+        cells.push_back(sessionRows_->Rows().Cell(row, column));
     }
     return cells;
 }
@@ -70,7 +70,7 @@ void TCorvaneForm::ActionSessionDisconnectExecute() {
     // stay until a scan finds the sessions gone.
     for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
          row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
-        const views::RowTable& sessions = rows_->Sessions();
+        const views::ShownRows& sessions = sessionRows_->Rows();
         server->SessionDel("\\\\" + sessions.Cell(row, views::kSessionComputerName),
                             sessions.Cell(row, views::kSessionUserName));
         ListView_SetItemState(lvSessions_, row, 0, LVIS_SELECTED);
@@ -87,7 +87,7 @@ void TCorvaneForm::ActionFileCloseExecute() {
     std::vector<app::OpenFileRow> files;
     {
         std::lock_guard lock(listLock_);
-        const views::RowTable& resources = rows_->Resources();
+        const views::ShownRows& resources = resourceRows_->Rows();
         for (int row = ListView_GetNextItem(lvResource_, -1, LVNI_SELECTED); row >= 0;
              row = ListView_GetNextItem(lvResource_, row, LVNI_SELECTED)) {
             files.push_back({resources.Cell(row, views::kResourceUserName),
@@ -190,6 +190,8 @@ void TCorvaneForm::TabControlChange() {
     ShowWindow(lvResource_, tab == 1 ? SW_SHOW : SW_HIDE);
     ClearListSelection(lvSessions_);
     ClearListSelection(lvResource_);
+    ShowTabFilter();
+    ShowRowCount();
 }
 
 void TCorvaneForm::lvSessionsColumnClick(int column) {

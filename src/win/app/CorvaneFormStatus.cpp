@@ -45,10 +45,11 @@ void TCorvaneForm::EnumerationResult(std::uint32_t sessionStatus, std::uint32_t 
     if (eventReports_) eventReports_->EnumerationResult(sessionStatus, fileStatus);
 }
 
-// The simple status bar shows its simple text; its window text holds the same
-// line for whoever reads the bar from outside (assistive tools, tests).
+// The status bar's first part shows the line (the second counts the rows);
+// its window text holds the same line for whoever reads the bar from outside
+// (assistive tools, tests).
 void TCorvaneForm::SetStatusText(const std::wstring& line) {
-    SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(line.c_str()));
+    SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(line.c_str()));
     SetWindowTextW(statusBar_, line.c_str());
 }
 

@@ -12,19 +12,15 @@
 #include <vector>
 
 #include "core/display/DpiScale.h"
+#include "core/views/ListRows.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {
 
 namespace {
 
-struct ColumnSpec {
-    const wchar_t* Caption;
-    int Width;
-};
-
 HWND CreateReportListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages,
-                          const ColumnSpec* columns, int columnCount, int dpi) {
+                          const char* const* captions, const int* widths, int columnCount, int dpi) {
     const DWORD style = WS_CHILD | WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SHOWSELALWAYS |
                         LVS_SHAREIMAGELISTS | LVS_OWNERDATA;
     HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", style, bounds.left, bounds.top,
@@ -36,11 +32,12 @@ HWND CreateReportListView(HWND parent, int controlId, const RECT& bounds, HIMAGE
     ListView_SetExtendedListViewStyleEx(list, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     ListView_SetImageList(list, smallImages, LVSIL_SMALL);
     for (int i = 0; i < columnCount; ++i) {
+        std::wstring caption = Wide(captions[i]);
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
         column.fmt = LVCFMT_LEFT;
-        column.cx = app::ScaleToDpi(columns[i].Width, dpi);
-        column.pszText = const_cast<wchar_t*>(columns[i].Caption);
+        column.cx = app::ScaleToDpi(widths[i], dpi);
+        column.pszText = caption.data();
         column.iSubItem = i;
         SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
     }
@@ -68,12 +65,12 @@ bool InsertIconAt(HIMAGELIST images, HICON icon, int position) {
 }  // namespace
 
 ListViewReportList::ListViewReportList(HWND listView, views::RowTable& table, std::function<void()> requestSync)
-    : hwnd_(listView), table_(table), requestSync_(std::move(requestSync)) {
-    table_.SetView(this);
+    : hwnd_(listView), rows_(table), requestSync_(std::move(requestSync)) {
+    rows_.SetView(this);
     Sync();  // a table that holds rows already shows them at once
 }
 
-ListViewReportList::~ListViewReportList() { table_.SetView(nullptr); }
+ListViewReportList::~ListViewReportList() { rows_.SetView(nullptr); }
 
 bool ListViewReportList::OnNotify(const NMHDR& header, LRESULT& result) {
     if (header.hwndFrom != hwnd_) return false;
@@ -95,12 +92,12 @@ bool ListViewReportList::OnNotify(const NMHDR& header, LRESULT& result) {
 
 void ListViewReportList::GetDispInfo(NMLVDISPINFOW& info) const {
     LVITEMW& item = info.item;
-    const bool inTable = item.iItem >= 0 && item.iItem < table_.Count();
+    const bool inTable = item.iItem >= 0 && item.iItem < rows_.Count();
     if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
         item.pszText[0] = L'\0';
         if (inTable) {
             try {
-                const std::wstring text = Wide(table_.Cell(item.iItem, item.iSubItem));
+                const std::wstring text = Wide(rows_.Cell(item.iItem, item.iSubItem));
                 const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
                 std::copy_n(text.data(), length, item.pszText);
                 item.pszText[length] = L'\0';
@@ -109,7 +106,7 @@ void ListViewReportList::GetDispInfo(NMLVDISPINFOW& info) const {
             }
         }
     }
-    if (item.mask & LVIF_IMAGE) item.iImage = table_.Image();
+    if (item.mask & LVIF_IMAGE) item.iImage = rows_.Image();
 }
 
 // The control's own search (typing the start of a caption, LVM_FINDITEM):
@@ -119,7 +116,7 @@ int ListViewReportList::FindItem(const NMLVFINDITEMW& find) const {
     if (!(flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz) return -1;
     const std::wstring target = find.lvfi.psz;
     const bool prefix = (flags & LVFI_PARTIAL) != 0;
-    const int count = table_.Count();
+    const int count = rows_.Count();
     const int start = find.iStart >= 0 && find.iStart < count ? find.iStart : 0;
     try {
         for (int k = 0; k < count; ++k) {
@@ -128,7 +125,7 @@ int ListViewReportList::FindItem(const NMLVFINDITEMW& find) const {
                 if (!(flags & LVFI_WRAP)) break;
                 row -= count;
             }
-            const std::wstring caption = Wide(table_.Cell(row, 0));
+            const std::wstring caption = Wide(rows_.Cell(row, 0));
             const int length = static_cast<int>(prefix ? std::min(caption.size(), target.size()) : caption.size());
             if (prefix && caption.size() < target.size()) continue;
             if (CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, caption.data(), length, target.data(),
@@ -148,7 +145,7 @@ void ListViewReportList::RequestSync() {
 
 void ListViewReportList::Sync() {
     syncRequested_ = false;
-    const int count = table_.Count();
+    const int count = rows_.Count();
     if (count != shown_) {
         SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
         shown_ = count;
@@ -209,40 +206,51 @@ void ListViewReportList::RowsCleared() {
 }
 
 void ListViewReportList::RowsReordered(const std::vector<int>& oldRowAt) {
-    // The selection and the focus stay with their rows.
-    std::vector<int> newRowOf(oldRowAt.size(), -1);
-    for (std::size_t i = 0; i < oldRowAt.size(); ++i) newRowOf[static_cast<std::size_t>(oldRowAt[i])] = static_cast<int>(i);
-    auto moved = [&](int old) { return old >= 0 && old < static_cast<int>(newRowOf.size()) ? newRowOf[old] : -1; };
+    // A sort, or a new filter: the selection and the focus stay with their
+    // rows where those are still shown. Rows the control did not know yet
+    // (-1, or numbers from its count on) were neither selected nor focused.
+    std::vector<int> newRowOf(static_cast<std::size_t>(shown_), -1);
+    for (std::size_t i = 0; i < oldRowAt.size(); ++i)
+        if (oldRowAt[i] >= 0 && oldRowAt[i] < shown_)
+            newRowOf[static_cast<std::size_t>(oldRowAt[i])] = static_cast<int>(i);
+    auto moved = [&](int old) { return old >= 0 && old < shown_ ? newRowOf[static_cast<std::size_t>(old)] : -1; };
     std::vector<int> selected;
-    for (int row = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); row >= 0;
-         row = ListView_GetNextItem(hwnd_, row, LVNI_SELECTED))
-        selected.push_back(moved(row));
-    const int focused = moved(ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED));
+    const bool anySelected = ListView_GetSelectedCount(hwnd_) > 0;
+    if (anySelected) {
+        for (int row = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); row >= 0;
+             row = ListView_GetNextItem(hwnd_, row, LVNI_SELECTED))
+            if (const int now = moved(row); now >= 0) selected.push_back(now);
+    }
+    const int wasFocused = ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED);
+    const int focused = moved(wasFocused);
+    // Cleared while the control still has its old row count, so that no
+    // state is left on a row number beyond the new one. (All rows are asked
+    // only to unselect them: the control passes over that when none is, and
+    // goes through every row for anything else.)
+    if (anySelected) ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED);
+    if (wasFocused >= 0) ListView_SetItemState(hwnd_, wasFocused, 0, LVIS_FOCUSED);
     Sync();
-    if (!selected.empty()) {
-        ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED);
-        for (int row : selected)
-            if (row >= 0) ListView_SetItemState(hwnd_, row, LVIS_SELECTED, LVIS_SELECTED);
+    if (!selected.empty() && static_cast<int>(selected.size()) == shown_) {
+        ListView_SetItemState(hwnd_, -1, LVIS_SELECTED, LVIS_SELECTED);  // all of them, in one go
+    } else {
+        for (int row : selected) ListView_SetItemState(hwnd_, row, LVIS_SELECTED, LVIS_SELECTED);
     }
     if (focused >= 0) ListView_SetItemState(hwnd_, focused, LVIS_FOCUSED, LVIS_FOCUSED);
     InvalidateRect(hwnd_, nullptr, FALSE);
+    // The owner hears of the new count with the next Sync it arranges.
+    RequestSync();
 }
 
 HWND CreateSessionListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi) {
-    static const ColumnSpec kColumns[] = {
-        {L"コンピュータ名", app::kSessionColumnWidths[0]}, {L"IPアドレス", app::kSessionColumnWidths[1]},
-        {L"ユーザ名", app::kSessionColumnWidths[2]},       {L"オープン数", app::kSessionColumnWidths[3]},
-        {L"接続時間", app::kSessionColumnWidths[4]},       {L"アイドル時間", app::kSessionColumnWidths[5]},
-    };
-    return CreateReportListView(parent, controlId, bounds, smallImages, kColumns,
-                                static_cast<int>(std::size(kColumns)), dpi);
+    static_assert(std::size(views::kSessionColumnCaptions) == std::size(app::kSessionColumnWidths));
+    return CreateReportListView(parent, controlId, bounds, smallImages, views::kSessionColumnCaptions,
+                                app::kSessionColumnWidths, views::kSessionColumnCount, dpi);
 }
 
 HWND CreateResourceListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi) {
-    static const ColumnSpec kColumns[] = {{L"ユーザ名", app::kResourceColumnWidths[0]},
-                                          {L"共有リソース名", app::kResourceColumnWidths[1]}};
-    return CreateReportListView(parent, controlId, bounds, smallImages, kColumns,
-                                static_cast<int>(std::size(kColumns)), dpi);
+    static_assert(std::size(views::kResourceColumnCaptions) == std::size(app::kResourceColumnWidths));
+    return CreateReportListView(parent, controlId, bounds, smallImages, views::kResourceColumnCaptions,
+                                app::kResourceColumnWidths, views::kResourceColumnCount, dpi);
 }
 
 void ClearListSelection(HWND listView) {

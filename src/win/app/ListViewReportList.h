@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "core/views/RowTable.h"
+#include "core/views/ShownRows.h"
 
 namespace corvane::win {
 
-// Shows a RowTable in a borrowed list view created in owner-data mode: the
-// control keeps only the row count, the selection and the focus, and asks for
+// Shows a RowTable in a borrowed list view created in owner-data mode, the
+// rows its filter lets through (ShownRows, all of them while the filter is
+// empty): the control keeps only the row count, the selection and the focus,
+// and asks for
 // the texts of the rows it draws (LVN_GETDISPINFO, which also answers
 // LVM_GETITEMTEXT from anyone, inside or outside the process). Main thread
 // only.
@@ -23,7 +26,9 @@ namespace corvane::win {
 // (the main window posts itself a message); removals, clearing and sorting
 // reach the control at once, so that the selection stays on its rows and the
 // control never addresses a row the table no longer has. The rows a pass
-// removes reach it together: one new row count, whatever their number.
+// removes reach it together: one new row count, whatever their number. A new
+// filter text reaches it the same way, the selection kept on the rows that
+// stay shown. The control's row numbers are those of Rows().
 class ListViewReportList final : public views::IRowsView {
 public:
     ListViewReportList(HWND listView, views::RowTable& table, std::function<void()> requestSync);
@@ -32,6 +37,9 @@ public:
     ListViewReportList& operator=(const ListViewReportList&) = delete;
 
     HWND Handle() const noexcept { return hwnd_; }
+    // The rows shown, and their filter. Read them on the main thread.
+    views::ShownRows& Rows() noexcept { return rows_; }
+    const views::ShownRows& Rows() const noexcept { return rows_; }
 
     // A notification the list sent its parent: true when it was this list's
     // and has been answered (`result` is what the parent returns).
@@ -54,7 +62,7 @@ private:
     int FindItem(const NMLVFINDITEMW& find) const;
 
     HWND hwnd_;
-    views::RowTable& table_;
+    views::ShownRows rows_;
     std::function<void()> requestSync_;
     int shown_ = 0;        // the row count the control knows
     bool repaint_ = false;  // texts of shown rows changed since the last Sync
@@ -68,10 +76,9 @@ private:
 // at the given place; the caller shows the one of the current tab.
 // The column widths are designed at 96 DPI (app::kSessionColumnWidths,
 // app::kResourceColumnWidths) and made at `dpi`.
-// Session list columns: "コンピュータ名", "IPアドレス", "ユーザ名", "オープン数",
-// "接続時間", "アイドル時間".
+// Session list columns: views::kSessionColumnCaptions.
 HWND CreateSessionListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi);
-// Resource list columns: "ユーザ名" 100 and "共有リソース名" 300 pixels.
+// Resource list columns: views::kResourceColumnCaptions.
 HWND CreateResourceListView(HWND parent, int controlId, const RECT& bounds, HIMAGELIST smallImages, int dpi);
 
 // Unselects every row.

@@ -6,8 +6,8 @@
 
 #include "win/app/CorvaneForm.h"
 #include "win/service/FeedServer.h"
+#include "win/security/SystemLibrary.h"
 #include "win/service/ServiceConfig.h"
-#include "win/ui/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 #include "win/ui/Window.h"
 

@@ -4,7 +4,7 @@
 #include <mmsystem.h>
 
 #include "../../../res/resource.h"
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
 #include "win/ui/Window.h"
 
 namespace corvane::win {

@@ -11,7 +11,7 @@
 #include "win/service/ServiceConfig.h"
 #include "win/service/ServiceControl.h"
 #include "win/service/WatchService.h"
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 
 namespace {
@@ -44,6 +44,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
             ~Unhook() { control.OnStop(nullptr); }
         } unhook{control};
         if (!service.Prepare()) {
+            service.Finish();
             control.Stopped(ERROR_SERVICE_SPECIFIC_ERROR, kExitNoServer);
             return;
         }

@@ -48,24 +48,25 @@ bool SettingsWatcher::Named(const BYTE* records, DWORD size) const {
 
 void SettingsWatcher::Watch() noexcept {
     alignas(DWORD) BYTE buffer[8192];
+    OVERLAPPED overlapped{};
+    bool reading = false;  // a read is outstanding: no change goes unseen between two reads
     bool pending = false;  // a change waits for the file's writes to go quiet
     ULONGLONG quietAt = 0;
     for (;;) {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = done_.get();
-        ResetEvent(done_.get());
-        if (!ReadDirectoryChangesW(directory_.get(), buffer, sizeof buffer, FALSE, kFilter, nullptr, &overlapped,
-                                   nullptr))
-            return;  // the folder went away: the settings stay as they are
+        if (!reading) {
+            overlapped = OVERLAPPED{};
+            overlapped.hEvent = done_.get();
+            ResetEvent(done_.get());
+            if (!ReadDirectoryChangesW(directory_.get(), buffer, sizeof buffer, FALSE, kFilter, nullptr, &overlapped,
+                                       nullptr))
+                return;  // the folder cannot be watched: the settings stay as they are
+            reading = true;
+        }
         const HANDLE waits[] = {stop_.get(), done_.get()};
         const ULONGLONG now = GetTickCount64();
         const DWORD timeout = !pending ? INFINITE : quietAt > now ? static_cast<DWORD>(quietAt - now) : 0;
         const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, timeout);
-        if (woke != WAIT_OBJECT_0 + 1) {
-            CancelIoEx(directory_.get(), &overlapped);
-            DWORD ignored = 0;
-            GetOverlappedResult(directory_.get(), &overlapped, &ignored, TRUE);
-            if (woke != WAIT_TIMEOUT) return;  // stopped
+        if (woke == WAIT_TIMEOUT) {
             pending = false;
             try {
                 changed_();
@@ -73,6 +74,13 @@ void SettingsWatcher::Watch() noexcept {
             }
             continue;
         }
+        if (woke != WAIT_OBJECT_0 + 1) {  // stopped
+            CancelIoEx(directory_.get(), &overlapped);
+            DWORD ignored = 0;
+            GetOverlappedResult(directory_.get(), &overlapped, &ignored, TRUE);
+            return;
+        }
+        reading = false;
         DWORD size = 0;
         if (!GetOverlappedResult(directory_.get(), &overlapped, &size, FALSE)) return;
         // No records: more changed than the buffer held, the file among them maybe.

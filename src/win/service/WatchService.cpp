@@ -41,6 +41,7 @@ WatchService::~WatchService() {
 }
 
 bool WatchService::Prepare() {
+    Tell(report::kServiceStarted, ReportLevel::Information, {logPath_, settingsPath_});
     StartWinsock();  // this computer's addresses, for the local-connection filter
     ReadSettings(false);
     netApi_ = NetApi::Bind();
@@ -48,13 +49,17 @@ bool WatchService::Prepare() {
         Tell(report::kServerUnbound, ReportLevel::Error, {});
         return false;
     }
-    watch_ = std::make_unique<HeadlessWatch>(WatchParts{
-        settings_, *netApi_, resolver_, outputs_, clock_, *notifier_,
-        [this](std::uint32_t sessions, std::uint32_t files) {
-            sessionStatus_ = sessions;
-            fileStatus_ = files;
-            reports_.EnumerationResult(sessions, files);
-        }});
+    {
+        std::lock_guard<std::mutex> guard(watchLock_);
+        watch_ = std::make_unique<HeadlessWatch>(WatchParts{
+            settings_, *netApi_, resolver_, outputs_, clock_, *notifier_,
+            [this](std::uint32_t sessions, std::uint32_t files) {
+                sessionStatus_ = sessions;
+                fileStatus_ = files;
+                reports_.EnumerationResult(sessions, files);
+            }});
+        if (stopRequested_) watch_->Stop();
+    }
     feed_ = std::make_unique<ServiceFeed>(ServiceFeedParts{
         *watch_, *netApi_, clock_, kFeedPipeName, [this] { return FeedHealth(); },
         [this] {
@@ -67,9 +72,7 @@ bool WatchService::Prepare() {
             Tell(report::kCommandCarriedOut, ReportLevel::Information,
                  {caller.Account.empty() ? "?" : caller.Account, std::to_string(caller.ProcessId), what});
         },
-        [this](DWORD code) {
-            Tell(report::kFeedUnavailable, ReportLevel::Error, {std::to_string(code)});
-        }});
+        [this](DWORD code) { Tell(report::kFeedUnavailable, ReportLevel::Error, {std::to_string(code)}); }});
     outputs_.Add(feed_->Events());
     // The folder's change notices; without them the settings stay as read.
     settingsWatcher_ = std::make_unique<SettingsWatcher>(folder_, Wide(kSettingsFileName), [this] {
@@ -81,8 +84,7 @@ bool WatchService::Prepare() {
 }
 
 void WatchService::Run() {
-    Tell(report::kServiceStarted, ReportLevel::Information, {logPath_, settingsPath_});
-    if (stopRequested_) return;
+    if (stopRequested_ || !watch_) return;
     // The settings change between passes, on the thread that runs the scans.
     watch_->Run(
         kPassInterval,
@@ -95,6 +97,7 @@ void WatchService::Run() {
 
 void WatchService::Stop() {
     stopRequested_ = true;
+    std::lock_guard<std::mutex> guard(watchLock_);
     if (watch_) watch_->Stop();
 }
 

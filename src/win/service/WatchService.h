@@ -19,7 +19,7 @@
 #include "win/events/EventLogReporter.h"
 #include "win/service/ServiceFeed.h"
 #include "win/service/SettingsWatcher.h"
-#include "win/settings/LogFileSystemWin.h"
+#include "win/events/LogFileSystemWin.h"
 #include "win/settings/ProfileStoreWin.h"
 #include "win/watch/NetApi.h"
 #include "win/watch/WinsockResolver.h"
@@ -34,16 +34,16 @@ public:
     WatchService(const WatchService&) = delete;
     WatchService& operator=(const WatchService&) = delete;
 
-    // Binds the server functions and reads the settings (a malformed value
-    // is reported and its default used). False when the server functions
-    // are missing: that is reported, and nothing can be watched.
+    // Reports the start, binds the server functions and reads the settings
+    // (a malformed value is reported and its default used). False when the
+    // server functions are missing: that is reported, and nothing can be watched.
     bool Prepare();
     // Another output of every event (the tray's feed, say). Before Run.
     void AddSink(IEventSink& sink) { outputs_.Add(sink); }
     // The watch, for a snapshot of what it tracks. After Prepare.
     HeadlessWatch& Watch() { return *watch_; }
 
-    // Reports the start and watches until Stop.
+    // Watches until Stop.
     void Run();
     // Ends Run after the pass in progress. Any thread; does not wait.
     void Stop();
@@ -69,6 +69,7 @@ private:
     WinsockResolver resolver_;
     std::unique_ptr<INotifier> notifier_;
     std::unique_ptr<NetApi> netApi_;
+    std::mutex watchLock_;  // Stop may come while Prepare makes the watch
     std::unique_ptr<HeadlessWatch> watch_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> settingsChanged_{false};

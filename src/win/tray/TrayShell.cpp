@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {

@@ -39,10 +39,11 @@ UniqueAccel ActionList::CreateAccelerators() const {
         // A key shared by two actions (Delete: disconnect or close a file,
         // by the list that has the focus) belongs to the first in the
         // table; the window routes it to the other itself.
+        const BYTE flags = FVIRTKEY | ((action.ShortcutKey & kCtrlKey) ? FCONTROL : 0);
+        const auto key = static_cast<WORD>(action.ShortcutKey & 0xFFFF);
         const bool taken = std::any_of(table.begin(), table.end(),
-                                       [&](const ACCEL& a) { return a.key == action.ShortcutKey; });
-        if (action.ShortcutKey && !taken)
-            table.push_back({FVIRTKEY, static_cast<WORD>(action.ShortcutKey), static_cast<WORD>(action.Id)});
+                                       [&](const ACCEL& a) { return a.key == key && a.fVirt == flags; });
+        if (action.ShortcutKey && !taken) table.push_back({flags, key, static_cast<WORD>(action.Id)});
     }
     if (table.empty()) return UniqueAccel();
     return UniqueAccel(CreateAcceleratorTableW(table.data(), static_cast<int>(table.size())));
@@ -54,6 +55,10 @@ std::wstring ActionList::MenuText(const Action& action) const {
         text += L"\tDel";
     } else if (action.ShortcutKey >= VK_F1 && action.ShortcutKey <= VK_F24) {
         text += L"\tF" + std::to_wstring(action.ShortcutKey - VK_F1 + 1);
+    } else if ((action.ShortcutKey & kCtrlKey) && (action.ShortcutKey & 0xFFFF) >= 'A' &&
+               (action.ShortcutKey & 0xFFFF) <= 'Z') {
+        text += L"\tCtrl+";
+        text += static_cast<wchar_t>(action.ShortcutKey & 0xFFFF);
     }
     return text;
 }

@@ -11,11 +11,14 @@
 
 namespace corvane::win {
 
+// A shortcut with Ctrl held: kCtrlKey | 'S'.
+inline constexpr UINT kCtrlKey = 0x10000;
+
 struct Action {
     UINT Id = 0;
     std::wstring Caption;
     int ImageIndex = -1;
-    UINT ShortcutKey = 0;  // virtual-key code, no modifier; 0 for none
+    UINT ShortcutKey = 0;  // virtual-key code, with kCtrlKey for Ctrl; 0 for none
     std::function<void()> Execute;
     std::function<void(Action&)> Update;  // empty: always enabled
     bool Enabled = true;

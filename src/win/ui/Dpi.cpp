@@ -1,6 +1,6 @@
 #include "win/ui/Dpi.h"
 
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
 
 #include "../../../res/resource.h"
 

@@ -2,7 +2,7 @@
 
 #include <lm.h>
 
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
 
 namespace corvane::win {
 namespace {

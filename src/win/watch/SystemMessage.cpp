@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/text/Text.h"
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {

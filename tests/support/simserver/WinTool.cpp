@@ -51,6 +51,10 @@
 //                                           pid handles gdi user
 //                                           (see ProcessStats below for how
 //                                           each is counted)
+//   corvane_wintool access <path>           the file's access list, as SDDL
+//   corvane_wintool parent <path>           writes the file name of the program
+//                                           that started this one into <path>
+//                                           (UTF-8)
 //   corvane_wintool standard <program> [<argument>]
 //                                           runs the program as a standard user
 //                                           would: with Administrators deny-only
@@ -61,6 +65,9 @@
 // Exit code 0 on success, 1 when no window matched or a read failed, 2 on a
 // usage error.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -491,6 +498,48 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     const std::wstring text = argv[2];
     if ((argc == 3 || argc == 4) && command == L"standard") return RunAsStandardUser(text, argc == 4 ? argv[3] : nullptr);
+    if (argc == 3 && command == L"parent") {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return 1;
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        std::vector<PROCESSENTRY32W> processes;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+            processes.push_back(entry);
+        CloseHandle(snapshot);
+        DWORD parent = 0;
+        for (const auto& p : processes)
+            if (p.th32ProcessID == GetCurrentProcessId()) parent = p.th32ParentProcessID;
+        std::wstring name;
+        for (const auto& p : processes)
+            if (parent != 0 && p.th32ProcessID == parent) name = p.szExeFile;
+        if (name.empty()) return 1;
+        std::string id(static_cast<std::size_t>(name.size()) * 3, '\0');
+        id.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()),
+                                                               id.data(), static_cast<int>(id.size()), nullptr, nullptr)));
+        // Written whole under another name, then renamed: a reader never sees half.
+        const std::wstring partial = text + L".part";
+        HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 1;
+        DWORD written = 0;
+        const BOOL ok = WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
+        CloseHandle(file);
+        return ok && MoveFileExW(partial.c_str(), text.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+    }
+    if (argc == 3 && command == L"access") {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (GetNamedSecurityInfoW(text.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+            return 1;
+        wchar_t* sddl = nullptr;
+        const BOOL converted = ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr);
+        LocalFree(descriptor);
+        if (!converted) return 1;
+        PrintLine({sddl});
+        LocalFree(sddl);
+        return 0;
+    }
     if (argc == 3 && command == L"close") {
         const std::vector<HWND> windows = FindWindows(text);
         for (HWND window : windows) PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);

@@ -1,4 +1,4 @@
-#include "win/settings/LogFileSystemWin.h"
+#include "win/events/LogFileSystemWin.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -6,6 +6,8 @@
 #include <cstdint>
 
 #include "core/text/Text.h"
+#include "win/security/DesktopShell.h"
+#include "win/security/FileSecurity.h"
 #include "win/ui/UniqueResource.h"
 
 namespace corvane::win {
@@ -38,6 +40,17 @@ public:
         }
         return 0;
     }
+    std::uint32_t ReadAt(std::uint64_t offset, void* data, std::size_t size, std::size_t& read) override {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        if (!ReadFile(handle_.get(), data, want, &got, &at) && GetLastError() != ERROR_HANDLE_EOF)
+            return LastError();
+        read = got;
+        return 0;
+    }
     std::uint32_t Truncate(std::uint64_t size) override {
         // A handle that may only append cannot move the end of the file back:
         // a second handle to the same file (not to whatever now has its name)
@@ -62,8 +75,10 @@ private:
 std::uint32_t Open(const std::string& path, DWORD access, DWORD disposition,
                    std::unique_ptr<LogFileWin>& file) {
     // Others may read and write the log while it is open, but not delete it.
+    // A file this makes is for administrators only; one that exists keeps
+    // its permissions.
     const HANDLE handle = CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      AdministratorsOnlyFile(), disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return LastError();
     file = std::make_unique<LogFileWin>(handle);
     return 0;
@@ -90,13 +105,22 @@ std::uint32_t LogFileSystemWin::Create(const std::string& path, std::unique_ptr<
     return 0;
 }
 
+std::uint32_t LogFileSystemWin::CreateNew(const std::string& path, std::unique_ptr<ILogFile>& file) {
+    std::unique_ptr<LogFileWin> opened;
+    if (const auto code = Open(path, GENERIC_WRITE, CREATE_NEW, opened)) return code;
+    file = std::move(opened);
+    return 0;
+}
+
 std::uint32_t LogFileSystemWin::OpenForAppend(const std::string& path, std::unique_ptr<ILogFile>& file) {
     // Append access only: the system puts every write at the end of the file as
     // it is then, so a line never lands on one that another writer (another
     // instance, an editor) appended after this handle was opened.
     std::unique_ptr<LogFileWin> opened;
-    // Reading its attributes lets the size be had from the same handle.
-    if (const auto code = Open(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, OPEN_ALWAYS, opened))
+    // Reading its attributes lets the size be had from the same handle, and
+    // reading its data whether it ends with a line break.
+    if (const auto code = Open(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                               OPEN_ALWAYS, opened))
         return code;
     file = std::move(opened);
     return 0;
@@ -107,7 +131,13 @@ std::uint32_t LogFileSystemWin::Delete(const std::string& path) {
 }
 
 std::uint32_t LogFileSystemWin::Move(const std::string& from, const std::string& to) {
-    return MoveFileW(Wide(from).c_str(), Wide(to).c_str()) ? 0 : LastError();
+    const std::wstring target = Wide(to);
+    if (!MoveFileW(Wide(from).c_str(), target.c_str())) return LastError();
+    // The log moves to its backup with the permissions it had: a log made by
+    // an earlier version, readable by every user, becomes an administrators'
+    // file here. The move itself is done either way.
+    RestrictToAdministrators(target.c_str());
+    return 0;
 }
 
 LocalTime LocalClockWin::Now() {
@@ -122,9 +152,14 @@ LocalTime LocalClockWin::Now() {
 }
 
 int ShellOpenerWin::Open(const std::string& path) {
-    const HINSTANCE result =
-        ShellExecuteW(nullptr, L"open", Wide(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    return static_cast<int>(reinterpret_cast<INT_PTR>(result));
+    const std::wstring file = Wide(path);
+    // The desktop's shell would tell a missing file in a box of its own,
+    // where this program never learns of it: it is looked for here first.
+    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        return code != 0 && code <= 32 ? static_cast<int>(code) : SE_ERR_FNF;
+    }
+    return OpenAsDesktopUser(file);
 }
 
 }  // namespace corvane::win

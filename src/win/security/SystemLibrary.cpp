@@ -1,4 +1,4 @@
-#include "win/ui/SystemLibrary.h"
+#include "win/security/SystemLibrary.h"
 
 #include <string>
 
