@@ -61,7 +61,9 @@ void FeedClient::Run() noexcept {
         DWORD retry = kRetryMs;
         const DWORD serviceId = hooks_.ServerProcessId ? hooks_.ServerProcessId() : 0;
         if (serviceId != 0) {
-            HANDLE raw = CreateFileW(pipeName_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+            // Reading and writing data only: the rights the pipe grants the
+            // people at the computer (GENERIC_WRITE would ask for more).
+            HANDLE raw = CreateFileW(pipeName_.c_str(), GENERIC_READ | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
             if (raw != INVALID_HANDLE_VALUE) {
                 UniqueHandle pipe(raw);
