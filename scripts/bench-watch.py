@@ -204,7 +204,7 @@ def measure_announce(work: Path, exe: Path, n: int, m: int, through_service: boo
     prefix = Path(os.environ["CORVANE_WINEPREFIX"])
     env = os.environ | {"WINEPREFIX": str(prefix), "WINEDEBUG": "-all", "WINEARCH": "win64", "LC_ALL": "ja_JP.UTF-8",
                         "WINEDLLOVERRIDES": "mscoree,mshtml=;netapi32=n,b"}
-    wine = SimpleNamespace(env=env)
+    wine = SimpleNamespace(env=env, processes=[])
     row = {"program": "tray, through the service" if through_service else "tray alone", "load": f"{n} / {m}"}
     if through_service:
         msi = work / "msi" / "corvane-1.0.0-x64.msi"
