@@ -11,7 +11,9 @@ the longest wait while half of the sessions and their open files vanish in
 one pass, and the time from F5 (in the default manual mode) until both lists
 hold every row. Last, with corvane-service.exe beside the first EXE, the
 service's passes per second and CPU at 0 / 0 and 200 / 5,000 against the
-tray's watch of the first table, measured in the same run.
+tray's watch of the first table, measured in the same run; and at 200 / 5,000
+the time from a connection at the server to the tray's announcement of it,
+the tray alone against corvane.exe as the face of the service.
 
 usage: bench-watch.py RUN_FOLDER EXE [LABEL EXE ...] [--fill]
 RUN_FOLDER must hold netapi32.dll (put into the prefix's system folder) and
@@ -132,6 +134,7 @@ def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
 
 
 SERVICE_LOADS = [(0, 0), (200, 5000)]
+ANNOUNCE_LOADS = [(200, 5000)]
 
 
 def measure_service(work: Path, service: Path, n: int, m: int) -> dict[str, str]:
@@ -180,6 +183,86 @@ def measure_service(work: Path, service: Path, n: int, m: int) -> dict[str, str]
         wine("net", "stop", "Corvane")
         wine("sc", "delete", "Corvane")
         keeper.kill()
+        subprocess.run(["wineserver", "-k"], env=env)
+        time.sleep(1)
+
+
+SOUND = "C:\\windows\\announce.wav"
+ANNOUNCE_SETTINGS = ("[Environment]\r\nIsSecond=1\r\nPopupNotifyWindow=1\r\nNotifyConnectSessionBySound=1\r\n"
+                     f"SoundFileNameConnectSession={SOUND}\r\n")
+
+
+def measure_announce(work: Path, exe: Path, n: int, m: int, through_service: bool) -> dict[str, str]:
+    """From a session connecting at the server to the tray's announcement of
+    it: the balloon, then the sound in the same step, whose start Wine's
+    winmm traces (finer than looking for the balloon's window from outside).
+    The tray alone, or corvane.exe as the face of the service, installed by
+    the MSI into Program Files as a user has them."""
+    from types import SimpleNamespace
+    from test_installer import make_packages, msiexec
+    from test_service import boot, sc_state
+    prefix = Path(os.environ["CORVANE_WINEPREFIX"])
+    env = os.environ | {"WINEPREFIX": str(prefix), "WINEDEBUG": "-all", "WINEARCH": "win64", "LC_ALL": "ja_JP.UTF-8",
+                        "WINEDLLOVERRIDES": "mscoree,mshtml=;netapi32=n,b"}
+    wine = SimpleNamespace(env=env, processes=[])
+    row = {"program": "tray, through the service" if through_service else "tray alone", "load": f"{n} / {m}"}
+    if through_service:
+        msi = work / "msi" / "corvane-1.0.0-x64.msi"
+        if not msi.is_file():
+            make_packages(exe, msi.parent, "1.0.0")
+        folder = prefix / "drive_c" / "Program Files" / "Corvane"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        server = sim.SimServer(folder)
+        server.reset()
+        sessions, files = office(n, m)
+        server.set_sessions(sessions)
+        server.set_files(files)
+        sim.serve_service(env)
+        boot(wine, work / "boot.out")
+        msiexec(wine, "/i", str(msi))
+        deadline = time.monotonic() + 60
+        while sc_state(wine) != "RUNNING" and time.monotonic() < deadline:
+            time.sleep(0.5)
+        for user in (prefix / "drive_c" / "users").iterdir():
+            if (user / "AppData").is_dir() and user.name != "Public":
+                (user / "AppData" / "Roaming" / "Corvane").mkdir(parents=True, exist_ok=True)
+                (user / "AppData" / "Roaming" / "Corvane" / "Corvane.ini").write_bytes(ANNOUNCE_SETTINGS.encode())
+    else:
+        folder, server = prepare(work, exe, "announce", n, m)
+        (folder / "Corvane.ini").write_bytes(ANNOUNCE_SETTINGS.encode())
+    out = folder / "tray.out"
+    with open(out, "wb") as output:
+        program = subprocess.Popen(["wine", str(folder / "corvane.exe")], cwd=folder,
+                                   env=env | {"WINEDEBUG": "+winmm"}, stdout=output, stderr=subprocess.STDOUT)
+
+    def sounds() -> int:
+        return out.read_text(errors="replace").replace("\\\\", "\\").count(f'SoundName=L"{SOUND}"')
+    try:
+        deadline = time.monotonic() + 120
+        while sounds() < (1 if n else 0) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        time.sleep(3)  # past the first passes' announcements
+        before = sounds()
+        server.modify(lambda s: s.sessions.append(sim.Session("NEWPC", "newcomer", 1, 0, 0)))
+        connected = time.monotonic()
+        row["to the announcement s"] = "> 60"
+        while time.monotonic() - connected < 60:
+            if sounds() > before:
+                row["to the announcement s"] = f"{time.monotonic() - connected:.2f}"
+                break
+            time.sleep(0.01)
+        return row
+    finally:
+        subprocess.run(["wine", str(work / "corvane_wintool.exe"), "close", "Corvane"], env=env, capture_output=True,
+                       timeout=60)
+        try:
+            program.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            program.kill()
+        if through_service:
+            subprocess.run(["wine", "msiexec", "/x", str(work / "msi" / "corvane-1.0.0-x64.msi"), "/qn"], env=env,
+                           capture_output=True, timeout=300)
         subprocess.run(["wineserver", "-k"], env=env)
         time.sleep(1)
 
@@ -355,6 +438,11 @@ def main() -> int:
             print("== The service against the tray's watch", flush=True)
             service_rows = [measure_service(work, service.resolve(), n, m) for n, m in SERVICE_LOADS]
             print_table(service_columns, tray + service_rows)
+            # The face must tell of a connection no later than the tray alone, less one pass.
+            print("== From a connection to the tray's announcement, alone and through the service", flush=True)
+            announce_columns = ["program", "load", "to the announcement s"]
+            print_table(announce_columns, [measure_announce(work, builds[0][1].resolve(), n, m, face)
+                                           for n, m in ANNOUNCE_LOADS for face in (False, True)])
 
     fill_columns = ["build", "load", "auto: longest wait while filling ms", "auto: longest wait when full ms",
                     "auto: longest wait while half vanish ms", "F5 to full lists s"]

@@ -323,10 +323,12 @@ class WineSession:
         assert result.returncode == 0, \
             f"no visible window titled {title!r} to close: {result.stdout!r} {result.stderr!r}"
 
-    def click(self, x: int, y: int, button: int = 1, repeat: int = 1) -> None:
+    def click(self, x: int, y: int, button: int = 1, repeat: int = 1, sync: bool = True) -> None:
         """A real click at screen position (x, y): left (1), middle (2) or
-        right (3), `repeat` times 100 ms apart (2: a double click)."""
-        args = ["mousemove", "--sync", str(x), str(y), "click"]
+        right (3), `repeat` times 100 ms apart (2: a double click). With
+        `sync`, xdotool waits to see the pointer arrive, which it never does
+        over the window of a program started with a restricted token."""
+        args = ["mousemove", *(["--sync"] if sync else []), str(x), str(y), "click"]
         if repeat > 1:
             args += ["--repeat", str(repeat), "--delay", "100"]
         result = self._xdotool(*args, str(button))

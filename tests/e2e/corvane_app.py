@@ -18,11 +18,11 @@ EXIT_TIMEOUT = 10     # the close box must end the program within this
 FILTER_ROW = 26       # the filter box's row above the lists, at 96 DPI
 
 
-def click_first_row(wine) -> None:
+def click_first_row(wine, sync: bool = True) -> None:
     """A real click on the first row of the list shown: below the tabs come
     the filter box's row, the list's frame, its header, then the first row."""
     left, _, _, bottom = wine.tab_rect(TITLE, 0)
-    wine.click(left + 30, bottom + FILTER_ROW + 34)
+    wine.click(left + 30, bottom + FILTER_ROW + 34, sync=sync)
 
 
 def start(wine, sandbox, passes: int = 1, winedebug: str | None = None):

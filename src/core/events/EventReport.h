@@ -51,6 +51,8 @@ inline constexpr std::uint32_t kServiceStopped = 4002;
 inline constexpr std::uint32_t kSettingsReread = 4003;
 inline constexpr std::uint32_t kSettingRefused = 4004;
 inline constexpr std::uint32_t kServerUnbound = 4005;
+inline constexpr std::uint32_t kCommandCarriedOut = 4006;
+inline constexpr std::uint32_t kFeedUnavailable = 4007;
 }  // namespace report
 
 struct EventReport {

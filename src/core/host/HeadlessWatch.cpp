@@ -82,6 +82,8 @@ void HeadlessWatch::Stop() {
 
 void HeadlessWatch::Wake() { glue_->wait.Wake(); }
 
+void HeadlessWatch::PostEvent(WatchEvent event) { glue_->thread.PostEvent(std::move(event)); }
+
 const std::vector<TSessionInfo>& HeadlessWatch::Sessions() const noexcept { return glue_->thread.Sessions(); }
 
 const std::vector<TFileInfo>& HeadlessWatch::Resources() const noexcept { return glue_->thread.Resources(); }

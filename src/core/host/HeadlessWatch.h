@@ -47,6 +47,9 @@ public:
     void Stop();
     // Ends the pause between passes now (changed settings, say). Any thread.
     void Wake();
+    // An event of a command carried out for someone (a file closed): goes to
+    // the outputs with the next pass, which it wakes. Any thread.
+    void PostEvent(WatchEvent event);
 
     // The tracked records; read them only on the thread that runs the passes.
     const std::vector<TSessionInfo>& Sessions() const noexcept;

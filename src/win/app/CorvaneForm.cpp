@@ -17,7 +17,6 @@ namespace {
 constexpr wchar_t kClassName[] = L"TCorvaneForm";
 constexpr wchar_t kCaption[] = L"Corvane";
 constexpr int kDesignedLeft = 386, kDesignedTop = 368, kDesignedWidth = 518, kDesignedHeight = 280;
-constexpr UINT kWatchFaultBalloonMs = 10000;
 // Posted to the window after the lists' tables gained rows: the list views
 // learn their new row counts once per batch of changes, not once per row.
 constexpr UINT kSyncListsMessage = WM_APP + 20;
@@ -121,14 +120,15 @@ bool TCorvaneForm::FormCreate() {
     StartWinsock();
     settings_ = Settings{};
     programDirectory_ = ProgramDirectory();
-    settingsPath_ = programDirectory_ + kSettingsFileName;
-    logPath_ = programDirectory_ + kLogFileName;
+    logPath_ = programDirectory_ + kLogFileName;  // the service's, as the face
+    clock_ = std::make_unique<LocalClockWin>();
+    shell_ = std::make_unique<ShellOpenerWin>();
+    if (face_) return StartFace();
 
+    settingsPath_ = programDirectory_ + kSettingsFileName;
     profile_ = std::make_unique<ProfileStoreWin>(settingsPath_);
     settingsStore_ = std::make_unique<SettingsStore>(*profile_, *this, settings_);
     logFiles_ = std::make_unique<LogFileSystemWin>();
-    clock_ = std::make_unique<LocalClockWin>();
-    shell_ = std::make_unique<ShellOpenerWin>();
     eventLog_ = std::make_unique<EventLog>(*logFiles_, *clock_, logPath_, [this] { return settings_.MaxLogSize.load(); });
     eventReporter_ = std::make_unique<EventLogReporter>(ProgramPath());
     eventReports_ = std::make_unique<EventReportSink>(
@@ -210,49 +210,6 @@ void TCorvaneForm::CarryOutPendingClose() {
     if (Handle() && closeRules_.TakePendingClose(NestedLoopScope::Active())) PostMessageW(Handle(), WM_CLOSE, 0, 0);
 }
 
-void TCorvaneForm::Publish(const std::vector<WatchEvent>& events) noexcept {
-    eventLog_->Publish(events);
-    eventReports_->Publish(events);  // after the log, whose state it reports
-    // The states carry texts: copying them may run out of memory, which is
-    // caught here like everything else of the hand-over.
-    try {
-        const EventLogState state = eventLog_->State();
-        const EventReportState reports = eventReports_->State();
-        if (state == shownLogState_ && reports.RegisterCode == shownReportState_.RegisterCode &&
-            reports.ReportCode == shownReportState_.ReportCode)
-            return;
-        shownLogState_ = state;
-        shownReportState_ = reports;
-        runner_->RunOnMainThread([this, state, reports] {
-            if (!watchHealth_) return;
-            watchHealth_->LogResult(state.Code, state.Held, state.Dropped);
-            watchHealth_->EventReportResult(reports.RegisterCode, reports.ReportCode, reports.Failed);
-        });
-    } catch (...) {
-        // Out of memory, or the window is going away: nothing left to show it in.
-    }
-}
-
-void TCorvaneForm::EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) {
-    if (watchHealth_) watchHealth_->PassResult(sessionStatus, fileStatus);
-    eventReports_->EnumerationResult(sessionStatus, fileStatus);
-}
-
-// The status bar's first part shows the line (the second counts the rows);
-// its window text holds the same line for whoever reads the bar from outside
-// (assistive tools, tests).
-void TCorvaneForm::SetStatusText(const std::wstring& line) {
-    SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(line.c_str()));
-    SetWindowTextW(statusBar_, line.c_str());
-}
-
-void TCorvaneForm::ShowWatchFault(const std::string& line, const char* balloonTitle) {
-    SetStatusText(Wide(line));
-    if (balloonTitle && tray_) tray_->ShowWarning(balloonTitle, line, kWatchFaultBalloonMs);
-}
-
-void TCorvaneForm::ClearWatchFault() { SetStatusText(L""); }
-
 void TCorvaneForm::RequestListSync() {
     if (listSyncPosted_) return;
     listSyncPosted_ = PostMessageW(Handle(), kSyncListsMessage, 0, 0) != FALSE;
@@ -289,6 +246,9 @@ LRESULT TCorvaneForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_NOTIFY:
             return OnNotify(*reinterpret_cast<const NMHDR*>(lp));
+        case kFeedMessage:
+            FeedArrived();
+            return 0;
         case kSyncListsMessage:
             listSyncPosted_ = false;
             if (sessionRows_) sessionRows_->Sync();

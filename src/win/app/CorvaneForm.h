@@ -1,16 +1,21 @@
 #pragma once
 // The main window: the two lists of sessions and open resources, the menus
 // and commands, the settings and the event log, and the watch thread.
-// CorvaneForm.cpp has its life (creation, messages, the watch's outputs);
+// CorvaneForm.cpp has its life (creation, messages);
+// CorvaneFormStatus.cpp the watch's outputs (the log, the status bar);
 // CorvaneFormClose.cpp its end (teardown, the session's end, what the close
 // rules carry out); CorvaneFormBuild.cpp builds its controls, images, menus
 // and tray icon; CorvaneFormCommands.cpp holds the commands;
 // CorvaneFormFilter.cpp the filter box over the lists and the row count;
 // CorvaneFormExport.cpp copying and saving the shown rows;
-// CorvaneFormPlacement.cpp is the window as the settings see it. The tray
-// announcements are a TrayAnnouncer of its own.
+// CorvaneFormPlacement.cpp is the window as the settings see it;
+// CorvaneFormFeed.cpp makes it the face of the service when the service
+// watches. The tray announcements are a TrayAnnouncer of its own.
 #include <windows.h>
 
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +25,8 @@
 #include "core/events/EventReport.h"
 #include "core/app/OpenLogFile.h"
 #include "core/events/EventLog.h"
+#include "core/feed/FeedAccess.h"
+#include "core/feed/FeedMirror.h"
 #include "core/settings/Settings.h"
 #include "core/settings/SettingsStore.h"
 #include "core/settings/SettingsWindow.h"
@@ -30,6 +37,7 @@
 #include "win/app/ListViewReportList.h"
 #include "win/app/TrayAnnouncer.h"
 #include "win/events/EventLogReporter.h"
+#include "win/feed/FeedClient.h"
 #include "win/tray/TrayIcon.h"
 #include "win/ui/ActionList.h"
 #include "win/ui/Dpi.h"
@@ -70,6 +78,12 @@ public:
     explicit TCorvaneForm(int (*monitorDpi)(const RECT& area) = MonitorDpi);
     ~TCorvaneForm() override;
 
+    // The service watches this computer: the window shows its feed, read
+    // from `pipeName` served by the process `serviceProcessId` names, and
+    // keeps no log and ends no session of its own. Before Create.
+    void UseService(std::function<DWORD()> serviceProcessId, std::wstring pipeName);
+    bool ServiceFace() const noexcept { return face_; }
+
     // Creates the window and runs the creation sequence. False when the
     // program is to end at once (unsupported platform).
     bool Create();
@@ -85,7 +99,7 @@ public:
     bool IgnoreSharedResource() const override { return settings_.IgnoreSharedResource; }
     bool RefreshRequested() const override { return refreshRequested_; }
     void ClearRefreshRequested() override { refreshRequested_ = false; }
-    const Settings& CurrentSettings() const override { return settings_; }
+    const Settings& CurrentSettings() const override { return face_ ? faceWatchSettings_ : settings_; }
     void EnumerationResult(std::uint32_t sessionStatus, std::uint32_t fileStatus) override;
 
     // IWatchHealthView: a failing enumeration in the status bar, and once in a balloon.
@@ -207,6 +221,21 @@ private:
     LRESULT OnNotify(const NMHDR& header);
     void RequestListSync();
     std::vector<std::string> SelectedSessionCells(int column);
+    // Where the commands go: the server itself, or the service.
+    IServerApi* Server() const noexcept;
+
+    // The face of the service (CorvaneFormFeed.cpp). The feed's thread posts
+    // kFeedMessage when it left something for the window.
+    static constexpr UINT kFeedMessage = WM_APP + 21;
+    bool StartFace();
+    bool FaceMayAct() const noexcept { return !face_ || access_ == feed::Access::Act; }
+    void FeedArrived();  // main thread: what the feed's thread left for it
+    void ShowFaceState();
+    void FaceSettingsChanged();
+    void FaceFileClose(const std::vector<app::OpenFileRow>& files);
+    void FaceCommandDone(const feed::CommandResult& result);
+    // After the settings dialog: the watch's part goes to the service.
+    void SendWatchSettings();
 
     // app::ICloseHost: what the close rules have carried out.
     void SaveSettings() override;
@@ -272,6 +301,28 @@ private:
     std::unique_ptr<EventReportSink> eventReports_;
     EventReportState shownReportState_;  // watch thread only
     std::unique_ptr<WatchHealth> watchHealth_;
+
+    // The face of the service. The feed's thread leaves what the window must
+    // see under feedLock_ and posts a note; the rest is the main thread's.
+    bool face_ = false;
+    std::function<DWORD()> serviceProcessId_;
+    std::wstring pipeName_;
+    std::unique_ptr<feed::FeedMirror> mirror_;
+    std::unique_ptr<FeedClient> feed_;
+    std::mutex feedLock_;
+    std::deque<feed::Message> feedNotes_;
+    std::optional<std::pair<bool, std::string>> feedState_;  // connected, why
+    bool feedNotePosted_ = false;
+    bool feedConnected_ = false;
+    std::string feedWhy_;
+    feed::Access access_ = feed::Access::None;
+    std::string accessReason_;
+    feed::ShowToUsers show_ = feed::ShowToUsers::AdministratorsOnly;
+    feed::WatchSettings serviceSettings_;
+    Settings faceWatchSettings_;  // what the tray's own watch follows: never ends or filters a session
+    std::uint32_t nextCommand_ = 1;
+    std::map<std::uint32_t, app::OpenFileRow> pendingCloses_;
+
     std::unique_ptr<TWatchThread> watchThread_;
 };
 

@@ -32,8 +32,11 @@ void TCorvaneForm::FormDestroy() {
         ShowErrorBox(Handle(), e.what());
     }
     appIdleInstalled_ = false;
+    if (feed_) feed_->Stop();
     StopWatch(true);
     netApi_.reset();
+    feed_.reset();
+    mirror_.reset();
     FinishLog();
 }
 

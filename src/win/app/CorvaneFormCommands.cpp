@@ -24,14 +24,17 @@ bool TCorvaneForm::ActionEnabled(UINT id) {
 
 void TCorvaneForm::ActionDisplayDialogUpdate(Action& action) { action.Enabled = dialogs_.DisplayDialogEnabled(); }
 
+// As the face of the service, the commands need a caller the service lets
+// act; for anyone else the status bar says why they are off.
 void TCorvaneForm::ActionSessionDisconnectUpdate(Action& action) {
-    action.Enabled = app::SessionCommandEnabled(static_cast<int>(ListView_GetSelectedCount(lvSessions_)));
+    action.Enabled =
+        FaceMayAct() && app::SessionCommandEnabled(static_cast<int>(ListView_GetSelectedCount(lvSessions_)));
 }
 
 void TCorvaneForm::ActionSendMessageUpdate(Action& action) { ActionSessionDisconnectUpdate(action); }
 
 void TCorvaneForm::ActionFileCloseUpdate(Action& action) {
-    const bool canClose = netApi_ && netApi_->CanCloseFiles() && watchThread_;
+    const bool canClose = FaceMayAct() && Server() && Server()->CanCloseFiles() && watchThread_;
     // The setting itself counts too: the pass that leaves the scan out may
     // still be to come.
     const bool watched = canClose && !settings_.IgnoreSharedResource && watchThread_->FilesScanned();
@@ -60,14 +63,15 @@ void TCorvaneForm::ActionSessionDisconnectExecute() {
                            TMsgDlgType::mtConfirmation, TMsgDlgButtons::mbYesNo) != IDYES) {
         return;
     }
-    if (!netApi_) return;
+    IServerApi* server = Server();
+    if (!server || !FaceMayAct()) return;
     std::lock_guard lock(listLock_);
     // Each selected row: caption the computer, column 2 the user. The rows
     // stay until a scan finds the sessions gone.
     for (int row = ListView_GetNextItem(lvSessions_, -1, LVNI_SELECTED); row >= 0;
          row = ListView_GetNextItem(lvSessions_, row, LVNI_SELECTED)) {
         const views::ShownRows& sessions = sessionRows_->Rows();
-        netApi_->SessionDel("\\\\" + sessions.Cell(row, views::kSessionComputerName),
+        server->SessionDel("\\\\" + sessions.Cell(row, views::kSessionComputerName),
                             sessions.Cell(row, views::kSessionUserName));
         ListView_SetItemState(lvSessions_, row, 0, LVIS_SELECTED);
     }
@@ -78,7 +82,7 @@ void TCorvaneForm::ActionSessionDisconnectExecute() {
 // after it, so a file reopened meanwhile is closed under its new id; each is
 // checked against the row right before it is closed.
 void TCorvaneForm::ActionFileCloseExecute() {
-    if (!netApi_ || !netApi_->CanCloseFiles() || !watchThread_) return;
+    if (!FaceMayAct() || !Server() || !Server()->CanCloseFiles() || !watchThread_) return;
     if (settings_.IgnoreSharedResource || !watchThread_->FilesScanned()) return;
     std::vector<app::OpenFileRow> files;
     {
@@ -94,6 +98,10 @@ void TCorvaneForm::ActionFileCloseExecute() {
     if (!settings_.IgnoreFileCloseMessage &&
         CenteredMessageDlg(Handle(), app::FileCloseQuestion(files), "Corvane", TMsgDlgType::mtConfirmation,
                            TMsgDlgButtons::mbYesNo) != IDYES) {
+        return;
+    }
+    if (face_) {
+        FaceFileClose(files);
         return;
     }
     bool refresh = false, listChanged = false;
@@ -128,7 +136,7 @@ void TCorvaneForm::ActionFileCloseExecute() {
 void TCorvaneForm::ActionSendMessageExecute() {
     app::DialogState::Guard dialog(dialogs_);
     TInputSendMessageForm form;
-    if (form.ShowModal(Handle()) != IDOK || !netApi_) return;
+    if (form.ShowModal(Handle()) != IDOK || !Server() || !FaceMayAct()) return;
     // No input to the window while sending; enabled again whatever happens.
     EnableWindow(Handle(), FALSE);
     struct Reenable {
@@ -136,7 +144,7 @@ void TCorvaneForm::ActionSendMessageExecute() {
         ~Reenable() { EnableWindow(window, TRUE); }
     } reenable{Handle()};
     const std::vector<std::string> computers = SelectedSessionCells(views::kSessionComputerName);
-    for (const auto& computer : computers) netApi_->MessageBufferSend(computer, form.Message());
+    for (const auto& computer : computers) Server()->MessageBufferSend(computer, form.Message());
 }
 
 void TCorvaneForm::ActionAboutExecute() {
@@ -150,6 +158,7 @@ void TCorvaneForm::ActionSetEnvironmentExecute() {
     TSetEnvironmentForm form(settings_);
     if (form.ShowModal(Handle()) != IDOK) return;
     form.ApplyTo(settings_);
+    if (face_) SendWatchSettings();
     try {
         if (settingsStore_) settingsStore_->SaveSettings();
     } catch (const SettingsWriteError& e) {

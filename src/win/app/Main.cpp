@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "win/app/CorvaneForm.h"
+#include "win/service/FeedServer.h"
 #include "win/security/SystemLibrary.h"
 #include "win/service/ServiceConfig.h"
 #include "win/ui/UniqueResource.h"
@@ -13,11 +14,6 @@
 namespace {
 
 constexpr wchar_t kMutexName[] = L"Corvane-Mutex";
-constexpr wchar_t kServiceWatchesText[] =
-    L"このコンピューターの共有は Corvane 共有監視サービスが監視し、ログに記録しています。\r\n\r\n"
-    L"サービスが動いている間、Corvane は監視もログの書き込みもせずに終了します。"
-    L"サービスの停止と開始は「サービス」管理ツールまたは sc コマンドで行えます。";
-
 int RunMessageLoop(corvane::win::TCorvaneForm& form) {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -33,17 +29,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // Before anything can load a library: none from the program's folder.
     corvane::win::RestrictLibrarySearchToSystem();
 
+    // One watcher per computer: where the service watches, this program is
+    // its face and runs as whoever started it. Without the service it is the
+    // watcher itself, which takes an administrator: the manifest asks for no
+    // elevation (the face needs none), so the program asks for it here.
+    const bool face = corvane::win::ServiceWatches();
+    if (!face && !corvane::win::ProcessElevated()) return corvane::win::RunElevated() ? 0 : 1;
+
     // Held for the life of the process, so the name exists exactly as long as we
     // run. Creating it and learning whether it existed is one step, so two copies
     // started at the same moment cannot both find the name free. A name that
     // exists but may not be opened (access denied) is another instance too.
-    // One watcher per computer: while the service watches, a second watch
-    // would log every event twice and end sessions twice.
-    if (corvane::win::ServiceWatches()) {
-        MessageBoxW(nullptr, kServiceWatchesText, L"Corvane", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
-        return 0;
-    }
-
     const HANDLE created = CreateMutexW(nullptr, FALSE, kMutexName);
     const DWORD createError = GetLastError();
     corvane::win::UniqueHandle mutex(created);
@@ -54,6 +50,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
 
     try {
         corvane::win::TCorvaneForm form;
+        if (face) {
+            form.UseService([] { return corvane::win::RunningServiceProcessId(); }, corvane::win::kFeedPipeName);
+        }
         if (!form.Create()) return 0;
         form.Show(showCommand);
         RunMessageLoop(form);

@@ -33,6 +33,8 @@ static_assert(CORVANE_EVENT_SERVICE_STOPPED == report::kServiceStopped);
 static_assert(CORVANE_EVENT_SETTINGS_REREAD == report::kSettingsReread);
 static_assert(CORVANE_EVENT_SETTING_REFUSED == report::kSettingRefused);
 static_assert(CORVANE_EVENT_SERVER_UNBOUND == report::kServerUnbound);
+static_assert(CORVANE_EVENT_COMMAND_CARRIED_OUT == report::kCommandCarriedOut);
+static_assert(CORVANE_EVENT_FEED_UNAVAILABLE == report::kFeedUnavailable);
 
 using UniqueKey = UniqueResource<NullHandleTraits<HKEY, &RegCloseKey>>;
 

@@ -1,5 +1,11 @@
 #include "win/service/ServiceConfig.h"
 
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "win/events/EventLogReporter.h"
 #include "win/service/ServiceControl.h"
 #include "win/ui/UniqueResource.h"
 
@@ -67,10 +73,50 @@ DWORD ConfigureService() {
 bool ServiceWatches() {
     UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return false;
-    UniqueService service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+    UniqueService service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
     if (!service) return false;
     SERVICE_STATUS status{};
-    return QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED;
+    if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED) return true;
+    DWORD size = 0;
+    QueryServiceConfigW(service.get(), nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    return size != 0 && QueryServiceConfigW(service.get(), config, size, &size) &&
+           config->dwStartType != SERVICE_DISABLED;
+}
+
+DWORD RunningServiceProcessId() {
+    UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return 0;
+    UniqueService service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+    if (!service) return 0;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD size = 0;
+    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                              &size))
+        return 0;
+    return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
+}
+
+bool ProcessElevated() {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    UniqueHandle token(raw);
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
+bool RunElevated() {
+    const std::wstring program = ProgramPath();
+    SHELLEXECUTEINFOW run{};
+    run.cbSize = sizeof run;
+    run.fMask = SEE_MASK_NOASYNC;
+    run.lpVerb = L"runas";
+    run.lpFile = program.c_str();
+    run.nShow = SW_SHOWNORMAL;
+    return ShellExecuteExW(&run) != FALSE;
 }
 
 }  // namespace corvane::win

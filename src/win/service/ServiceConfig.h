@@ -17,8 +17,19 @@ namespace corvane::win {
 // the first that failed.
 DWORD ConfigureService();
 
-// Whether the service is installed and not stopped: it is then this
-// computer's one watcher. False when it is missing, stopped or cannot be asked.
+// Whether the service is this computer's one watcher: installed, and running
+// or set to start (a stopped service that is not disabled comes back, and
+// the tray waits for it). False when it is missing, disabled or cannot be asked.
 bool ServiceWatches();
+
+// The process id of the running service, from the service manager; 0 when
+// it is not running (the tray trusts the feed's pipe of this process only).
+DWORD RunningServiceProcessId();
+
+// Whether this process runs elevated (a full administrator's token).
+bool ProcessElevated();
+// Starts this program again, asking for elevation; false when it could not
+// (the person declined).
+bool RunElevated();
 
 }  // namespace corvane::win

@@ -1,5 +1,6 @@
 #include "win/service/WatchService.h"
 
+#include "core/feed/FeedSettings.h"
 #include "core/settings/SettingsStore.h"
 #include "core/settings/WatchSettings.h"
 #include "win/ui/UniqueResource.h"
@@ -52,9 +53,27 @@ bool WatchService::Prepare() {
         std::lock_guard<std::mutex> guard(watchLock_);
         watch_ = std::make_unique<HeadlessWatch>(WatchParts{
             settings_, *netApi_, resolver_, outputs_, clock_, *notifier_,
-            [this](std::uint32_t sessions, std::uint32_t files) { reports_.EnumerationResult(sessions, files); }});
+            [this](std::uint32_t sessions, std::uint32_t files) {
+                sessionStatus_ = sessions;
+                fileStatus_ = files;
+                reports_.EnumerationResult(sessions, files);
+            }});
         if (stopRequested_) watch_->Stop();
     }
+    feed_ = std::make_unique<ServiceFeed>(ServiceFeedParts{
+        *watch_, *netApi_, clock_, kFeedPipeName, [this] { return FeedHealth(); },
+        [this] {
+            std::lock_guard guard(feedSettingsLock_);
+            return feedSettings_;
+        },
+        [this] { return show_.load(); },
+        [this](const feed::WatchSettings& values) { return feed::WriteWatchSettings(profile_, values); },
+        [this](const PipeCaller& caller, const std::string& what) {
+            Tell(report::kCommandCarriedOut, ReportLevel::Information,
+                 {caller.Account.empty() ? "?" : caller.Account, std::to_string(caller.ProcessId), what});
+        },
+        [this](DWORD code) { Tell(report::kFeedUnavailable, ReportLevel::Error, {std::to_string(code)}); }});
+    outputs_.Add(feed_->Events());
     // The folder's change notices; without them the settings stay as read.
     settingsWatcher_ = std::make_unique<SettingsWatcher>(folder_, Wide(kSettingsFileName), [this] {
         settingsChanged_ = true;
@@ -73,7 +92,7 @@ void WatchService::Run() {
             if (settingsChanged_.exchange(false)) ReadSettings(true);
             return true;
         },
-        nullptr);
+        [this] { feed_->AfterPass(); });
 }
 
 void WatchService::Stop() {
@@ -83,6 +102,7 @@ void WatchService::Stop() {
 }
 
 void WatchService::Finish() {
+    if (feed_) feed_->Stop();  // the trays see the service go
     settingsWatcher_.reset();
     const EventLogExit exit = eventLog_.Finish();
     if (const auto report = ReportOf(exit)) reports_.Tell(*report);
@@ -98,7 +118,18 @@ void WatchService::ReadSettings(bool reread) {
     settings_.DisconnectIdleTime = read.DisconnectIdleTime;
     settings_.MaxLogSize = read.MaxLogSize.load();
     settings_.WriteEventLog = read.WriteEventLog.load();
+    // Who may look at the trays' feed; 0 (administrators only) unless it says 1.
+    const std::string show = profile_.ReadString("Environment", feed::kShowToUsersKey);
+    const std::optional<feed::ShowToUsers> parsedShow = feed::ParseShowToUsers(show);
+    show_ = parsedShow.value_or(feed::ShowToUsers::AdministratorsOnly);
+    {
+        std::lock_guard guard(feedSettingsLock_);
+        feedSettings_ = feed::WatchSettingsOf(settings_, show_);
+    }
+    if (reread && feed_) feed_->SettingsChanged();
     if (reread) Tell(report::kSettingsReread, ReportLevel::Information, {settingsPath_});
+    if (!show.empty() && !parsedShow)
+        Tell(report::kSettingRefused, ReportLevel::Warning, {feed::kShowToUsersKey, OneLineName(show), settingsPath_, "0"});
     for (const SettingProblem& problem : problems)
         Tell(report::kSettingRefused, ReportLevel::Warning, {problem.Key, OneLineName(problem.Value), settingsPath_, problem.Default});
 }
@@ -107,6 +138,15 @@ void WatchService::ReadSettings(bool reread) {
 // they are how an administrator sees a service without a window.
 void WatchService::Tell(std::uint32_t id, ReportLevel level, std::vector<std::string> strings) {
     reports_.Tell(EventReport{id, level, report::kCategoryWatch, std::move(strings)});
+}
+
+feed::Health WatchService::FeedHealth() const {
+    feed::Health health;
+    health.SessionStatus = sessionStatus_;
+    health.FileStatus = fileStatus_;
+    health.FilesWatched = !settings_.IgnoreSharedResource;
+    health.Log = eventLog_.State();
+    return health;
 }
 
 }  // namespace corvane::win

@@ -12,9 +12,12 @@
 
 #include "core/events/EventLog.h"
 #include "core/events/EventReport.h"
+#include "core/feed/FeedAccess.h"
+#include "core/feed/FeedMessages.h"
 #include "core/host/HeadlessWatch.h"
 #include "core/settings/Settings.h"
 #include "win/events/EventLogReporter.h"
+#include "win/service/ServiceFeed.h"
 #include "win/service/SettingsWatcher.h"
 #include "win/events/LogFileSystemWin.h"
 #include "win/settings/ProfileStoreWin.h"
@@ -71,6 +74,14 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> settingsChanged_{false};
     std::unique_ptr<SettingsWatcher> settingsWatcher_;
+
+    // The trays' feed, and what it tells them from other threads.
+    feed::Health FeedHealth() const;
+    std::unique_ptr<ServiceFeed> feed_;
+    std::atomic<std::uint32_t> sessionStatus_{0}, fileStatus_{0};
+    std::atomic<feed::ShowToUsers> show_{feed::ShowToUsers::AdministratorsOnly};
+    mutable std::mutex feedSettingsLock_;
+    feed::WatchSettings feedSettings_;
 };
 
 }  // namespace corvane::win

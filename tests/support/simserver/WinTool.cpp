@@ -55,6 +55,11 @@
 //   corvane_wintool parent <path>           writes the file name of the program
 //                                           that started this one into <path>
 //                                           (UTF-8)
+//   corvane_wintool standard <program> [<argument>]
+//                                           runs the program as a standard user
+//                                           would: with Administrators deny-only
+//                                           in its token; waits for it and exits
+//                                           with its exit code
 // The list and tab contents are read across the process boundary: the
 // message structures and text buffers are placed in the owner's memory.
 // Exit code 0 on success, 1 when no window matched or a read failed, 2 on a
@@ -429,11 +434,53 @@ int Usage() {
                "       corvane_wintool listview|columns|visible|command|text <title> <id>\n"
                "       corvane_wintool ping <title> <count> <pause-ms>\n"
                "       corvane_wintool stats <title>\n"
+               "       corvane_wintool standard <program> [<argument>]\n"
                "       corvane_wintool message <file> <id> <language>\n"
                "       corvane_wintool tab <title> [<id>]\n"
                "       corvane_wintool tabrect <title> <index> [<id>]\n",
                stderr);
     return 2;
+}
+
+// The program with this process's token less the Administrators group
+// (deny-only: it no longer grants, and an access check or
+// CheckTokenMembership no longer counts it).
+int RunAsStandardUser(const std::wstring& program, const wchar_t* argument) {
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return 1;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidSize);
+    SID_AND_ATTRIBUTES deny{sid, 0};
+    HANDLE restricted = nullptr;
+    const BOOL made = CreateRestrictedToken(own, 0, 1, &deny, 0, nullptr, 0, nullptr, &restricted);
+    CloseHandle(own);
+    if (!made) return 1;
+    std::wstring line = L"\"" + program + L"\"";
+    if (argument) line += L" " + std::wstring(argument);
+    // The program writes where this tool writes (Wine's traces too).
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    // This tool's own environment, not one made for the token's user.
+    wchar_t* environment = GetEnvironmentStringsW();
+    const BOOL started = CreateProcessAsUserW(restricted, program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                              CREATE_UNICODE_ENVIRONMENT, environment, nullptr, &startup, &process);
+    FreeEnvironmentStringsW(environment);
+    CloseHandle(restricted);
+    if (!started) return 1;
+    std::printf("%lu\n", process.dwProcessId);
+    std::fflush(stdout);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
 }
 
 bool ParseInt(const wchar_t* text, int& value) {
@@ -450,6 +497,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return Usage();
     const std::wstring command = argv[1];
     const std::wstring text = argv[2];
+    if ((argc == 3 || argc == 4) && command == L"standard") return RunAsStandardUser(text, argc == 4 ? argv[3] : nullptr);
     if (argc == 3 && command == L"parent") {
         HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         if (snapshot == INVALID_HANDLE_VALUE) return 1;
