@@ -78,6 +78,24 @@ def office(n: int, m: int) -> tuple[list[sim.Session], list[sim.OpenFile]]:
             [sim.OpenFile(i, f"D:\\share\\部署{i % 9}\\資料{i:05}.xlsx", users[i % len(users)]) for i in range(m)])
 
 
+def measure_passes(server, processes, row: dict) -> bool:
+    """Passes per second and CPU of the watcher once its second pass has begun; False when it never did."""
+    deadline = time.monotonic() + 90
+    while server.counters()[sim.SESSION_ENUMS] < 2 and time.monotonic() < deadline:
+        time.sleep(0.2)
+    if server.counters()[sim.SESSION_ENUMS] < 2:
+        row["passes/s"] = "< 0.01"
+        return False
+    time.sleep(1)
+    before_enums, before_cpu = server.counters()[sim.SESSION_ENUMS], cpu_ticks(processes)
+    start = time.monotonic()
+    time.sleep(CPU_SECONDS)
+    elapsed = time.monotonic() - start
+    row["passes/s"] = f"{(server.counters()[sim.SESSION_ENUMS] - before_enums) / elapsed:.2f}"
+    row["CPU %"] = f"{100 * (cpu_ticks(processes) - before_cpu) / TICKS / elapsed:.1f}"
+    return True
+
+
 def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
     folder, server = prepare(work, exe, "watch", n, m)
     row = {"load": f"{n} / {m}"}
@@ -92,18 +110,8 @@ def measure(work: Path, exe: Path, n: int, m: int) -> dict[str, str]:
                 row["first lines s"] = f"{time.monotonic() - started:.2f}"
                 break
             time.sleep(0.05)
-        deadline = time.monotonic() + 90
-        while server.counters()[sim.SESSION_ENUMS] < 2 and time.monotonic() < deadline:
-            time.sleep(0.2)
-        if server.counters()[sim.SESSION_ENUMS] < 2:
-            return row | {"passes/s": "< 0.01"}
-        time.sleep(1)
-        before_enums, before_cpu = server.counters()[sim.SESSION_ENUMS], cpu_ticks(TRAY_PROCESSES)
-        start = time.monotonic()
-        time.sleep(CPU_SECONDS)
-        elapsed = time.monotonic() - start
-        row["passes/s"] = f"{(server.counters()[sim.SESSION_ENUMS] - before_enums) / elapsed:.2f}"
-        row["CPU %"] = f"{100 * (cpu_ticks(TRAY_PROCESSES) - before_cpu) / TICKS / elapsed:.1f}"
+        if not measure_passes(server, TRAY_PROCESSES, row):
+            return row
         try:
             answer = tool(folder, "ping", "Corvane", "100", "30", timeout=90)
             median, longest = answer.stdout.split()
@@ -166,18 +174,7 @@ def measure_service(work: Path, service: Path, n: int, m: int) -> dict[str, str]
                               stderr=subprocess.DEVNULL)
     try:
         wine("net", "start", "Corvane")
-        deadline = time.monotonic() + 90
-        while server.counters()[sim.SESSION_ENUMS] < 2 and time.monotonic() < deadline:
-            time.sleep(0.2)
-        if server.counters()[sim.SESSION_ENUMS] < 2:
-            return row | {"passes/s": "< 0.01"}
-        time.sleep(1)
-        before_enums, before_cpu = server.counters()[sim.SESSION_ENUMS], cpu_ticks(SERVICE_PROCESSES)
-        start = time.monotonic()
-        time.sleep(CPU_SECONDS)
-        elapsed = time.monotonic() - start
-        row["passes/s"] = f"{(server.counters()[sim.SESSION_ENUMS] - before_enums) / elapsed:.2f}"
-        row["CPU %"] = f"{100 * (cpu_ticks(SERVICE_PROCESSES) - before_cpu) / TICKS / elapsed:.1f}"
+        measure_passes(server, SERVICE_PROCESSES, row)
         return row
     finally:
         wine("net", "stop", "Corvane")
