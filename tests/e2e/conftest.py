@@ -43,6 +43,7 @@ WINDOW_TOOL = "corvane_wintool.exe"
 BOOT_TIMEOUT = 300       # first wineboot of a new prefix
 WINDOW_TIMEOUT = 60      # a program's first window (Wine starts slowly on a cold prefix)
 TOOL_TIMEOUT = 60
+PRESS_RETRY_SECONDS = 5
 
 
 def pytest_addoption(parser):
@@ -261,6 +262,7 @@ class WineSession:
         self.screens = screens
         self.test_name = _safe_name(test_name)
         self.processes: list[WineProcess] = []
+        self.last_tool: Optional[subprocess.CompletedProcess] = None
 
     # -- programs -----------------------------------------------------------
     def start(self, exe: Path, name: Optional[str] = None, winedebug: Optional[str] = None) -> WineProcess:
@@ -349,6 +351,7 @@ class WineSession:
         """The tool's output lines (UTF-8, cells tab-separated), or None when
         no window matched."""
         result = self.tool(*args)
+        self.last_tool = result
         if result.returncode == 2:
             raise AssertionError(f"corvane_wintool {' '.join(args)}: usage error {result.stderr!r}")
         if result.returncode != 0:
@@ -358,8 +361,21 @@ class WineSession:
 
     def _tool_required(self, *args: str) -> list[str]:
         lines = self._tool_lines(*args)
-        assert lines is not None, f"corvane_wintool {' '.join(args)}: no such window or control"
+        if lines is None:
+            self._fail_tool(args)
         return lines
+
+    def _fail_tool(self, args) -> None:
+        """Fails with what tells a window that went from one that was never
+        there: the tool's exit code and error output, and which of the
+        test's programs still run."""
+        result = self.last_tool
+        self.screenshot("tool-" + "-".join(args[:2]))
+        programs = ", ".join(f"{p.name} " + ("running" if p.running() else f"ended ({p.popen.returncode})")
+                             for p in self.processes)
+        raise AssertionError(f"corvane_wintool {' '.join(args)}: no such window or control "
+                             f"(exit code {result.returncode}, error output {result.stderr[-400:]!r}; "
+                             f"programs: {programs or 'none'})")
 
     def list_rows(self, title: str, control_id: int) -> list[list[str]]:
         """Every row of a report list view: [caption, sub item 0, ...]."""
@@ -408,8 +424,15 @@ class WineSession:
 
     def press_button(self, title: str, button_id: int) -> None:
         """Presses button `button_id` (6 Yes, 7 No, 2 Cancel...) in every
-        dialog box titled `title`."""
-        self._tool_required("press", title, str(button_id))
+        dialog box titled `title`. Tried again for a few seconds when no box
+        is found: each try is a Wine process of its own, and a box that a
+        test has just seen is there unless the program ended it."""
+        args = ("press", title, str(button_id))
+        deadline = time.monotonic() + PRESS_RETRY_SECONDS
+        while self._tool_lines(*args) is None:
+            if time.monotonic() >= deadline:
+                self._fail_tool(args)
+            time.sleep(0.5)
 
     def set_dialog_text(self, title: str, control_id: int, text: str) -> None:
         """Sets the text of a control in every dialog box titled `title`."""
