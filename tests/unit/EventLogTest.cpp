@@ -393,6 +393,22 @@ TEST_F(EventLogTest, WhatEarlierRunsLeftIsNeitherJoinedNorReplaced) {
     }
 }
 
+// A line cut short by a full disk is finished only in the log it was cut
+// short in: a log another program changed meanwhile gets the line whole, on
+// a line of its own, also when its size plus the line break it lacked is
+// where the cut line ended.
+TEST_F(EventLogTest, ALineCutShortIsNotFinishedInALogChangedSince) {
+    fs.space = 10;  // "2006/05/01" of the stamp
+    fs.failures = {{"truncate", 5}};
+    EXPECT_THROW(log.WriteLogFile("line"), LogIoError);
+    ASSERT_EQ(fs.files[kLog], "2006/05/01");
+    fs.space = UINT64_MAX;
+    fs.failures.clear();
+    fs.files[kLog] = "other-wr";
+    EXPECT_EQ(log.WriteHeld(), 0u);
+    EXPECT_EQ(fs.files[kLog], "other-wr\r\n" + kStamp + "line\r\n");
+}
+
 struct BalloonRecord {
     std::string title, text;
     int timeout = 0;

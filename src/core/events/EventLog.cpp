@@ -212,9 +212,10 @@ std::uint32_t EventLog::WriteLines(std::string& error) {
     };
 
     // The rest of a line written in part goes first, unless the log has
-    // changed since (then the line is written whole).
+    // changed since (then the line is written whole). A log given a line
+    // break has changed, whatever its size now is.
     if (auto code = open()) return code;
-    const bool finishing = frontWritten_ != 0 && size == frontEnd_;
+    const bool finishing = lead == 0 && frontWritten_ != 0 && size == frontEnd_;
     if (frontWritten_ != 0 && !finishing) frontWritten_ = 0;
     for (std::size_t i = 0; i < held_.size(); ++i) {
         const std::int64_t expected = kBlock * (static_cast<std::int64_t>(size) / kBlock + 1) +

@@ -87,10 +87,14 @@ bool PutOnClipboard(HWND owner, const std::wstring& text, DWORD& error) {
         error = GetLastError();
         return false;
     }
-    if (void* target = GlobalLock(memory)) {
-        std::memcpy(target, text.c_str(), bytes);
-        GlobalUnlock(memory);
+    void* target = GlobalLock(memory);
+    if (!target) {  // never handed over with whatever the block held
+        error = GetLastError();
+        GlobalFree(memory);
+        return false;
     }
+    std::memcpy(target, text.c_str(), bytes);
+    GlobalUnlock(memory);
     bool done = false;
     if (OpenClipboard(owner)) {
         EmptyClipboard();
