@@ -1,5 +1,7 @@
 #include "core/feed/FeedPublisher.h"
 
+#include <algorithm>
+
 namespace corvane::feed {
 namespace {
 
@@ -56,7 +58,11 @@ std::vector<Message> FeedPublisher::Update(const std::vector<TSessionInfo>& sess
         bool added = false;
         const std::uint64_t id = RowIdFor(fileIndex_, key, added);
         FileRow& kept = files_[id];
-        if (added || kept.Permissions != f.Permissions || kept.LockCount != f.LockCount || kept.FileIds != f.FileIds) {
+        // A row keeps at most kMaxFileIds ids: compared as it is kept, or it would be sent again every pass.
+        const std::size_t idCount = std::min(f.FileIds.size(), kMaxFileIds);
+        const bool sameIds = kept.FileIds.size() == idCount &&
+                             std::equal(kept.FileIds.begin(), kept.FileIds.end(), f.FileIds.begin());
+        if (added || kept.Permissions != f.Permissions || kept.LockCount != f.LockCount || !sameIds) {
             kept = FileRow{id, f.PathName, f.UserName, f.Permissions, f.LockCount, f.FileIds};
             if (kept.FileIds.size() > kMaxFileIds) kept.FileIds.resize(kMaxFileIds);
             changed.push_back(kept);

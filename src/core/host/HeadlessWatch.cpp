@@ -84,6 +84,11 @@ void HeadlessWatch::Wake() { glue_->wait.Wake(); }
 
 void HeadlessWatch::PostEvent(WatchEvent event) { glue_->thread.PostEvent(std::move(event)); }
 
+void HeadlessWatch::PublishPosted() {
+    std::lock_guard<std::mutex> pass(passLock_);
+    glue_->thread.PublishPosted();
+}
+
 const std::vector<TSessionInfo>& HeadlessWatch::Sessions() const noexcept { return glue_->thread.Sessions(); }
 
 const std::vector<TFileInfo>& HeadlessWatch::Resources() const noexcept { return glue_->thread.Resources(); }

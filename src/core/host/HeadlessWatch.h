@@ -50,6 +50,9 @@ public:
     // An event of a command carried out for someone (a file closed): goes to
     // the outputs with the next pass, which it wakes. Any thread.
     void PostEvent(WatchEvent event);
+    // After Run, once nothing posts any more: what was posted since the last
+    // pass goes to the outputs.
+    void PublishPosted();
 
     // The tracked records; read them only on the thread that runs the passes.
     const std::vector<TSessionInfo>& Sessions() const noexcept;

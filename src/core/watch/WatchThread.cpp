@@ -128,13 +128,17 @@ void TWatchThread::Execute() {
         ctx_.Wait.Wait(kPassInterval);
     }
     // A file closed just before the end still gets its log line.
+    PublishPosted();
+    finished_ = true;
+}
+
+void TWatchThread::PublishPosted() {
     std::vector<WatchEvent> posted;
     {
         std::lock_guard<std::mutex> guard(postedLock_);
         posted.swap(posted_);
     }
     if (!posted.empty()) ctx_.Events.Publish(posted);
-    finished_ = true;
 }
 
 void TWatchThread::PostEvent(WatchEvent event) {

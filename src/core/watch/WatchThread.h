@@ -74,6 +74,9 @@ public:
     // the outputs keep one publisher and the events their order. Events
     // still waiting when the thread ends are published then. Any thread.
     void PostEvent(WatchEvent event);
+    // Publishes the posted events now, without a pass: for a caller that
+    // drives the passes itself, once it has made its last.
+    void PublishPosted();
     // The ids the server gave the opens of that user and path in the last
     // resource scan; none when it is not open (any more). Main thread.
     std::vector<std::uint32_t> FileIdsOf(const std::string& userName, const std::string& pathName) const;

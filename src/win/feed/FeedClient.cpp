@@ -122,9 +122,16 @@ void FeedClient::Read(HANDLE pipe) {
                     OVERLAPPED write{};
                     write.hEvent = writeEvent.get();
                     DWORD written = 0;
-                    if ((!WriteFile(pipe, frame.data(), static_cast<DWORD>(frame.size()), nullptr, &write) &&
-                         GetLastError() != ERROR_IO_PENDING) ||
-                        !GetOverlappedResult(pipe, &write, &written, TRUE)) {
+                    if (!WriteFile(pipe, frame.data(), static_cast<DWORD>(frame.size()), nullptr, &write) &&
+                        GetLastError() != ERROR_IO_PENDING) {
+                        stop = true;
+                        break;
+                    }
+                    // A service that takes nothing in holds neither the program's end nor the silence check.
+                    const HANDLE waits[] = {stop_.get(), writeEvent.get()};
+                    if (WaitForMultipleObjects(2, waits, FALSE, kSilenceMs) != WAIT_OBJECT_0 + 1)
+                        CancelIoEx(pipe, &write);
+                    if (!GetOverlappedResult(pipe, &write, &written, TRUE) || written != frame.size()) {
                         stop = true;
                         break;
                     }
@@ -143,7 +150,7 @@ void FeedClient::Read(HANDLE pipe) {
         }
         if (!GetOverlappedResult(pipe, &overlapped, &bytes, FALSE)) break;
         reader.Append(std::string_view(buffer, bytes));
-        bool refused = false;
+        bool refused = false, stranger = false;
         while (auto message = reader.Next()) {
             if (const auto* hello = std::get_if<feed::Hello>(&*message)) {
                 greeted = true;
@@ -152,7 +159,8 @@ void FeedClient::Read(HANDLE pipe) {
                     lostWhy = hello->Reason.empty() ? feed::kNoLookReason : hello->Reason;
                 }
             } else if (!greeted) {
-                refused = true;  // a server that does not greet first is not ours
+                stranger = true;  // a server that does not greet first is not ours: nothing of it is shown
+                break;
             }
             try {
                 if (hooks_.Message) hooks_.Message(*message);
@@ -161,7 +169,7 @@ void FeedClient::Read(HANDLE pipe) {
             if (refused) break;
             if (std::holds_alternative<feed::Hello>(*message)) Tell(true, {});
         }
-        if (refused || reader.Error() != feed::DecodeError::None) break;
+        if (refused || stranger || reader.Error() != feed::DecodeError::None) break;
     }
     // The program's end is no loss to tell of.
     if (WaitForSingleObject(stop_.get(), 0) != WAIT_OBJECT_0) Tell(false, lostWhy);

@@ -1,5 +1,6 @@
 #include "win/service/FeedServer.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <chrono>
@@ -21,6 +22,24 @@ constexpr wchar_t kAdminsOnly[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 constexpr wchar_t kWithInteractive[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x0012008B;;;IU)";
 
 using UniqueDescriptor = UniqueResource<NullHandleTraits<PSECURITY_DESCRIPTOR, &LocalFree>>;
+
+const wchar_t* DescriptorFor(feed::ShowToUsers show) {
+    return show == feed::ShowToUsers::Interactive ? kWithInteractive : kAdminsOnly;
+}
+
+// A pipe's security descriptor is its first instance's: later instances do
+// not change it. A changed setting is applied to the pipe itself.
+bool ApplyDescriptor(HANDLE pipe, feed::ShowToUsers show) noexcept {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(DescriptorFor(show), SDDL_REVISION_1, &raw, nullptr))
+        return false;
+    UniqueDescriptor descriptor(raw);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present) return false;
+    return SetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+}
 
 UniqueHandle NewEvent(bool manualReset) {
     return UniqueHandle(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr));
@@ -49,6 +68,7 @@ struct FeedServer::Client {
     std::deque<std::string> queue;
     std::size_t queuedBytes = 0;
     bool ready = false;       // has its snapshot: gets every broadcast
+    feed::Access granted = feed::Access::None;  // set before it is listed, then read only
     std::atomic<bool> drop{false};  // ends as soon as the thread comes to it
     // The server thread's own:
     feed::FrameReader reader;
@@ -60,17 +80,22 @@ FeedServer::FeedServer(std::wstring pipeName, FeedServerHooks hooks)
 
 FeedServer::~FeedServer() { Stop(); }
 
+feed::ShowToUsers FeedServer::CurrentShow() const {
+    return hooks_.Show ? hooks_.Show() : feed::ShowToUsers::AdministratorsOnly;
+}
+
 UniqueHandle FeedServer::CreateInstance(bool first, DWORD& error) {
-    const bool interactive = hooks_.Show && hooks_.Show() == feed::ShowToUsers::Interactive;
+    const feed::ShowToUsers show = CurrentShow();
     PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(interactive ? kWithInteractive : kAdminsOnly,
-                                                              SDDL_REVISION_1, &raw, nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(DescriptorFor(show), SDDL_REVISION_1, &raw, nullptr)) {
         error = GetLastError();
         return UniqueHandle();
     }
     UniqueDescriptor descriptor(raw);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-    const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    // WRITE_DAC: the descriptor follows the setting while the pipe exists.
+    const DWORD openMode =
+        PIPE_ACCESS_DUPLEX | WRITE_DAC | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     const DWORD pipeMode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
     HANDLE pipe = CreateNamedPipeW(pipeName_.c_str(), openMode, pipeMode, PIPE_UNLIMITED_INSTANCES, kPipeBufferBytes,
                                    kPipeBufferBytes, 0, &attributes);
@@ -79,6 +104,7 @@ UniqueHandle FeedServer::CreateInstance(bool first, DWORD& error) {
         return UniqueHandle();
     }
     error = 0;
+    if (first) shownTo_ = show;
     return UniqueHandle(pipe);
 }
 
@@ -135,8 +161,8 @@ void FeedServer::Accept() {
     client->pipe = std::move(l.pipe);
     if (connected) {
         client->caller = ReadPipeCaller(client->pipe.get());
-        const feed::ShowToUsers show = hooks_.Show ? hooks_.Show() : feed::ShowToUsers::AdministratorsOnly;
-        const feed::AccessDecision decision = feed::DecideAccess(show, client->caller.Tokens);
+        const feed::AccessDecision decision = feed::DecideAccess(CurrentShow(), client->caller.Tokens);
+        client->granted = decision.Granted;
         feed::Hello hello;
         hello.Granted = decision.Granted;
         hello.Reason = decision.Reason;
@@ -208,8 +234,7 @@ void FeedServer::ReadDone(Client& client) {
 }
 
 void FeedServer::HandleCommand(Client& client, const feed::Command& command) {
-    const feed::ShowToUsers show = hooks_.Show ? hooks_.Show() : feed::ShowToUsers::AdministratorsOnly;
-    const feed::AccessDecision decision = feed::DecideAccess(show, client.caller.Tokens);
+    const feed::AccessDecision decision = feed::DecideAccess(CurrentShow(), client.caller.Tokens);
     feed::CommandResult result;
     if (!feed::MayRunCommand(decision.Granted)) {
         result.Outcome = feed::CommandOutcome::Refused;
@@ -273,10 +298,24 @@ void FeedServer::Close(Client& client) noexcept {
     DisconnectNamedPipe(client.pipe.get());
 }
 
+// Called with lock_ held: a client let in to look that the setting in force
+// no longer lets look gets nothing more.
+void FeedServer::DropUnseeing(feed::ShowToUsers show) {
+    for (auto& c : clients_) {
+        if (c->granted != feed::Access::Look || c->drop) continue;
+        if (feed::DecideAccess(show, c->caller.Tokens).Granted != feed::Access::None) continue;
+        c->drop = true;
+        c->queue.clear();
+        c->queuedBytes = 0;
+    }
+}
+
 void FeedServer::Sweep() noexcept {
+    const feed::ShowToUsers show = CurrentShow();
     std::vector<std::unique_ptr<Client>> gone;
     {
         std::lock_guard guard(lock_);
+        DropUnseeing(show);
         for (auto it = clients_.begin(); it != clients_.end();) {
             if ((*it)->drop) {
                 gone.push_back(std::move(*it));
@@ -287,6 +326,14 @@ void FeedServer::Sweep() noexcept {
         }
     }
     for (auto& client : gone) Close(*client);
+    // Tried once per change: the callers' tokens still decide who may look.
+    if (show != shownTo_) {
+        HANDLE any = listener_->pipe ? listener_->pipe.get() : clients_.empty() ? nullptr : clients_.front()->pipe.get();
+        if (any) {
+            ApplyDescriptor(any, show);
+            shownTo_ = show;
+        }
+    }
     // An instance for the next caller whenever a place is free (also after
     // one could not be made: tried again at the next heartbeat at the latest).
     if (!listener_->pipe && clients_.size() < kMaxClients) {
@@ -340,8 +387,12 @@ void FeedServer::Run() noexcept {
         std::lock_guard guard(lock_);
         for (auto& c : clients_) StartWrite(*c);
     }
-    for (auto& c : clients_) Close(*c);
-    clients_.clear();
+    std::vector<std::unique_ptr<Client>> gone;
+    {
+        std::lock_guard guard(lock_);  // Broadcast may still come from another thread
+        gone.swap(clients_);
+    }
+    for (auto& c : gone) Close(*c);
     if (listener_->pipe) {
         CancelIoEx(listener_->pipe.get(), nullptr);
         DWORD bytes = 0;
@@ -351,7 +402,9 @@ void FeedServer::Run() noexcept {
 }
 
 void FeedServer::Broadcast(const std::function<std::vector<feed::Message>()>& produce) {
+    const feed::ShowToUsers show = CurrentShow();
     std::lock_guard guard(lock_);
+    DropUnseeing(show);
     const std::vector<feed::Message> messages = produce();
     if (messages.empty()) return;
     std::vector<std::string> frames;

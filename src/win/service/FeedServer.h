@@ -85,6 +85,8 @@ private:
     void HandleCommand(Client& client, const feed::Command& command);
     void Close(Client& client) noexcept;
     void Sweep() noexcept;
+    void DropUnseeing(feed::ShowToUsers show);
+    feed::ShowToUsers CurrentShow() const;
     UniqueHandle CreateInstance(bool first, DWORD& error);
 
     std::wstring pipeName_;
@@ -92,6 +94,7 @@ private:
     UniqueHandle stop_;
     UniqueHandle wake_;
     std::unique_ptr<Listener> listener_;
+    feed::ShowToUsers shownTo_ = feed::ShowToUsers::AdministratorsOnly;  // the pipe's descriptor; the thread's own
     mutable std::mutex lock_;  // the clients' queues and flags, and the producers' state
     std::vector<std::unique_ptr<Client>> clients_;
     std::thread thread_;

@@ -104,6 +104,8 @@ void WatchService::Stop() {
 void WatchService::Finish() {
     if (feed_) feed_->Stop();  // the trays see the service go
     settingsWatcher_.reset();
+    // A file a tray closed after the last pass still gets its log line.
+    if (watch_) watch_->PublishPosted();
     const EventLogExit exit = eventLog_.Finish();
     if (const auto report = ReportOf(exit)) reports_.Tell(*report);
     Tell(report::kServiceStopped, ReportLevel::Information, {});
