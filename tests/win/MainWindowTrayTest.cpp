@@ -137,7 +137,9 @@ TEST_F(MainWindowTrayTest, FailingEnumerationsAreShownOnceAndClearedWhenWatching
             EXPECT_EQ(text, "");
         }
         EXPECT_EQ(tray->BalloonHelpTitle(), step.balloon ? balloonTitle : "") << step.sessionStatus;
-        if (step.balloon) EXPECT_EQ(tray->BalloonHelpIcon(), TBalloonIconType::bitWarning);
+        if (step.balloon) {
+            EXPECT_EQ(tray->BalloonHelpIcon(), TBalloonIconType::bitWarning);
+        }
     }
 }
 

@@ -16,6 +16,8 @@ void FeedMirror::Apply(const Message& message) {
             if constexpr (std::is_same_v<T, Hello>) {
                 hello_ = m;
                 live_ = false;
+                if (m.Granted == Access::None) Refuse();
+                else refused_ = false;
             } else if constexpr (std::is_same_v<T, SnapshotBegin>) {
                 inSnapshot_ = true;
                 nextSessions_.clear();
@@ -44,11 +46,19 @@ void FeedMirror::Apply(const Message& message) {
         message);
 }
 
-void FeedMirror::Lost() {
+void FeedMirror::Lost(bool refused) {
     std::lock_guard guard(lock_);
     live_ = false;
     inSnapshot_ = false;
     hello_ = Hello{};
+    if (refused) Refuse();
+}
+
+// What the caller saw while it could look is not kept to be shown.
+void FeedMirror::Refuse() {
+    refused_ = true;
+    sessions_.clear();
+    files_.clear();
 }
 
 bool FeedMirror::Live() const {
@@ -73,9 +83,7 @@ WatchSettings FeedMirror::LastSettings() const {
 
 std::uint32_t FeedMirror::ListingStatus(std::uint32_t status) const {
     if (live_) return status;
-    return hello_.Version == kProtocolVersion && hello_.Granted == Access::None && !hello_.Reason.empty()
-               ? kStatusNotAllowed
-               : kStatusNoService;
+    return refused_ ? 0 : kStatusNoService;  // refused: the rows are gone, the listings empty
 }
 
 std::uint32_t FeedMirror::EnumSessions(std::vector<SessionRecord>& records) {

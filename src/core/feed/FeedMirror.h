@@ -5,9 +5,11 @@
 // exactly as it does over the server itself, and a session it already
 // tracks is not announced again when a new snapshot brings it back.
 //
-// While no whole snapshot is there (connecting, the service gone, the caller
-// not let in) the listings fail, so the watch keeps its rows as they were
-// and announces nothing; the next whole snapshot is compared with them.
+// While no whole snapshot is there (connecting, the service gone) the
+// listings fail, so the watch keeps its rows as they were and announces
+// nothing; the next whole snapshot is compared with them. A caller the
+// service does not let look sees nothing: the listings are empty until it
+// is let in again, and what it then finds is new to it, as at a start.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,10 +22,8 @@
 namespace corvane::feed {
 
 // The listings' status while the service cannot be reached
-// (ERROR_PIPE_NOT_CONNECTED) and while the caller may not look
-// (ERROR_ACCESS_DENIED).
+// (ERROR_PIPE_NOT_CONNECTED).
 inline constexpr std::uint32_t kStatusNoService = 233;
-inline constexpr std::uint32_t kStatusNotAllowed = 5;
 
 class FeedMirror final : public IServerApi {
 public:
@@ -33,8 +33,9 @@ public:
 
     // The feed's side (one thread): each message as it arrives.
     void Apply(const Message& message);
-    // The connection ended: the listings fail until a snapshot is whole again.
-    void Lost();
+    // The connection ended: the listings fail until a snapshot is whole
+    // again; `refused` when the service would not let this caller look.
+    void Lost(bool refused);
 
     bool Live() const;
     Hello Greeting() const;
@@ -55,11 +56,13 @@ public:
 
 private:
     std::uint32_t ListingStatus(std::uint32_t status) const;
+    void Refuse();
 
     std::function<bool(const Command&)> send_;
     mutable std::mutex lock_;
     bool live_ = false;
     bool inSnapshot_ = false;
+    bool refused_ = false;  // not let look: empty listings until a greeting lets it
     Hello hello_;
     Health health_;
     WatchSettings settings_;

@@ -85,7 +85,7 @@ bool TCorvaneForm::StartFace() {
         }
     };
     hooks.State = [this, post](bool connected, const std::string& why) {
-        if (!connected) mirror_->Lost();
+        if (!connected) mirror_->Lost(why == feed::kNoLookReason);
         std::lock_guard guard(feedLock_);
         feedState_ = std::make_pair(connected, why);
         post();
