@@ -36,8 +36,14 @@ void ServiceFeed::AfterPass() {
     const HeadlessWatch& watch = parts_.Watch;
     server_->Broadcast([&] { return publisher_.Update(watch.Sessions(), watch.Resources(), health); });
     if (started_) return;
-    started_ = true;
-    if (const DWORD code = server_->Start(); code != 0 && parts_.Unavailable) parts_.Unavailable(code);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextTry_) return;
+    const DWORD code = server_->Start();
+    started_ = code == 0;
+    if (started_) return;
+    nextTry_ = now + kPipeRetry;
+    if (!reported_ && parts_.Unavailable) parts_.Unavailable(code);
+    reported_ = true;
 }
 
 void ServiceFeed::SettingsChanged() {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,6 +40,8 @@ struct ServiceFeedParts {
     std::function<void(DWORD code)> Unavailable;
 };
 
+inline constexpr std::chrono::seconds kPipeRetry{10};
+
 class ServiceFeed {
 public:
     explicit ServiceFeed(ServiceFeedParts parts);
@@ -49,7 +52,9 @@ public:
     // Every event of the watch, for the trays.
     IEventSink& Events() noexcept { return *server_; }
     // On the thread of the passes, after each: the changes to the trays; the
-    // first call opens the pipe.
+    // first call opens the pipe. A pipe that cannot be opened (its name
+    // taken by another program, say) is reported once and tried again every
+    // kPipeRetry, so the trays get their service back once the name is free.
     void AfterPass();
     // The settings were read again: the trays get them.
     void SettingsChanged();
@@ -62,6 +67,8 @@ private:
     feed::FeedPublisher publisher_;  // under the server's lock (Broadcast, Snapshot)
     std::unique_ptr<FeedServer> server_;
     bool started_ = false;
+    bool reported_ = false;
+    std::chrono::steady_clock::time_point nextTry_{};
 };
 
 }  // namespace corvane::win
