@@ -4,16 +4,14 @@
 #include <sddl.h>
 
 #include <chrono>
-#include <deque>
 
 #include "core/feed/FeedCodec.h"
+#include "win/service/FeedServerClient.h"
 
 namespace corvane::win {
 namespace {
 
 constexpr DWORD kPipeBufferBytes = 64 * 1024;
-constexpr std::size_t kReadBytes = 4096;
-constexpr std::size_t kWriteBytes = 64 * 1024;
 
 // SYSTEM and Administrators: everything. The Interactive group, when it may
 // look: read, and write data to send its commands (which it will be refused),
@@ -41,39 +39,7 @@ bool ApplyDescriptor(HANDLE pipe, feed::ShowToUsers show) noexcept {
                            nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
 }
 
-UniqueHandle NewEvent(bool manualReset) {
-    return UniqueHandle(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr));
-}
-
 }  // namespace
-
-struct FeedServer::Listener {
-    UniqueHandle pipe;
-    UniqueHandle event = NewEvent(true);
-    OVERLAPPED overlapped{};
-    bool pending = false;
-};
-
-struct FeedServer::Client {
-    UniqueHandle pipe;
-    UniqueHandle readEvent = NewEvent(true);
-    UniqueHandle writeEvent = NewEvent(true);
-    OVERLAPPED readOverlapped{};
-    OVERLAPPED writeOverlapped{};
-    char readBuffer[kReadBytes];
-    std::string writeBuffer;
-    bool reading = false;
-    bool writing = false;
-    // Under lock_:
-    std::deque<std::string> queue;
-    std::size_t queuedBytes = 0;
-    bool ready = false;       // has its snapshot: gets every broadcast
-    feed::Access granted = feed::Access::None;  // set before it is listed, then read only
-    std::atomic<bool> drop{false};  // ends as soon as the thread comes to it
-    // The server thread's own:
-    feed::FrameReader reader;
-    PipeCaller caller;
-};
 
 FeedServer::FeedServer(std::wstring pipeName, FeedServerHooks hooks)
     : pipeName_(std::move(pipeName)), hooks_(std::move(hooks)), stop_(NewEvent(true)), wake_(NewEvent(false)) {}
@@ -183,119 +149,6 @@ void FeedServer::Accept() {
         StartRead(added);
     }
     // The next caller's instance comes with the next sweep.
-}
-
-void FeedServer::Enqueue(Client& client, std::string frame) {
-    if (client.drop) return;
-    client.queuedBytes += frame.size();
-    client.queue.push_back(std::move(frame));
-    if (client.queuedBytes > kMaxQueuedBytes) {
-        // A tray that does not keep up resyncs from a snapshot when it comes back.
-        client.drop = true;
-        client.queue.clear();
-        client.queuedBytes = 0;
-    }
-}
-
-void FeedServer::StartRead(Client& client) {
-    if (client.reading || client.drop) return;
-    client.readOverlapped = OVERLAPPED{};
-    client.readOverlapped.hEvent = client.readEvent.get();
-    ResetEvent(client.readEvent.get());
-    if (ReadFile(client.pipe.get(), client.readBuffer, kReadBytes, nullptr, &client.readOverlapped) ||
-        GetLastError() == ERROR_IO_PENDING) {
-        client.reading = true;
-    } else {
-        client.drop = true;
-    }
-}
-
-void FeedServer::ReadDone(Client& client) {
-    client.reading = false;
-    DWORD bytes = 0;
-    if (!GetOverlappedResult(client.pipe.get(), &client.readOverlapped, &bytes, FALSE)) {
-        client.drop = true;  // gone, or broken
-        return;
-    }
-    client.reader.Append(std::string_view(client.readBuffer, bytes));
-    while (auto message = client.reader.Next()) {
-        const auto* command = std::get_if<feed::Command>(&*message);
-        if (!command) {
-            client.drop = true;  // a client only ever sends commands
-            return;
-        }
-        HandleCommand(client, *command);
-    }
-    if (client.reader.Error() != feed::DecodeError::None) {
-        client.drop = true;
-        return;
-    }
-    StartRead(client);
-}
-
-void FeedServer::HandleCommand(Client& client, const feed::Command& command) {
-    const feed::AccessDecision decision = feed::DecideAccess(CurrentShow(), client.caller.Tokens);
-    feed::CommandResult result;
-    if (!feed::MayRunCommand(decision.Granted)) {
-        result.Outcome = feed::CommandOutcome::Refused;
-        result.Text = decision.Reason;
-    } else if (hooks_.Command) {
-        try {
-            result = hooks_.Command(command, client.caller);
-        } catch (...) {
-            result.Outcome = feed::CommandOutcome::Failed;
-            result.Status = ERROR_GEN_FAILURE;
-        }
-    }
-    result.Id = command.Id;
-    std::lock_guard guard(lock_);
-    if (auto frame = feed::EncodeFrame(result)) Enqueue(client, std::move(*frame));
-    StartWrite(client);
-}
-
-// Called with lock_ held or from the thread alone; takes as many whole frames
-// as fit one write.
-void FeedServer::StartWrite(Client& client) {
-    if (client.writing || client.drop || client.queue.empty()) return;
-    client.writeBuffer.clear();
-    while (!client.queue.empty() &&
-           (client.writeBuffer.empty() || client.writeBuffer.size() + client.queue.front().size() <= kWriteBytes)) {
-        client.writeBuffer += client.queue.front();
-        client.queuedBytes -= client.queue.front().size();
-        client.queue.pop_front();
-    }
-    client.writeOverlapped = OVERLAPPED{};
-    client.writeOverlapped.hEvent = client.writeEvent.get();
-    ResetEvent(client.writeEvent.get());
-    if (WriteFile(client.pipe.get(), client.writeBuffer.data(), static_cast<DWORD>(client.writeBuffer.size()),
-                  nullptr, &client.writeOverlapped) ||
-        GetLastError() == ERROR_IO_PENDING) {
-        client.writing = true;
-    } else {
-        client.drop = true;
-    }
-}
-
-void FeedServer::WriteDone(Client& client) {
-    client.writing = false;
-    DWORD bytes = 0;
-    if (!GetOverlappedResult(client.pipe.get(), &client.writeOverlapped, &bytes, FALSE) ||
-        bytes != client.writeBuffer.size()) {
-        client.drop = true;
-        return;
-    }
-    std::lock_guard guard(lock_);
-    StartWrite(client);
-}
-
-void FeedServer::Close(Client& client) noexcept {
-    // Nothing of a buffer may be in the system's hands once it is freed.
-    CancelIoEx(client.pipe.get(), nullptr);
-    DWORD bytes = 0;
-    if (client.reading) GetOverlappedResult(client.pipe.get(), &client.readOverlapped, &bytes, TRUE);
-    if (client.writing) GetOverlappedResult(client.pipe.get(), &client.writeOverlapped, &bytes, TRUE);
-    client.reading = client.writing = false;
-    DisconnectNamedPipe(client.pipe.get());
 }
 
 // Called with lock_ held: a client let in to look that the setting in force
