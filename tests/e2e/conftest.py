@@ -28,6 +28,7 @@ import re
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 from pathlib import Path
 from typing import Optional
@@ -282,10 +283,21 @@ class WineSession:
         self.processes.append(process)
         return process
 
+    def run(self, *args: str, timeout: float, env: Optional[dict] = None) -> subprocess.CompletedProcess:
+        """Runs `wine <args>` to its end; stdout and stderr as bytes. The
+        output goes through files, not pipes: a process of Wine's own that
+        the program's start brought up can inherit a pipe and hold it open
+        long after the program ended, and a reader would wait for it."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            done = subprocess.run(["wine", *args], env=env or self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=err, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
+
     def tool(self, *args: str, timeout: float = TOOL_TIMEOUT) -> subprocess.CompletedProcess:
         """Runs corvane_wintool.exe inside the prefix."""
-        return subprocess.run(["wine", str(self.bindir / WINDOW_TOOL), *args], env=self.env,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+        return self.run(str(self.bindir / WINDOW_TOOL), *args, timeout=timeout)
 
     # -- windows ------------------------------------------------------------
     def _xdotool(self, *args: str, timeout: float = 15) -> subprocess.CompletedProcess:

@@ -6,7 +6,6 @@ test reads both from the program's output."""
 from __future__ import annotations
 
 import re
-import subprocess
 import time
 
 import simserver as sim
@@ -79,8 +78,7 @@ def test_each_event_and_a_failing_listing_are_reported_once_and_nothing_when_tur
     assert got.index(refused[0]) == 4, got
 
     # The source's key names the program as its message file.
-    query = subprocess.run(["wine", "reg", "query", SOURCE_KEY], env=wine.env, capture_output=True,
-                           timeout=60)
+    query = wine.run("reg", "query", SOURCE_KEY, timeout=60)
     values = {m.group(1): (m.group(2), m.group(3).strip())
               for m in re.finditer(r"^\s*(\w+)\s+(REG_\w+)\s+(.*)$", query.stdout.decode("utf-8", "replace"), re.M)}
     program_path = "Z:" + str(sandbox.exe).replace("/", "\\")

@@ -107,15 +107,13 @@ def test_packaging_refuses_what_it_cannot_sign_or_name_right(bindir, tmp_path, c
 
 def msiexec(wine, *args: str) -> None:
     env = dict(wine.env, WINEDLLOVERRIDES="mscoree,mshtml=")  # the installer needs no simulated server
-    result = subprocess.run(["wine", "msiexec", *args, "/qn"], env=env, capture_output=True,
-                            timeout=MSIEXEC_TIMEOUT)
+    result = wine.run("msiexec", *args, "/qn", timeout=MSIEXEC_TIMEOUT, env=env)
     assert result.returncode == 0, f"msiexec {' '.join(args)}: exit {result.returncode} {result.stderr[-500:]!r}"
 
 
 def reg_query(wine, key: str, *args: str) -> str:
-    result = subprocess.run(["wine", "reg", "query", key, *args], env=wine.env, capture_output=True,
-                            timeout=60)
-    # reg writes to a pipe in the console code page, 932 in the Japanese prefix.
+    result = wine.run("reg", "query", key, *args, timeout=60)
+    # reg writes to anything but a console in the console code page, 932 in the Japanese prefix.
     return result.stdout.decode("cp932", "replace") if result.returncode == 0 else ""
 
 
@@ -211,5 +209,4 @@ def test_msi_installs_runs_upgrades_and_removes_keeping_the_users_records(wine, 
         assert corvane_apps(wine) == []
     finally:
         for msi in ("corvane-1.0.0-x64.msi", "rebuild/corvane-1.0.0-x64.msi", "corvane-1.0.1-x64.msi"):
-            subprocess.run(["wine", "msiexec", "/x", str(out / msi), "/qn"],  # nothing left for the other tests
-                           env=wine.env, capture_output=True, timeout=MSIEXEC_TIMEOUT)
+            wine.run("msiexec", "/x", str(out / msi), "/qn", timeout=MSIEXEC_TIMEOUT)  # nothing left for the others

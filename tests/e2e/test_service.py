@@ -38,7 +38,7 @@ def packages(bindir, build_dir) -> Path:
 
 
 def sc_state(wine) -> str:
-    result = subprocess.run(["wine", "sc", "query", SERVICE], env=wine.env, capture_output=True, timeout=60)
+    result = wine.run("sc", "query", SERVICE, timeout=60)
     m = re.search(rb"STATE\s+:\s+\d+\s+(\w+)", result.stdout)
     return m.group(1).decode() if m else ""
 
@@ -107,8 +107,8 @@ def installed_service(wine, prefix: Path, msi: Path, ini: str = ""):
         yield box
     finally:
         for version in ("1.0.1", "1.0.0"):  # nothing left for the other tests
-            subprocess.run(["wine", "msiexec", "/x", str(msi.with_name(f"corvane-{version}-x64.msi")), "/qn"],
-                           env=wine.env, capture_output=True, timeout=MSIEXEC_TIMEOUT)
+            wine.run("msiexec", "/x", str(msi.with_name(f"corvane-{version}-x64.msi")), "/qn",
+                     timeout=MSIEXEC_TIMEOUT)
         sim.serve_service(wine.env)
 
 
@@ -118,8 +118,8 @@ def test_service_watches_from_boot_and_ends_an_idle_session_with_no_tray(wine, w
         # After the install, every program ends and the prefix boots again,
         # with a client idle for longer than the limit. Wine's boot is also a
         # log-on, which would start the tray: left out, as at the log-on screen.
-        subprocess.run(["wine", "reg", "delete", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run", "/v",
-                        "Corvane", "/f"], env=wine.env, capture_output=True, timeout=60)
+        wine.run("reg", "delete", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run", "/v", "Corvane", "/f",
+                 timeout=60)
         boot(wine, box.trace, lambda: box.sim.set_sessions([sim.Session("PC-IDLE", "taro", 1, 300, 120),
                                                              sim.Session("PC-BUSY", "hanako", 1, 300, 5)]))
         assert sc_state(wine) == "RUNNING"
@@ -138,7 +138,7 @@ def test_stop_while_the_log_cannot_be_written_saves_the_waiting_line_and_says_so
         passes = box.sim.counters()[sim.SESSION_ENUMS]
         box.sim.set_sessions([sim.Session("PC-WAIT", "jiro", 1, 5, 0)])
         box.sim.wait_for(lambda c: c[sim.SESSION_ENUMS] >= passes + 2, timeout=15, what="two passes")
-        result = subprocess.run(["wine", "net", "stop", SERVICE], env=wine.env, capture_output=True, timeout=60)
+        result = wine.run("net", "stop", SERVICE, timeout=60)
         assert result.returncode == 0, result
         assert sc_state(wine) == "STOPPED"
         unsaved = list(box.folder.glob("CorvaneLog.unsaved-*.txt"))

@@ -48,8 +48,8 @@ def start_tray(wine, folder: Path, name: str, standard: bool) -> WineProcess:
     administrator, with the loader's and winmm's trace in <name>.out. A
     program that another starts takes Wine's channels from the environment
     of the registry (where the service's trace is set), so they go there too."""
-    subprocess.run(["wine", "reg", "add", "HKCU\\Environment", "/v", "WINEDEBUG", "/d", f"{SERVICE_TRACE},{TRACE}",
-                    "/f"], env=wine.env, capture_output=True, timeout=60)
+    wine.run("reg", "add", "HKCU\\Environment", "/v", "WINEDEBUG", "/d", f"{SERVICE_TRACE},{TRACE}", "/f",
+             timeout=60)
     args = ["wine", str(wine.bindir / "corvane_wintool.exe"), "standard", INSTALLED_EXE] if standard \
         else ["wine", str(folder / "corvane.exe")]
     with open(folder / f"{name}.out", "wb") as out:
@@ -135,8 +135,7 @@ def test_standard_user_sees_the_services_sessions_and_only_an_administrator_ends
 
 def test_tray_outlives_a_stop_and_start_of_the_service_and_tells_nobody_twice(wine, wine_prefix, packages):
     with installed_service(wine, wine_prefix, packages / "corvane-1.0.0-x64.msi") as box:
-        run = subprocess.run(["wine", "reg", "query", RUN_KEY, "/v", "Corvane"], env=wine.env, capture_output=True,
-                             timeout=60)
+        run = wine.run("reg", "query", RUN_KEY, "/v", "Corvane", timeout=60)
         assert b"corvane.exe" in run.stdout.lower(), run  # the tray starts at every user's log-on
         box.sim.set_sessions([sim.Session("10.0.0.1", "taro", 1, 5, 0)])
         write_user_settings(wine_prefix)
@@ -144,12 +143,12 @@ def test_tray_outlives_a_stop_and_start_of_the_service_and_tells_nobody_twice(wi
         wine.wait_until(lambda: computers(wine) == ["10.0.0.1"], timeout=15, what="the service's session")
         wine.wait_until(lambda: sounds(box.folder, "tray") == 1, timeout=10, what="the connection's sound")
 
-        result = subprocess.run(["wine", "net", "stop", SERVICE], env=wine.env, capture_output=True, timeout=60)
+        result = wine.run("net", "stop", SERVICE, timeout=60)
         assert result.returncode == 0, result
         wine.wait_until(lambda: status(wine) == NO_SERVICE, timeout=10, what="the service's absence told")
         assert computers(wine) == ["10.0.0.1"]
 
-        result = subprocess.run(["wine", "net", "start", SERVICE], env=wine.env, capture_output=True, timeout=60)
+        result = wine.run("net", "start", SERVICE, timeout=60)
         assert result.returncode == 0 and sc_state(wine) == "RUNNING", result
         started = time.monotonic()
         wine.wait_until(lambda: status(wine) == "", timeout=10, what="the tray back on the service", interval=0.05)
